@@ -1,0 +1,52 @@
+#include "Bytes.h"
+
+#include <cstring>
+
+namespace zelmor::sim {
+
+namespace {
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+std::string toHex(const uint8_t* data, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        text.push_back(digits[data[i] >> 4]);
+        text.push_back(digits[data[i] & 0x0f]);
+    }
+    return text;
+}
+
+std::optional<Bytes> fromHex(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    Bytes bytes;
+    bytes.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = hexDigitValue(text[i]);
+        const int low = hexDigitValue(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    return bytes;
+}
+
+std::optional<Identifier> identifierFromHex(std::string_view text) {
+    const auto bytes = fromHex(text);
+    if (!bytes || bytes->size() != Identifier{}.size()) return std::nullopt;
+    return identifierFrom(bytes->data());
+}
+
+Identifier identifierFrom(const uint8_t* bytes) {
+    Identifier id{};
+    std::memcpy(id.data(), bytes, id.size());
+    return id;
+}
+
+}  // namespace zelmor::sim

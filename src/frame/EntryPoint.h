@@ -1,0 +1,68 @@
+// The shared prologue of every entry point: trace the name, check that the
+// module is initialised, look the session up, and keep exceptions inside.
+// Each C_ function is one call to one of these with its work as a lambda.
+#pragma once
+
+#include <limits>
+#include <new>
+
+#include "frame/Log.h"
+#include "frame/ModuleState.h"
+#include "pkcs11.h"
+
+namespace zelmor {
+
+// Runs body and turns any exception into a result code.
+template <typename Body>
+CK_RV guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return CKR_HOST_MEMORY;
+    } catch (...) {
+        return CKR_GENERAL_ERROR;
+    }
+}
+
+// Entry points that work whether or not the module is initialised.
+template <typename Body>
+CK_RV anyState(const char* name, Body&& body) noexcept {
+    return guarded([&]() -> CK_RV {
+        logDebug(name);
+        return body();
+    });
+}
+
+// Entry points that need an initialised module.
+template <typename Body>
+CK_RV initialised(const char* name, Body&& body) noexcept {
+    return guarded([&]() -> CK_RV {
+        logDebug(name);
+        if (!moduleState().isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+        return body();
+    });
+}
+
+// Entry points that take a session handle. body receives the 32-bit handle;
+// it must take sessionTableMutex itself for each access to the record (see
+// sessions/SessionAccess.h) and never hold it across a device-library call.
+template <typename Body>
+CK_RV bySession(const char* name, CK_SESSION_HANDLE hSession, Body&& body) noexcept {
+    return initialised(name, [&]() -> CK_RV {
+        if (hSession > std::numeric_limits<SessionHandle>::max()) return CKR_SESSION_HANDLE_INVALID;
+        SessionHandle handle = static_cast<SessionHandle>(hSession);
+        {
+            ModuleState& module = moduleState();
+            std::lock_guard<std::mutex> guard(module.sessionTableMutex);
+            if (module.sessionTable.find(handle) == module.sessionTable.end()) return CKR_SESSION_HANDLE_INVALID;
+        }
+        return body(handle);
+    });
+}
+
+// Entry points the module does not offer: trace and refuse, nothing else.
+inline CK_RV unsupported(const char* name) noexcept {
+    return anyState(name, [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+}
+
+}  // namespace zelmor

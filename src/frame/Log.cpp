@@ -1,0 +1,176 @@
+#include "frame/Log.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <mutex>
+
+#include "platform/Platform.h"
+#include "utils/Utils.h"
+
+namespace zelmor {
+
+namespace {
+
+const char sharedFolderName[] = "/Trevanic/";
+
+// Never destroyed: the monitor thread may still log while static objects of
+// the module are being destroyed at unload.
+std::mutex& logLock() {
+    static std::mutex& lock = *new std::mutex;
+    return lock;
+}
+
+void toStandardOutput(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+const char* tagFor(int severity) {
+    switch (severity) {
+        case 1: return "EXCEP ::=>";
+        case 2: return "ERROR ::=>";
+        case 3: return "DEBUG ::=>";
+        default: return "INFO  ::=>";
+    }
+}
+
+std::string currentDate() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
+std::string lineStamp() {
+    platform::LocalTime now = platform::localTimeNow();
+    char stamp[64] = {};
+    std::snprintf(stamp, sizeof stamp, "%02d/%02d::%02d:%02d:%02d:%03d-> ", now.day, now.month, now.hour,
+                  now.minute, now.second, now.millisecond);
+    return stamp;
+}
+
+// Keeps at most the 1023 bytes that fit the path buffer with its terminator.
+std::string cutToPathBuffer(std::string path) {
+    if (path.size() >= logPathBufferSize) path.resize(logPathBufferSize - 1);
+    return path;
+}
+
+}  // namespace
+
+int getLogLevel() {
+    uint8_t data[32];
+    if (!platform::readLogLevelValue(data)) return logLevelError;
+    int level = static_cast<int8_t>(data[0]);
+    return level > logLevelDebug ? logLevelError : level;
+}
+
+void logDebug(std::string message) {
+    if (getLogLevel() >= logLevelDebug) writeLog(3, std::move(message));
+}
+
+void logError(std::string message) {
+    if (getLogLevel() >= logLevelError) writeLog(2, std::move(message));
+}
+
+bool isDirectory(const std::string& path) { return platform::isDirectory(path.c_str()); }
+
+int getLogBaseFolderPath(char* buffer) {
+    try {
+        std::memset(buffer, 0, logPathBufferSize);
+        if (platform::getTempFolder(buffer, logPathBufferSize) && isDirectory(buffer)) return 0;
+        std::memset(buffer, 0, logPathBufferSize);
+        return -1;
+    } catch (const std::exception& error) {
+        toStandardOutput(std::string("Exception in getLogBaseFolderPath(): ") + error.what() + "\n");
+        return -1;
+    }
+}
+
+std::string getProcessName() {
+    try {
+        std::string name = platform::getProcessFileName();
+        if (name.empty()) return name;
+        return Utils().split(name, ".").front();
+    } catch (const std::exception& error) {
+        toStandardOutput(std::string("Exception in getProcessName(): ") + error.what() + "\n");
+        return "ZelmorKey Interface";
+    }
+}
+
+bool createLogFolder(const std::string& path) {
+    try {
+        std::string copy = cutToPathBuffer(path);
+        // The shared "Trevanic" level is created for every user of the machine;
+        // the levels below it belong to this user only.
+        std::string::size_type shared = copy.find(sharedFolderName);
+        std::string sharedLevel =
+            shared == std::string::npos ? std::string() : copy.substr(0, shared + sizeof sharedFolderName - 2);
+        for (std::string::size_type i = 1; i < copy.size(); ++i) {
+            if (copy[i] != '/') continue;
+            std::string level = copy.substr(0, i);
+            platform::createDirectory(level.c_str(), level == sharedLevel);
+        }
+        return platform::createDirectory(copy.c_str(), copy == sharedLevel);
+    } catch (const std::exception& error) {
+        toStandardOutput(std::string("Exception in Create Log Folder: ") + error.what() + "\n");
+        return false;
+    }
+}
+
+std::string logFolderPath() {
+    char base[logPathBufferSize];
+    if (getLogBaseFolderPath(base) != 0) {
+        toStandardOutput("\nUnable to getLogBaseFolderPath");
+        base[0] = '\0';
+    }
+    return cutToPathBuffer(std::string(base) + sharedFolderName + getProcessName() + "/");
+}
+
+void writeLog(int severity, std::string message) {
+    try {
+        std::string folder = logFolderPath();
+        createLogFolder(folder);
+        std::string path = cutToPathBuffer(folder + currentDate() + ".LOG");
+
+        std::lock_guard<std::mutex> guard(logLock());
+        platform::FilePtr file = platform::openForSharedAppend(path.c_str());
+        if (file && !std::ferror(file.get())) {
+            std::string line = lineStamp();
+            line += "->";
+            line += tagFor(severity);
+            line += message;
+            line += '\n';
+            std::fwrite(line.data(), 1, line.size(), file.get());
+            std::fflush(file.get());
+        } else {
+            toStandardOutput("\nUnable to write log");
+        }
+    } catch (const std::exception& error) {
+        toStandardOutput(std::string("Exception in write log : ") + error.what() + "\n");
+    } catch (...) {
+        toStandardOutput("Exception in write log : unknown\n");
+    }
+}
+
+std::string toHex(const void* data, std::size_t length) {
+    static const char digits[] = "0123456789ABCDEF";
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    std::string text;
+    text.reserve(length * 2);
+    for (std::size_t i = 0; i < length; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+}  // namespace zelmor

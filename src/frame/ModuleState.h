@@ -1,0 +1,54 @@
+// The module-wide objects: constructed when the module is loaded, destroyed
+// when it is unloaded.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "ZelmorDSCLibrary.h"
+#include "platform/Platform.h"
+#include "sessions/SessionRecord.h"
+#include "utils/SecretString.h"
+#include "utils/Utils.h"
+
+struct ModuleState {
+    // Non-null exactly while the module is initialised.
+    std::atomic<ZelmorInstance> deviceLibraryInstance{nullptr};
+
+    platform::Thread monitorThread;
+    std::atomic<bool> monitorRunning{false};
+    std::atomic<bool> monitorStopRequested{false};
+    std::atomic<bool> slotEventPending{false};
+    std::atomic<SlotId> eventSlotId{0};
+    std::mutex eventMutex;
+    std::condition_variable slotEventCondition;
+
+    // Guards sessionTable and userPassword. Never held across a device-library
+    // call made for one session; taken before eventMutex and the log lock.
+    std::mutex sessionTableMutex;
+    std::map<SessionHandle, SessionRecord> sessionTable;
+    SecretString userPassword;
+
+    // Slots found by the last C_GetSlotList, by device identifier.
+    std::mutex slotCacheMutex;
+    std::map<std::string, TokenInfo> slotCache;
+
+    Utils utils;
+
+    ModuleState() = default;
+    ~ModuleState();
+    ModuleState(const ModuleState&) = delete;
+    ModuleState& operator=(const ModuleState&) = delete;
+
+    bool isInitialised() const { return deviceLibraryInstance.load() != nullptr; }
+    ZelmorInstance instance() const { return deviceLibraryInstance.load(); }
+};
+
+ModuleState& moduleState();
+
+// Stops and joins the session monitor thread (not when called on it).
+void stopDeviceMonitor();

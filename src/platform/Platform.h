@@ -1,0 +1,88 @@
+// Every operating-system call of the module goes through this interface.
+// platform/windows/ holds the Win32 implementation, platform/posix/ the Linux
+// stand-ins; the module's logic above it is the same on both.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Reads the raw "logLevel" configuration value into a zero-filled 32-byte
+// buffer. False when the value cannot be read (missing, unreadable, too long).
+bool readLogLevelValue(uint8_t (&data)[32]);
+
+// Copies the temporary folder, ending with the platform's separator, into
+// buffer (zero-terminated, cut to size). False when it cannot be obtained.
+bool getTempFolder(char* buffer, std::size_t size);
+
+// Executable file name of the current process ("app.test.exe"), or empty.
+std::string getProcessFileName();
+
+// Folder holding the current executable, without a trailing separator, or empty.
+std::string getExecutableFolder();
+
+bool isDirectory(const char* path);
+bool pathExists(const char* path);
+
+// Creates one folder level. shared marks the folder that several users'
+// processes write into (world-writable with the sticky bit on POSIX).
+bool createDirectory(const char* path, bool shared);
+
+struct LocalTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+LocalTime localTimeNow();
+
+// Environment variable value; found is false when it is not set.
+std::string getEnvironmentVariable(const char* name, bool* found = nullptr);
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file for appending in binary mode so that other handles (threads,
+// processes) may have it open at the same time. POSIX: owner-only, no symlinks.
+FilePtr openForSharedAppend(const char* path);
+
+// Releases a buffer that the device library allocated on the process heap.
+void freeDeviceLibraryBuffer(void* buffer);
+
+// Folder separator used in paths the module builds ('\\' or '/').
+char pathSeparator();
+
+// The two default install folders tried for CA certificates when ZELMOR_HOME is unset.
+const char* const* defaultInstallFolders(std::size_t* count);
+
+// A joinable thread that can be stopped and joined from outside DllMain. On
+// Windows the thread keeps its own reference to the module and leaves through
+// FreeLibraryAndExitThread, so the module is never unmapped under it.
+class Thread {
+public:
+    Thread();
+    ~Thread();
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    bool start(std::function<void()> body);
+    bool joinable() const;
+    bool isCurrentThread() const;
+    void join();
+    // Forgets the thread without joining (process exit: it is already gone).
+    void detach();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+// True once the process has started to exit (Windows DllMain detach at
+// process exit); threads must not be joined any more then.
+bool processIsExiting();
+
+}  // namespace platform

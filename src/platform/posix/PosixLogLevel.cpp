@@ -1,0 +1,88 @@
+// Linux stand-in for the registry value "logLevel": the file logLevel in
+// $ZELMOR_CONFIG_DIR (default /etc/trevanic/zelmor) holding a decimal number.
+// Like the registry, the parsed value is kept in memory and the file is read
+// again only when stat shows that it changed.
+#include "platform/Platform.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace platform {
+
+namespace {
+
+struct CachedLevel {
+    std::string path;
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified {};
+    bool readable = false;
+    uint32_t value = 0;
+};
+
+bool sameFile(const CachedLevel& cached, const std::string& path, const struct stat& status) {
+    return cached.present && cached.path == path && cached.device == status.st_dev &&
+           cached.inode == status.st_ino && cached.size == status.st_size &&
+           cached.modified.tv_sec == status.st_mtim.tv_sec && cached.modified.tv_nsec == status.st_mtim.tv_nsec;
+}
+
+bool parseLevelFile(const std::string& path, uint32_t* value) {
+    std::ifstream file(path);
+    if (!file) return false;
+    std::string text;
+    std::getline(file, text, '\0');
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    long long parsed = std::strtoll(begin, &end, 10);
+    if (end == begin || errno != 0) return false;
+    while (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r') ++end;
+    if (*end != '\0') return false;
+    *value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+}  // namespace
+
+bool readLogLevelValue(uint8_t (&data)[32]) {
+    // Never destroyed: loggers may run during static destruction.
+    static std::mutex& lock = *new std::mutex;
+    static CachedLevel& cached = *new CachedLevel;
+
+    std::string folder = getEnvironmentVariable("ZELMOR_CONFIG_DIR");
+    if (folder.empty()) folder = "/etc/trevanic/zelmor";
+    std::string path = folder + "/logLevel";
+
+    struct stat status {};
+    bool exists = ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+
+    std::lock_guard<std::mutex> guard(lock);
+    if (!exists) {
+        cached.present = false;
+        return false;
+    }
+    if (!sameFile(cached, path, status)) {
+        cached.path = path;
+        cached.present = true;
+        cached.device = status.st_dev;
+        cached.inode = status.st_ino;
+        cached.size = status.st_size;
+        cached.modified = status.st_mtim;
+        cached.readable = parseLevelFile(path, &cached.value);
+    }
+    if (!cached.readable) return false;
+    // Returned as the four little-endian bytes of a REG_DWORD.
+    std::memset(data, 0, sizeof data);
+    for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(cached.value >> (8 * i));
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,79 @@
+// Win32 implementation of the file, folder, process, registry and time services.
+#include "platform/Platform.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <share.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+bool readLogLevelValue(uint8_t (&data)[32]) {
+    std::memset(data, 0, sizeof data);
+    DWORD size = sizeof data;
+    LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", "logLevel", RRF_RT_ANY,
+                                  nullptr, data, &size);
+    return status == ERROR_SUCCESS;
+}
+
+bool getTempFolder(char* buffer, std::size_t size) {
+    DWORD length = GetTempPathA(static_cast<DWORD>(size), buffer);
+    return length != 0 && length < size;
+}
+
+std::string getProcessFileName() {
+    char name[1024] = {};
+    DWORD length = K32GetModuleBaseNameA(GetCurrentProcess(), nullptr, name, sizeof name);
+    if (length == 0) return {};
+    return std::string(name, length);
+}
+
+std::string getExecutableFolder() {
+    char path[MAX_PATH + 1] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    std::string text(path, length);
+    std::size_t separator = text.find_last_of("\\/");
+    if (separator == std::string::npos) return {};
+    return text.substr(0, separator);
+}
+
+bool isDirectory(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool createDirectory(const char* path, bool) { return CreateDirectoryA(path, nullptr) != FALSE; }
+
+LocalTime localTimeNow() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+std::string getEnvironmentVariable(const char* name, bool* found) {
+    const char* value = std::getenv(name);
+    if (found != nullptr) *found = value != nullptr;
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+FilePtr openForSharedAppend(const char* path) { return FilePtr(_fsopen(path, "ab", _SH_DENYNO)); }
+
+void freeDeviceLibraryBuffer(void* buffer) {
+    if (buffer != nullptr) HeapFree(GetProcessHeap(), 0, buffer);
+}
+
+char pathSeparator() { return '\\'; }
+
+const char* const* defaultInstallFolders(std::size_t* count) {
+    static const char* const folders[] = {"C:/Program Files (x86)/Trevanic/Zelmor",
+                                          "C:/Program Files/Trevanic/Zelmor"};
+    *count = 2;
+    return folders;
+}
+
+}  // namespace platform
