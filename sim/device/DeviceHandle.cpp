@@ -1,0 +1,57 @@
+#include "DeviceHandle.h"
+
+#include "DeviceLoader.h"
+
+#include <ctime>
+
+namespace zelmor::sim {
+
+namespace {
+
+// Longer than the coarsest file time-stamp granularity in use.
+constexpr int64_t recentChangeNanoseconds = 100'000'000;
+
+bool changedRecently(const FileStamp& stamp) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t age = (static_cast<int64_t>(now.tv_sec) - stamp.modified.tv_sec) * 1'000'000'000 +
+                        (now.tv_nsec - stamp.modified.tv_nsec);
+    return age < recentChangeNanoseconds;
+}
+
+}  // namespace
+
+DeviceHandle::DeviceHandle(const DeviceStore& store, std::string serial) : store_(store), serial_(std::move(serial)) {}
+
+std::shared_ptr<const DeviceSnapshot> DeviceHandle::current() {
+    std::lock_guard<std::mutex> guard(loadMutex_);
+    const auto stamp = store_.metadataStamp(serial_);
+    if (!stamp) {
+        snapshot_.reset();
+        loadedStamp_.reset();
+        return nullptr;
+    }
+    if (checkAgain_ || stamp != loadedStamp_) reload();
+    return snapshot_;
+}
+
+void DeviceHandle::reload() {
+    // Under the shared lock no change can land between the stat and the reads.
+    StoreLock lock = store_.lockShared();
+    loadedStamp_ = store_.metadataStamp(serial_);
+    snapshot_ = loadedStamp_ ? loadDevice(store_, serial_, snapshot_.get()) : nullptr;
+    checkAgain_ = !loadedStamp_ || changedRecently(*loadedStamp_);
+}
+
+bool DeviceHandle::isVerifiedPin(const PinTag& tag, const Bytes& pinHash) const {
+    std::lock_guard<std::mutex> guard(pinMutex_);
+    return verifiedTag_ && verifiedForHash_ == pinHash && constantTimeEqual(verifiedTag_->data(), tag.data(), tag.size());
+}
+
+void DeviceHandle::rememberVerifiedPin(const PinTag& tag, const Bytes& pinHash) {
+    std::lock_guard<std::mutex> guard(pinMutex_);
+    verifiedTag_ = tag;
+    verifiedForHash_ = pinHash;
+}
+
+}  // namespace zelmor::sim

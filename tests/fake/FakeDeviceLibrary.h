@@ -1,0 +1,103 @@
+// The test fake of the device library: a programmable in-memory device model
+// that records every call. Built as a shared library under the device
+// library's own name, so the shipped module binary runs against it.
+//
+// Tests reach its state through fakeLibrary(); every access locks it, since
+// the module's monitor thread calls into the fake concurrently.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ZelmorDSCLibrary.h"
+
+#if defined(_WIN32)
+#  if defined(ZELMOR_DSC_BUILDING_LIBRARY)
+#    define FAKE_API __declspec(dllexport)
+#  else
+#    define FAKE_API __declspec(dllimport)
+#  endif
+#else
+#  define FAKE_API __attribute__((visibility("default")))
+#endif
+
+// One recorded call. Fields not used by an operation stay empty or zero.
+struct FakeCall {
+    std::string operation;  // "zelmor_signHash"
+    std::string deviceName;
+    std::string password;
+    std::string text;        // label, new password, folder
+    ZelmorBytes identifier;  // key-pair or certificate identifier
+    ZelmorBytes data;        // data, DER, ID bytes, public key DER
+    int64_t number = 0;      // hash algorithm, key kind, encryption type, length, user type
+    int64_t number2 = 0;     // padding mode, output length offered
+    bool flag = false;
+    ZelmorInstance instance = nullptr;
+    ZelmorKeyPair keyPair{};         // generateKeyPair input
+    ZelmorCertificate certificate{};  // importCertificate input
+    ImportPFXDetails pfx{};           // importPfx input
+};
+
+struct FakeDevice {
+    TokenInfo tokenInfo{};  // serialNumber defaults to the device name
+    std::string pin = "12345678";
+    int32_t remainingTries = 10;
+    std::vector<ZelmorKeyPair> keyPairs;
+    std::vector<ZelmorCertificate> certificates;
+};
+
+// What the certificate parsing operations answer for one DER value.
+struct FakeCertificateInfo {
+    int32_t detailsResult = 0;
+    CertificateDetails details{};
+    ZelmorBytes subject;
+    ZelmorBytes issuer;
+    ZelmorBytes serial;
+};
+
+struct FakeState {
+    bool createInstanceGivesNull = false;
+    std::vector<std::string> connected;  // the connected-device list, in this order
+    std::map<std::string, FakeDevice> devices;
+    // A result forced for an operation (by its full name), replacing its behaviour.
+    std::map<std::string, int32_t> forcedResults;
+    // Output bytes for signHash, finalHash, encrypt, decrypt, generateRamdomNumber.
+    std::map<std::string, ZelmorBytes> outputs;
+    std::map<ZelmorBytes, FakeCertificateInfo> certificateInfo;
+    ZelmorFileList caFiles;
+    std::vector<FakeCall> calls;
+    int liveHashContexts = 0;
+    uint32_t nextIdentifier = 1;
+};
+
+class FAKE_API FakeLibrary {
+public:
+    // No devices, no forced results, no recorded calls.
+    void reset();
+    // Runs edit on the state under the fake's lock.
+    void edit(const std::function<void(FakeState&)>& edit);
+
+    // A connected device named name (appended to the connected list).
+    void addDevice(const std::string& name, const std::string& pin = "12345678");
+    void setConnected(const std::vector<std::string>& names);
+    void setResult(const std::string& operation, int32_t result);
+    void setOutput(const std::string& operation, const ZelmorBytes& bytes);
+    void addKeyPair(const std::string& device, const ZelmorKeyPair& keyPair);
+    void addCertificate(const std::string& device, const ZelmorCertificate& certificate);
+
+    std::vector<FakeCall> calls(const std::string& operation = std::string()) const;
+    std::size_t callCount(const std::string& operation) const;
+    void clearCalls();
+    int liveHashContexts() const;
+};
+
+FAKE_API FakeLibrary& fakeLibrary();
+
+// Builders for records with sensible contents.
+FAKE_API ZelmorKeyPair makeFakeKeyPair(uint32_t number, uint32_t keyKind, const std::string& label,
+                                       const ZelmorBytes& id);
+FAKE_API ZelmorCertificate makeFakeCertificate(uint32_t number, const ZelmorBytes& der, const std::string& label,
+                                               const ZelmorBytes& id);

@@ -1,0 +1,80 @@
+#include "ModuleLoader.h"
+
+#include <cstdlib>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+namespace testing_support {
+
+namespace {
+std::string executableFolder() {
+#if defined(_WIN32)
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path);
+    return text.substr(0, text.find_last_of("\\/"));
+#else
+    char path[PATH_MAX] = {};
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string text(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return text.substr(0, text.rfind('/'));
+#endif
+}
+}  // namespace
+
+std::string modulePath() {
+    const char* configured = std::getenv("ZELMOR_TEST_MODULE");
+    if (configured != nullptr && *configured != '\0') return configured;
+#if defined(_WIN32)
+    return executableFolder() + "\\..\\ZelmorPKCS11Driver.dll";
+#else
+    return executableFolder() + "/../libZelmorPKCS11Driver.so";
+#endif
+}
+
+LoadedModule::LoadedModule(const std::string& path) {
+#if defined(_WIN32)
+    handle = LoadLibraryA(path.c_str());
+#else
+    handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+    if (handle == nullptr) return;
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(symbol("C_GetFunctionList"));
+    if (getList != nullptr) getList(&list);
+}
+
+LoadedModule::~LoadedModule() { unload(); }
+
+void* LoadedModule::symbol(const char* name) const {
+    if (handle == nullptr) return nullptr;
+#if defined(_WIN32)
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+#else
+    return dlsym(handle, name);
+#endif
+}
+
+void LoadedModule::unload() {
+    if (handle == nullptr) return;
+#if defined(_WIN32)
+    FreeLibrary(static_cast<HMODULE>(handle));
+#else
+    dlclose(handle);
+#endif
+    handle = nullptr;
+    list = nullptr;
+}
+
+LoadedModule& sharedModule() {
+    // Never unloaded: the monitor thread may still be running at process exit.
+    static LoadedModule& module = *new LoadedModule(modulePath());
+    return module;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,57 @@
+#include "ModuleTest.h"
+
+namespace testing_support {
+
+const char* const defaultDevice = "ZLM0000001";
+const char* const defaultPin = "12345678";
+
+void ensureInitialised() {
+    CK_INFO info;
+    if (p11()->C_GetInfo(&info) == CKR_OK) return;
+    ASSERT_EQ(CKR_OK, p11()->C_Initialize(nullptr));
+}
+
+void ModuleTest::SetUp() {
+    ASSERT_TRUE(sharedModule().loaded()) << "cannot load " << modulePath();
+    fakeLibrary().reset();
+    fakeLibrary().addDevice(defaultDevice, defaultPin);
+    ensureInitialised();
+    // Leave no session and no login behind from an earlier test.
+    refreshSlots();
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    if (f()->C_OpenSession(firstSlot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) == CKR_OK) {
+        f()->C_Logout(session);
+    }
+    f()->C_CloseAllSessions(firstSlot);
+    fakeLibrary().clearCalls();
+}
+
+void ModuleTest::TearDown() {
+    refreshSlots();
+    f()->C_CloseAllSessions(firstSlot);
+}
+
+std::vector<CK_SLOT_ID> ModuleTest::refreshSlots() {
+    CK_ULONG count = 0;
+    if (f()->C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK) return {};
+    std::vector<CK_SLOT_ID> slots(count + 1);
+    count = static_cast<CK_ULONG>(slots.size());
+    if (f()->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK) return {};
+    slots.resize(count);
+    return slots;
+}
+
+CK_SESSION_HANDLE ModuleTest::openSession(bool readWrite, CK_SLOT_ID slot) {
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    CK_FLAGS flags = CKF_SERIAL_SESSION | (readWrite ? CKF_RW_SESSION : 0);
+    EXPECT_EQ(CKR_OK, f()->C_OpenSession(slot, flags, nullptr, nullptr, &session));
+    return session;
+}
+
+void ModuleTest::login(CK_SESSION_HANDLE session, const std::string& pin) {
+    std::string copy = pin;
+    ASSERT_EQ(CKR_OK, f()->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(&copy[0]),
+                                   static_cast<CK_ULONG>(copy.size())));
+}
+
+}  // namespace testing_support
