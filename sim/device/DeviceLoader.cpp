@@ -1,6 +1,7 @@
 #include "DeviceLoader.h"
 
 #include "../crypto/Certificates.h"
+#include "ZelmorDSCLibrary.h"
 
 namespace zelmor::sim {
 
@@ -23,7 +24,8 @@ std::shared_ptr<const Bytes> loadCertificate(const DeviceStore& store, const std
         if (index >= 0) return previous->certificateDer[index];
     }
     auto der = store.readCertificateFile(serial, entry.identifier);
-    if (!der || !parseCertificate(der->data(), der->size())) return nullptr;
+    if (!der || der->size() > zelmorCertificateValueSize || !parseCertificate(der->data(), der->size()))
+        return nullptr;
     return std::make_shared<const Bytes>(std::move(*der));
 }
 

@@ -47,8 +47,10 @@ std::optional<uint64_t> parseUnsigned(std::string_view text, uint64_t maximum) {
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (maximum - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
+        if (value > maximum / 10) return std::nullopt;
+        value *= 10;
+        if (digit > maximum - value) return std::nullopt;
+        value += digit;
     }
     return value;
 }
