@@ -16,4 +16,7 @@ inline CK_RV creationFailure(int32_t result) {
                : CKR_FUNCTION_FAILED;
 }
 
+// Changing or deleting an existing object: every failure is CKR_FUNCTION_FAILED.
+inline CK_RV objectChangeFailure(int32_t) { return CKR_FUNCTION_FAILED; }
+
 }  // namespace zelmor

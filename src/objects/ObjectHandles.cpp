@@ -25,9 +25,17 @@ DecodedHandle decodeObjectHandle(CK_OBJECT_HANDLE handle) {
     return decoded;
 }
 
-bool findKeyPair(const std::string& deviceName, uint32_t number, ZelmorKeyPair* keyPair) {
+std::vector<ZelmorKeyPair> fetchKeyPairList(const std::string& deviceName) {
     // Copied at once: the list belongs to the device library.
-    const std::vector<ZelmorKeyPair> list = zelmor_getKeyPairList(deviceName.c_str(), moduleState().instance());
+    return zelmor_getKeyPairList(deviceName.c_str(), moduleState().instance());
+}
+
+std::vector<ZelmorCertificate> fetchCertificateList(const std::string& deviceName) {
+    return zelmor_getCertificateList(deviceName.c_str(), moduleState().instance());
+}
+
+bool findKeyPair(const std::string& deviceName, uint32_t number, ZelmorKeyPair* keyPair) {
+    const std::vector<ZelmorKeyPair> list = fetchKeyPairList(deviceName);
     for (const ZelmorKeyPair& record : list) {
         if (record.number != number) continue;
         *keyPair = record;
@@ -37,8 +45,7 @@ bool findKeyPair(const std::string& deviceName, uint32_t number, ZelmorKeyPair* 
 }
 
 bool findCertificate(const std::string& deviceName, uint32_t number, ZelmorCertificate* certificate) {
-    const std::vector<ZelmorCertificate> list =
-        zelmor_getCertificateList(deviceName.c_str(), moduleState().instance());
+    const std::vector<ZelmorCertificate> list = fetchCertificateList(deviceName);
     for (const ZelmorCertificate& record : list) {
         if (record.number != number) continue;
         *certificate = record;

@@ -1,17 +1,21 @@
 // C_FindObjectsInit, C_FindObjects, C_FindObjectsFinal.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
 #include "frame/EntryPoint.h"
+#include "objects/ObjectSearch.h"
 
 using namespace zelmor;
 
-CK_RV C_FindObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG) {
-    return initialised("C_FindObjectsInit", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
+    return bySession("C_FindObjectsInit", hSession,
+                     [&](SessionHandle session) { return findObjectsInit(session, pTemplate, ulCount); });
 }
 
-CK_RV C_FindObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR, CK_ULONG, CK_ULONG_PTR) {
-    return initialised("C_FindObjects", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
+                    CK_ULONG_PTR pulObjectCount) {
+    return bySession("C_FindObjects", hSession, [&](SessionHandle session) {
+        return findObjects(session, phObject, ulMaxObjectCount, pulObjectCount);
+    });
 }
 
-CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE) {
-    return initialised("C_FindObjectsFinal", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
+    return bySession("C_FindObjectsFinal", hSession, [&](SessionHandle session) { return findObjectsFinal(session); });
 }
