@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Java SunPKCS11 (OpenJDK 17): keytool lists the token's key entry with its
+# certificate; jarsigner signs a jar with the token's key and verifies it.
+# Usage: java_sunpkcs11.sh BUILD_DIR
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+interop_init "${1:-}" java-sunpkcs11
+create_device || exit 2
+echo "   $(java -version 2>&1 | head -1)"
+
+if ! provision_rsa_credential java-signer 41; then
+    fail "provision an RSA key and certificate with pkcs11-tool"
+    finish; exit 1
+fi
+pass "provision an RSA key and certificate with pkcs11-tool"
+
+config="$WORK/zelmor-pkcs11.cfg"
+cat >"$config" <<EOF
+name = Zelmor
+library = $MODULE
+slotListIndex = 0
+EOF
+p11_store=(-keystore NONE -storetype PKCS11 -addprovider SunPKCS11 -providerArg "$config" -storepass "$USER_PIN")
+fingerprint=$(openssl x509 -in "$WORK/java-signer.pem" -noout -fingerprint -sha256 | cut -d= -f2)
+
+if run "keytool -list" keytool -list "${p11_store[@]}"; then
+    expect_output "key entry java-signer is a PrivateKeyEntry" '^java-signer, PrivateKeyEntry'
+    expect_output "its certificate fingerprint is the one written" "$fingerprint"
+fi
+if run "keytool -list -v -alias java-signer" keytool -list -v "${p11_store[@]}" -alias java-signer; then
+    expect_output "owner shown" 'Owner: CN=java-signer'
+    expect_output "issuer shown" 'Issuer: O=Zelmor Interop, CN=Interop Test CA|Issuer: CN=Interop Test CA'
+    expect_output "RSA 2048-bit key" '2048-bit RSA key'
+fi
+
+mkdir -p "$WORK/jar/org/example"
+printf 'public class Hello {}\n' >"$WORK/jar/org/example/Hello.txt"
+printf 'Main-Class: org.example.Hello\n' >"$WORK/manifest.txt"
+(cd "$WORK/jar" && jar cfm "$WORK/app.jar" "$WORK/manifest.txt" org) >"$LAST" 2>&1
+
+if run "jarsigner signs with the token's key" jarsigner "${p11_store[@]}" -sigalg SHA256withRSA \
+    -signedjar "$WORK/app-signed.jar" "$WORK/app.jar" java-signer; then
+    expect_output "jar signed" 'jar signed'
+    run "jarsigner -verify" jarsigner -verify -verbose -certs "$WORK/app-signed.jar"
+    expect_output "jar verified" '^jar verified\.'
+    expect_output "signed by the token's certificate" 'CN=java-signer'
+    unzip -l "$WORK/app-signed.jar" >"$LAST" 2>&1
+    expect_output "the jar holds the PKCS#7 signature block" 'META-INF/JAVA-SIG\.RSA'
+    # Tamper with a signed entry: verification must fail.
+    (cd "$WORK" && mkdir -p tamper && cd tamper && unzip -q ../app-signed.jar && echo changed >>org/example/Hello.txt &&
+        zip -q -r ../app-tampered.jar .) >/dev/null 2>&1
+    run_quiet jarsigner -verify "$WORK/app-tampered.jar"
+    expect_no_output "a tampered jar is not verified" '^jar verified\.'
+fi
+
+if run "keytool signs a certificate request with the token key" keytool -certreq "${p11_store[@]}" \
+    -alias java-signer -sigalg SHA256withRSA -file "$WORK/java.csr"; then
+    run "openssl verifies the request's signature" openssl req -in "$WORK/java.csr" -noout -verify
+    expect_output "request self-signature verify OK" 'verify OK|Certificate request self-signature verify OK'
+fi
+
+finish

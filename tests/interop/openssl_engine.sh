@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# OpenSSL with the PKCS#11 engine (libp11): pkeyutl and dgst sign with a key on
+# the token addressed by a pkcs11: URI; plain openssl verifies. Also a
+# self-signed certificate made by `openssl req` with the token's key.
+# Usage: openssl_engine.sh BUILD_DIR
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+interop_init "${1:-}" openssl-engine
+create_device || exit 2
+echo "   $(openssl version) with libengine-pkcs11-openssl $(dpkg-query -W -f='${Version}' libengine-pkcs11-openssl)"
+
+# The engine finds the module through this variable (or MODULE_PATH in openssl.cnf).
+export PKCS11_MODULE_PATH="$MODULE"
+engine=(-engine pkcs11 -keyform engine)
+token_uri="pkcs11:token=${TOKEN_LABEL// /%20}"
+rsa_uri="$token_uri;object=ossl-rsa;type=private;pin-value=$USER_PIN"
+data="$WORK/data.txt"
+printf 'Signed by OpenSSL through the PKCS#11 engine.\n' >"$data"
+
+if ! provision_rsa_credential ossl-rsa 31; then
+    fail "provision an RSA key and certificate with pkcs11-tool"
+    finish; exit 1
+fi
+pass "provision an RSA key and certificate with pkcs11-tool"
+pub="$WORK/ossl-rsa.pub.pem"
+
+run "engine loads (openssl engine -t pkcs11)" openssl engine -t pkcs11
+expect_output "engine available" '\[ available \]'
+
+# pkeyutl over a SHA-256 hash: the engine hands the token a DigestInfo with CKM_RSA_PKCS.
+openssl dgst -sha256 -binary -out "$WORK/data.sha256" "$data"
+if run "openssl pkeyutl -sign with the token key" openssl pkeyutl "${engine[@]}" -sign -inkey "$rsa_uri" \
+    -pkeyopt digest:sha256 -in "$WORK/data.sha256" -out "$WORK/pkeyutl.sig"; then
+    run "plain openssl pkeyutl -verify" openssl pkeyutl -verify -pubin -inkey "$pub" -pkeyopt digest:sha256 \
+        -in "$WORK/data.sha256" -sigfile "$WORK/pkeyutl.sig"
+    expect_output "Signature Verified Successfully" 'Signature Verified Successfully'
+fi
+
+if run "openssl dgst -sha256 -sign with the token key" openssl dgst -sha256 "${engine[@]}" -sign "$rsa_uri" \
+    -out "$WORK/dgst.sig" "$data"; then
+    run "plain openssl dgst -verify" openssl dgst -sha256 -verify "$pub" -signature "$WORK/dgst.sig" "$data"
+    expect_output "Verified OK" '^Verified OK'
+    run "verify against the certificate on the token's key too" openssl dgst -sha256 \
+        -verify <(openssl x509 -in "$WORK/ossl-rsa.pem" -pubkey -noout) -signature "$WORK/dgst.sig" "$data"
+    expect_output "Verified OK" '^Verified OK'
+    # A changed message must not verify: the check is not a rubber stamp.
+    printf 'tampered' >>"$data"
+    expect_fails "a changed message does not verify" openssl dgst -sha256 -verify "$pub" -signature "$WORK/dgst.sig" "$data"
+fi
+
+if run "openssl dgst -sha384 -sign with the token key" openssl dgst -sha384 "${engine[@]}" -sign "$rsa_uri" \
+    -out "$WORK/dgst384.sig" "$data"; then
+    run "plain openssl verifies the SHA-384 signature" openssl dgst -sha384 -verify "$pub" -signature "$WORK/dgst384.sig" "$data"
+    expect_output "Verified OK" '^Verified OK'
+fi
+
+if run "openssl req -x509 with the token key" openssl req -new -x509 "${engine[@]}" -key "$rsa_uri" -sha256 \
+    -subj "/CN=Self-signed on the token" -days 7 -out "$WORK/self.pem"; then
+    run "the self-signed certificate verifies" openssl verify -CAfile "$WORK/self.pem" "$WORK/self.pem"
+    expect_output "certificate OK" ': OK$'
+fi
+
+if run "RSA decryption through the engine (pkeyutl -decrypt)" bash -c '
+    openssl pkeyutl -encrypt -pubin -inkey "$1" -in "$2" -out "$3.enc" &&
+    openssl pkeyutl -decrypt -engine pkcs11 -keyform engine -inkey "$4" -in "$3.enc" -out "$3.dec" &&
+    cmp "$2" "$3.dec"' _ "$pub" "$WORK/data.sha256" "$WORK/secret" "$rsa_uri"; then :; fi
+
+# EC: generate on the token, sign through the engine.
+if run_quiet p11 --login --pin "$USER_PIN" --keypairgen --key-type EC:prime256v1 --usage-sign --label ossl-ec --id 32; then
+    ec_uri="$token_uri;object=ossl-ec;type=private;pin-value=$USER_PIN"
+    if openssl dgst -sha256 "${engine[@]}" -sign "$ec_uri" -out "$WORK/ec.sig" "$data" >"$LAST" 2>&1; then
+        pass "openssl dgst -sign with the token's EC key"
+        # (SoftHSM2 has no ECDSA-SHA256 to verify with.)
+        is_reference || run "pkcs11-tool verifies the engine's ECDSA signature on the token" p11 --verify -m ECDSA-SHA256 --id 32 \
+            -i "$data" --signature-file "$WORK/ec.sig" --signature-format openssl
+        is_reference || expect_output "Signature is valid" 'Signature is valid'
+    elif is_reference; then
+        fail "openssl dgst -sign with the token's EC key"
+    else
+        limitation "the engine cannot use an EC key of the module: it needs CKA_EC_POINT, the module reports the point as CKA_VALUE ($(grep -m1 -iE 'error|fail' "$LAST" | cut -c1-120))"
+    fi
+else
+    fail "generate an EC key with pkcs11-tool"
+fi
+
+finish
