@@ -36,6 +36,11 @@ struct ModuleState {
     // Slots found by the last C_GetSlotList, by device identifier.
     std::mutex slotCacheMutex;
     std::map<std::string, TokenInfo> slotCache;
+    // The device identifier behind each slot ID that the last C_GetSlotList
+    // handed out, so a slot ID reaches its device whatever the list order.
+    // Guarded by slotCacheMutex; an identifier no longer in slotCache names
+    // no slot.
+    std::map<SlotId, std::string> slotIdentifiers;
 
     Utils utils;
 

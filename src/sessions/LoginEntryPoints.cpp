@@ -1,17 +1,22 @@
 // C_Login, C_Logout, C_SetPIN.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
 #include "frame/EntryPoint.h"
+#include "sessions/Login.h"
 
 using namespace zelmor;
 
-CK_RV C_Login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR, CK_ULONG) {
-    return initialised("C_Login", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) {
+    return bySession("C_Login", hSession,
+                     [&](SessionHandle handle) { return login(handle, userType, pPin, ulPinLen); });
 }
 
-CK_RV C_Logout(CK_SESSION_HANDLE) {
-    return initialised("C_Logout", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
+    return bySession("C_Logout", hSession, [](SessionHandle handle) { return logout(handle); });
 }
 
-CK_RV C_SetPIN(CK_SESSION_HANDLE, CK_UTF8CHAR_PTR, CK_ULONG, CK_UTF8CHAR_PTR, CK_ULONG) {
-    return initialised("C_SetPIN", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen, CK_UTF8CHAR_PTR pNewPin,
+               CK_ULONG ulNewLen) {
+    return bySession("C_SetPIN", hSession, [&](SessionHandle handle) {
+        return setPin(handle, pOldPin, ulOldLen, pNewPin, ulNewLen);
+    });
 }
+

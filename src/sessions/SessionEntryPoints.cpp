@@ -1,21 +1,23 @@
 // C_OpenSession, C_CloseSession, C_CloseAllSessions, C_GetSessionInfo.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
 #include "frame/EntryPoint.h"
+#include "sessions/SessionTable.h"
 
 using namespace zelmor;
 
-CK_RV C_OpenSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR) {
-    return initialised("C_OpenSession", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR /*pApplication*/, CK_NOTIFY /*Notify*/,
+                    CK_SESSION_HANDLE_PTR phSession) {
+    return initialised("C_OpenSession", [&] { return openSession(slotID, flags, phSession); });
 }
 
-CK_RV C_CloseSession(CK_SESSION_HANDLE) {
-    return initialised("C_CloseSession", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
+    return bySession("C_CloseSession", hSession, [](SessionHandle handle) { return closeSession(handle); });
 }
 
-CK_RV C_CloseAllSessions(CK_SLOT_ID) {
-    return initialised("C_CloseAllSessions", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
+    return initialised("C_CloseAllSessions", [&] { return closeAllSessions(slotID); });
 }
 
-CK_RV C_GetSessionInfo(CK_SESSION_HANDLE, CK_SESSION_INFO_PTR) {
-    return initialised("C_GetSessionInfo", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
+    return bySession("C_GetSessionInfo", hSession,
+                     [&](SessionHandle handle) { return getSessionInfo(handle, pInfo); });
 }

@@ -1,13 +1,14 @@
-// C_GetMechanismList, C_GetMechanismInfo.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
+// C_GetMechanismList, C_GetMechanismInfo. The slot ID is not examined: every
+// slot offers the same mechanisms.
 #include "frame/EntryPoint.h"
+#include "slots/MechanismTable.h"
 
 using namespace zelmor;
 
-CK_RV C_GetMechanismList(CK_SLOT_ID, CK_MECHANISM_TYPE_PTR, CK_ULONG_PTR) {
-    return initialised("C_GetMechanismList", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_GetMechanismList(CK_SLOT_ID, CK_MECHANISM_TYPE_PTR pMechanismList, CK_ULONG_PTR pulCount) {
+    return initialised("C_GetMechanismList", [&] { return listMechanisms(pMechanismList, pulCount); });
 }
 
-CK_RV C_GetMechanismInfo(CK_SLOT_ID, CK_MECHANISM_TYPE, CK_MECHANISM_INFO_PTR) {
-    return initialised("C_GetMechanismInfo", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_GetMechanismInfo(CK_SLOT_ID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) {
+    return initialised("C_GetMechanismInfo", [&] { return describeMechanism(type, pInfo); });
 }

@@ -1,12 +1,13 @@
 #include "slots/SessionMonitor.h"
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
-#include "slots/SlotIds.h"
+#include "slots/SlotEvents.h"
 
 namespace zelmor {
 
@@ -26,13 +27,14 @@ void demoteSessionsOfMissingDevices(ModuleState& module, const std::vector<std::
     }
 }
 
-void postSlotEvent(ModuleState& module) {
-    {
-        std::lock_guard<std::mutex> guard(module.eventMutex);
-        module.eventSlotId.store(firstSlotId);
-        module.slotEventPending.store(true);
-    }
-    module.slotEventCondition.notify_all();
+// One poll: the device list is taken and the table walked under
+// sessionTableMutex, so no entry point changes the table in between. Returns
+// the number of listed devices.
+std::size_t checkDevices(ModuleState& module, SecretString& password) {
+    std::lock_guard<std::mutex> guard(module.sessionTableMutex);
+    const std::vector<std::string> devices = zelmor_getConnectedDeviceList(false, module.instance());
+    demoteSessionsOfMissingDevices(module, devices, password);
+    return devices.size();
 }
 
 }  // namespace
@@ -42,20 +44,21 @@ void runSessionMonitor(SecretString& password) {
     logDebug("Session monitor thread started.");
     module.monitorRunning.store(true);
 
+    // A new thread starts from 0, so devices already connected post an event.
     std::size_t previousCount = 0;
     while (!module.monitorStopRequested.load()) {
-        std::vector<std::string> devices;
-        {
-            std::lock_guard<std::mutex> guard(module.sessionTableMutex);
-            devices = zelmor_getConnectedDeviceList(false, module.instance());
-            demoteSessionsOfMissingDevices(module, devices, password);
-        }
-        std::size_t count = devices.size();
-        if (count != previousCount) {
-            logDebug("Slot event: device count changed from " + std::to_string(previousCount) + " to " +
-                     std::to_string(count));
-            postSlotEvent(module);
-            previousCount = count;
+        // A failing pass (out of memory) must not end the thread, which would
+        // leave the module without device monitoring and monitorRunning set.
+        try {
+            const std::size_t count = checkDevices(module, password);
+            if (count != previousCount) {
+                logDebug("Slot event: device count changed from " + std::to_string(previousCount) + " to " +
+                         std::to_string(count));
+                postSlotEvent();
+                previousCount = count;
+            }
+        } catch (...) {
+            logError("Session monitor: device check failed");
         }
         module.utils.pause(monitorPauseMilliseconds);
     }

@@ -1,9 +1,9 @@
 // C_WaitForSlotEvent.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
 #include "frame/EntryPoint.h"
+#include "slots/SlotEvents.h"
 
 using namespace zelmor;
 
-CK_RV C_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID_PTR, CK_VOID_PTR) {
-    return initialised("C_WaitForSlotEvent", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR /*pReserved*/) {
+    return initialised("C_WaitForSlotEvent", [&] { return waitForSlotEvent(flags, pSlot); });
 }
