@@ -23,6 +23,16 @@ struct BenchContext {
     TimingPlan plan;
     std::vector<unsigned> threadCounts;             // e.g. {1, 2}
     ResultSink& sink;
+    std::vector<std::string> only;                  // operations to measure; empty: all
+
+    bool wants(const std::string& operation) const
+    {
+        if (only.empty()) return true;
+        for (const std::string& wanted : only) {
+            if (wanted == operation) return true;
+        }
+        return false;
+    }
 
     CK_FUNCTION_LIST* p11() const { return module.functions(); }
     CK_SESSION_HANDLE session(unsigned thread) const { return sessions.at(thread)->handle(); }

@@ -6,6 +6,7 @@ namespace bench {
 
 void runDigestBench(BenchContext& context)
 {
+    if (!context.wants(op::digest)) return;
     CK_FUNCTION_LIST* p11 = context.p11();
     std::vector<CK_BYTE> data(digestInputSize);
     for (size_t index = 0; index < data.size(); ++index) data[index] = static_cast<CK_BYTE>(index * 31 + 7);

@@ -53,7 +53,7 @@ void runObjectBench(BenchContext& context)
     std::vector<std::vector<CK_OBJECT_HANDLE>> found(context.sessions.size());
     size_t objectCount = searchEverything(p11, context.session(0), found[0]);
     std::string note = std::to_string(objectCount) + " objects";
-    for (unsigned threads : context.threadCounts) {
+    for (unsigned threads : context.wants(op::search) ? context.threadCounts : std::vector<unsigned>()) {
         Measurement measured = measureThroughput(threads, context.plan, [&](unsigned thread) {
             if (searchEverything(p11, context.session(thread), found[thread]) != objectCount) {
                 throw BenchError("the number of objects found changed");
@@ -63,7 +63,7 @@ void runObjectBench(BenchContext& context)
     }
 
     std::vector<AttributeBuffers> buffers(context.sessions.size());
-    for (unsigned threads : context.threadCounts) {
+    for (unsigned threads : context.wants(op::attributes) ? context.threadCounts : std::vector<unsigned>()) {
         Measurement measured = measureThroughput(threads, context.plan, [&](unsigned thread) {
             readLabelIdModulus(p11, context.session(thread), context.keys.rsa.publicKey, buffers[thread]);
         });

@@ -91,7 +91,7 @@ void measurePair(BenchContext& context, const char* signName, const char* verify
     std::vector<std::vector<CK_BYTE>> data(context.sessions.size(), message());
     std::vector<std::vector<CK_BYTE>> signatures(context.sessions.size());
 
-    for (unsigned threads : context.threadCounts) {
+    for (unsigned threads : context.wants(signName) ? context.threadCounts : std::vector<unsigned>()) {
         Measurement measured = measureThroughput(threads, context.plan, [&](unsigned thread) {
             signTwoCall(p11, context.session(thread), mechanism, key.privateKey, data[thread], signatures[thread]);
         });
@@ -103,7 +103,7 @@ void measurePair(BenchContext& context, const char* signName, const char* verify
         signTwoCall(p11, context.session(thread), mechanism, key.privateKey, data[thread], signatures[thread]);
         verifyOnce(p11, context.session(thread), mechanism, key.publicKey, data[thread], signatures[thread]);
     }
-    for (unsigned threads : context.threadCounts) {
+    for (unsigned threads : context.wants(verifyName) ? context.threadCounts : std::vector<unsigned>()) {
         Measurement measured = measureThroughput(threads, context.plan, [&](unsigned thread) {
             verifyOnce(p11, context.session(thread), mechanism, key.publicKey, data[thread], signatures[thread]);
         });

@@ -10,8 +10,10 @@
 #include "Report.h"
 #include "SignatureBench.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 using namespace bench;
 
@@ -22,11 +24,14 @@ const char* usageText =
     "  zelmor-bench pkcs11 --module PATH --name NAME --pin PIN [--token-label TEXT]\n"
     "               [--objects N] [--runs N] [--seconds S] [--threads 1,2] [--quick]\n"
     "               [--unplug-command CMD --plug-command CMD [--unplug-runs N]]\n"
-    "               [--skip-init-finalize] [--out ROWS.tsv]\n"
+    "               [--skip-init-finalize] [--only OPERATION,...] [--out ROWS.tsv]\n"
     "      sign/verify (RSA-2048, P-256), SHA-256 of 1 MiB, full search with N key\n"
     "      pairs and N certificates on the token (default 100; created if missing),\n"
     "      attribute reading, C_Initialize + C_Finalize, and with the two commands the\n"
-    "      time from unplugging the device to its sessions being demoted\n"
+    "      time from unplugging the device to its sessions being demoted; --only\n"
+    "      limits the run to some of rsa2048-sign, rsa2048-verify, p256-sign,\n"
+    "      p256-verify, sha256-1mib, find-all, get-attributes, unplug-demotion,\n"
+    "      init-finalize (for profiling one path)\n"
     "  zelmor-bench memory --module PATH --name NAME [--token-label TEXT] [--sessions N] [--out ROWS.tsv]\n"
     "      resident memory with N (default 1000) open sessions\n"
     "  zelmor-bench ceiling --name NAME [--runs N] [--seconds S] [--threads 1,2] [--quick] [--out ROWS.tsv]\n"
@@ -35,6 +40,17 @@ const char* usageText =
     "               [--plot-data FILE] ROWS.tsv...\n"
     "      one table from the rows of the runs above\n"
     "--quick: a short smoke run (few objects, short runs), not a measurement.\n";
+
+std::vector<std::string> splitList(const std::string& text)
+{
+    std::vector<std::string> items;
+    std::string item;
+    std::istringstream stream(text);
+    while (std::getline(stream, item, ',')) {
+        if (!item.empty()) items.push_back(item);
+    }
+    return items;
+}
 
 TimingPlan timingPlan(const Options& options)
 {
@@ -60,6 +76,7 @@ void commandPkcs11(const Options& options)
     std::string plugCommand = options.text("plug-command");
     unsigned unplugRuns = options.number("unplug-runs", quick ? 2 : 5);
     bool skipInitFinalize = options.has("skip-init-finalize");
+    std::vector<std::string> only = splitList(options.text("only"));
     ResultSink sink(options.text("out"));
     TimingPlan plan = timingPlan(options);
     if (unplugCommand.empty() != plugCommand.empty()) {
@@ -73,7 +90,7 @@ void commandPkcs11(const Options& options)
     unsigned maxThreads = 1;
     for (unsigned threads : threadCounts) maxThreads = std::max(maxThreads, threads);
     {
-        BenchContext context{module, name, slot, {}, {}, plan, threadCounts, sink};
+        BenchContext context{module, name, slot, {}, {}, plan, threadCounts, sink, only};
         for (unsigned thread = 0; thread < maxThreads; ++thread) {
             context.sessions.push_back(std::make_unique<Session>(module, slot));
         }
@@ -84,12 +101,14 @@ void commandPkcs11(const Options& options)
         runSignatureBench(context);
         runDigestBench(context);
         runObjectBench(context);
-        if (!unplugCommand.empty()) runUnplugBench(context, pin, unplugCommand, plugCommand, unplugRuns);
+        if (!unplugCommand.empty() && context.wants(op::unplugDemotion)) runUnplugBench(context, pin, unplugCommand, plugCommand, unplugRuns);
         check(module->C_Logout(context.sessions[0]->handle()), "C_Logout");
         context.sessions.clear();
     }
     module.finalize();
-    if (!skipInitFinalize) runInitFinalizeBench(module, name, plan, sink);
+    if (!skipInitFinalize && (only.empty() || std::find(only.begin(), only.end(), op::initFinalize) != only.end())) {
+        runInitFinalizeBench(module, name, plan, sink);
+    }
 }
 
 void commandMemory(const Options& options)
