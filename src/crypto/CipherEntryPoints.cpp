@@ -1,21 +1,33 @@
 // C_EncryptInit, C_Encrypt, C_DecryptInit, C_Decrypt.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
+#include "crypto/CipherInit.h"
+#include "crypto/Decryption.h"
+#include "crypto/Encryption.h"
 #include "frame/EntryPoint.h"
 
 using namespace zelmor;
 
-CK_RV C_EncryptInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE) {
-    return initialised("C_EncryptInit", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+    return bySession("C_EncryptInit", hSession, [&](SessionHandle session) {
+        return cipherInit(session, pMechanism, hKey, CipherDirection::Encrypt);
+    });
 }
 
-CK_RV C_Encrypt(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR) {
-    return initialised("C_Encrypt", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
+                CK_ULONG_PTR pulEncryptedDataLen) {
+    return bySession("C_Encrypt", hSession, [&](SessionHandle session) {
+        return encrypt(session, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
+    });
 }
 
-CK_RV C_DecryptInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE) {
-    return initialised("C_DecryptInit", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+    return bySession("C_DecryptInit", hSession, [&](SessionHandle session) {
+        return cipherInit(session, pMechanism, hKey, CipherDirection::Decrypt);
+    });
 }
 
-CK_RV C_Decrypt(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR) {
-    return initialised("C_Decrypt", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen,
+                CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen) {
+    return bySession("C_Decrypt", hSession, [&](SessionHandle session) {
+        return decrypt(session, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
+    });
 }

@@ -1,21 +1,26 @@
 // C_DigestInit, C_Digest, C_DigestUpdate, C_DigestFinal.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
+#include "crypto/Digesting.h"
 #include "frame/EntryPoint.h"
 
 using namespace zelmor;
 
-CK_RV C_DigestInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR) {
-    return initialised("C_DigestInit", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
+    return bySession("C_DigestInit", hSession, [&](SessionHandle session) { return digestInit(session, pMechanism); });
 }
 
-CK_RV C_Digest(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR) {
-    return initialised("C_Digest", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
+               CK_ULONG_PTR pulDigestLen) {
+    return bySession("C_Digest", hSession, [&](SessionHandle session) {
+        return digest(session, pData, ulDataLen, pDigest, pulDigestLen);
+    });
 }
 
-CK_RV C_DigestUpdate(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-    return initialised("C_DigestUpdate", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+    return bySession("C_DigestUpdate", hSession,
+                     [&](SessionHandle session) { return digestUpdate(session, pPart, ulPartLen); });
 }
 
-CK_RV C_DigestFinal(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR) {
-    return initialised("C_DigestFinal", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
+    return bySession("C_DigestFinal", hSession,
+                     [&](SessionHandle session) { return digestFinal(session, pDigest, pulDigestLen); });
 }

@@ -1,9 +1,10 @@
-// C_GenerateRandom.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
+// C_GenerateRandom. C_SeedRandom is one of the unsupported stubs.
+#include "crypto/Random.h"
 #include "frame/EntryPoint.h"
 
 using namespace zelmor;
 
-CK_RV C_GenerateRandom(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-    return initialised("C_GenerateRandom", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen) {
+    return bySession("C_GenerateRandom", hSession,
+                     [&](SessionHandle session) { return generateRandom(session, pRandomData, ulRandomLen); });
 }

@@ -1,21 +1,26 @@
 // C_SignInit, C_Sign, C_SignUpdate, C_SignFinal.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
+#include "crypto/Signing.h"
 #include "frame/EntryPoint.h"
 
 using namespace zelmor;
 
-CK_RV C_SignInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE) {
-    return initialised("C_SignInit", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+    return bySession("C_SignInit", hSession, [&](SessionHandle session) { return signInit(session, pMechanism, hKey); });
 }
 
-CK_RV C_Sign(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR) {
-    return initialised("C_Sign", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+             CK_ULONG_PTR pulSignatureLen) {
+    return bySession("C_Sign", hSession, [&](SessionHandle session) {
+        return sign(session, pData, ulDataLen, pSignature, pulSignatureLen);
+    });
 }
 
-CK_RV C_SignUpdate(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-    return initialised("C_SignUpdate", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+    return bySession("C_SignUpdate", hSession, [&](SessionHandle session) { return signUpdate(session, pPart, ulPartLen); });
 }
 
-CK_RV C_SignFinal(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG_PTR) {
-    return initialised("C_SignFinal", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
+    return bySession("C_SignFinal", hSession, [&](SessionHandle session) {
+        return signFinal(session, pSignature, pulSignatureLen);
+    });
 }

@@ -1,21 +1,27 @@
 // C_VerifyInit, C_Verify, C_VerifyUpdate, C_VerifyFinal.
-// Not built yet: each answers CKR_FUNCTION_NOT_SUPPORTED once initialised.
+#include "crypto/Verification.h"
 #include "frame/EntryPoint.h"
 
 using namespace zelmor;
 
-CK_RV C_VerifyInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE) {
-    return initialised("C_VerifyInit", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
+    return bySession("C_VerifyInit", hSession,
+                     [&](SessionHandle session) { return verifyInit(session, pMechanism, hKey); });
 }
 
-CK_RV C_Verify(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG) {
-    return initialised("C_Verify", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
+               CK_ULONG ulSignatureLen) {
+    return bySession("C_Verify", hSession, [&](SessionHandle session) {
+        return verify(session, pData, ulDataLen, pSignature, ulSignatureLen);
+    });
 }
 
-CK_RV C_VerifyUpdate(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-    return initialised("C_VerifyUpdate", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
+    return bySession("C_VerifyUpdate", hSession,
+                     [&](SessionHandle session) { return verifyUpdate(session, pPart, ulPartLen); });
 }
 
-CK_RV C_VerifyFinal(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG) {
-    return initialised("C_VerifyFinal", [] { return CKR_FUNCTION_NOT_SUPPORTED; });
+CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
+    return bySession("C_VerifyFinal", hSession,
+                     [&](SessionHandle session) { return verifyFinal(session, pSignature, ulSignatureLen); });
 }

@@ -70,6 +70,11 @@ struct FakeState {
     ZelmorFileList caFiles;
     std::vector<FakeCall> calls;
     int liveHashContexts = 0;
+    // Called by zelmor_signHash before it takes the fake's lock (so a test can
+    // hold a signing thread inside the library while others run).
+    std::function<void()> signHashGate;
+    // zelmor_decrypt hands out a plaintext buffer even when its result is forced.
+    bool decryptAllocatesOnFailure = false;
     uint32_t nextIdentifier = 1;
 };
 

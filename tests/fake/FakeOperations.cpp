@@ -441,12 +441,20 @@ int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* l
     ZelmorBytes digest = outputOr(state, "zelmor_finalHash", fakeDigest(hash->algorithm, hash->data));
     delete hash;
     --state.liveHashContexts;
+    // A length of 0 on the way in is output only: digesting offers 128 bytes so.
+    if (*length == 0) *length = 128;
     return writeOutput(digest, output, length);
 }
 
 int32_t zelmor_signHash(const char* deviceName, const uint8_t* keyPairIdentifier, const char* password,
                         const uint8_t* data, uint32_t dataLength, uint8_t* signature, uint32_t* signatureLength,
                         bool flag, ZelmorInstance instance) {
+    std::function<void()> gate;
+    {
+        Lock guard(fakeMutex());
+        gate = fakeState().signHashGate;
+    }
+    if (gate) gate();
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_signHash", instance);
@@ -492,7 +500,11 @@ int32_t zelmor_encrypt(int32_t encryptionType, int32_t paddingMode, const uint8_
     int32_t result = 0;
     if (forced(state, "zelmor_encrypt", &result)) return result;
     ZelmorBytes fallback(call.data.rbegin(), call.data.rend());
-    return writeOutput(outputOr(state, "zelmor_encrypt", fallback), output, outputLength);
+    // The length is output only: the module offers a 1024-byte buffer.
+    uint32_t capacity = zelmorOutputBufferSize;
+    int32_t written = writeOutput(outputOr(state, "zelmor_encrypt", fallback), output, &capacity);
+    *outputLength = capacity;
+    return written;
 }
 
 int32_t zelmor_decrypt(const char* deviceName, const uint8_t* keyPairIdentifier, const char* password,
@@ -507,13 +519,14 @@ int32_t zelmor_decrypt(const char* deviceName, const uint8_t* keyPairIdentifier,
     call.data = bytes(data, dataLength);
     call.flag = keyFlag;
     int32_t result = 0;
-    if (forced(state, "zelmor_decrypt", &result)) return result;
+    bool failed = forced(state, "zelmor_decrypt", &result);
+    if (failed && !state.decryptAllocatesOnFailure) return result;
     ZelmorBytes plain = outputOr(state, "zelmor_decrypt", ZelmorBytes(call.data.rbegin(), call.data.rend()));
     auto* buffer = static_cast<uint8_t*>(allocateOnProcessHeap(plain.size()));
     if (!plain.empty()) std::memcpy(buffer, plain.data(), plain.size());
     *output = buffer;
     *outputLength = static_cast<uint32_t>(plain.size());
-    return ZelmorResult::ok;
+    return failed ? result : ZelmorResult::ok;
 }
 
 int32_t zelmor_generateRamdomNumber(const char* deviceName, uint32_t length, uint8_t* output, bool flag,

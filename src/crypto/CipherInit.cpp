@@ -1,0 +1,74 @@
+#include "crypto/CipherInit.h"
+
+#include <string>
+
+#include "frame/Log.h"
+#include "sessions/SessionAccess.h"
+
+namespace zelmor {
+
+namespace {
+
+struct CipherRules {
+    bool checksSessionState;        // decryption only: not in a read-only public session
+    KeyHandles acceptedHandles;     // encryption also takes public-key handles
+    const char* notFoundText;
+    ActiveOperation started;        // from None
+    ActiveOperation withDigest;     // from Digest
+};
+
+const CipherRules encryptRules{false, KeyHandles::PrivateOrPublic, "Invalid input handle in encrypt : ",
+                               ActiveOperation::Encrypt, ActiveOperation::DigestEncrypt};
+const CipherRules decryptRules{true, KeyHandles::PrivateOnly, "Invalid input handle in decrypt : ",
+                               ActiveOperation::Decrypt, ActiveOperation::DecryptDigest};
+
+CK_RV checkSession(const SessionRecord& record, const CipherRules& rules) {
+    if (rules.checksSessionState && !isOperationState(record.state)) return CKR_SESSION_HANDLE_INVALID;
+    bool startable = record.activeOperation == ActiveOperation::None ||
+                     record.activeOperation == ActiveOperation::Digest;
+    return startable ? CKR_OK : CKR_OPERATION_ACTIVE;
+}
+
+}  // namespace
+
+CK_RV cipherInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey, CipherDirection direction) {
+    const CipherRules& rules = direction == CipherDirection::Encrypt ? encryptRules : decryptRules;
+    uint32_t state = 0;
+    std::string deviceName;
+    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        state = record.state;
+        CK_RV checked = checkSession(record, rules);
+        if (checked != CKR_OK) return checked;
+        if (mechanism == nullptr) return CKR_ARGUMENTS_BAD;
+        if (mechanism->mechanism != CKM_RSA_PKCS) return CKR_MECHANISM_INVALID;
+        if (hasParameter(*mechanism)) return CKR_MECHANISM_PARAM_INVALID;
+        deviceName = record.deviceName();
+        return CKR_OK;
+    });
+    if (rv == CKR_SESSION_HANDLE_INVALID && rules.checksSessionState && !isOperationState(state)) {
+        logDebug("Decrypt session state invalid : " + std::to_string(state));
+    }
+    if (rv != CKR_OK) return rv;
+
+    ZelmorKeyPair keyPair;
+    rv = resolveKeyPair(deviceName, hKey, rules.acceptedHandles, rules.notFoundText, &keyPair);
+    if (rv != CKR_OK) return rv;
+
+    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        CK_RV checked = checkSession(record, rules);
+        if (checked != CKR_OK) return checked;
+        record.keyPair = keyPair;
+        wipe(record.outputCache);
+        // With a digest active the session enters DigestEncrypt or
+        // DecryptDigest. No entry point proceeds in those states: C_Encrypt,
+        // C_Decrypt and the digest calls answer CKR_OPERATION_NOT_INITIALIZED,
+        // every Init CKR_OPERATION_ACTIVE, and the dual-function calls are not
+        // offered. Only C_FindObjectsInit or closing the session leaves them;
+        // the digest's hash context stays in the session until then.
+        record.activeOperation =
+            record.activeOperation == ActiveOperation::Digest ? rules.withDigest : rules.started;
+        return CKR_OK;
+    });
+}
+
+}  // namespace zelmor

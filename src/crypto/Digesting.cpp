@@ -1,0 +1,180 @@
+#include "crypto/Digesting.h"
+
+#include <string>
+
+#include "crypto/HashContext.h"
+#include "crypto/MechanismHashes.h"
+#include "crypto/OperationSupport.h"
+#include "frame/Log.h"
+#include "frame/ModuleState.h"
+#include "sessions/SessionAccess.h"
+
+namespace zelmor {
+
+namespace {
+
+const char finalFailedText[] = "Final hash data in diget failed : ";
+
+CK_RV checkDigestStart(const SessionRecord& record) {
+    if (!isOperationState(record.state)) return CKR_SESSION_HANDLE_INVALID;
+    // A digest already active may be started again.
+    bool startable = record.activeOperation == ActiveOperation::None ||
+                     record.activeOperation == ActiveOperation::Digest;
+    return startable ? CKR_OK : CKR_OPERATION_ACTIVE;
+}
+
+// The hash context is borrowed from the session while the library works on
+// it, so that a concurrent call on the same session cannot finish it under
+// us. It goes back if the digest is still there and has no other context;
+// otherwise it is released.
+ZelmorHashContext borrowContext(SessionRecord& record) {
+    ZelmorHashContext context = record.hashContext;
+    record.hashContext = nullptr;
+    return context;
+}
+
+void returnContext(SessionHandle handle, ZelmorHashContext context) {
+    withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        if (record.activeOperation == ActiveOperation::Digest && record.hashContext == nullptr) {
+            record.hashContext = context;
+            context = nullptr;
+        }
+        return CKR_OK;
+    });
+    releaseHashContext(context);
+}
+
+// Finishes the context (the context is gone afterwards, whatever the result)
+// and, on success, keeps the digest in the session.
+CK_RV finishDigest(SessionHandle handle, ZelmorHashContext context, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
+    HashValue value;
+    int32_t result = finishHashContext(context, digestBufferSize, 0, &value);
+    if (result != ZelmorResult::ok) {
+        logError(resultText(finalFailedText, result));
+        return CKR_FUNCTION_FAILED;
+    }
+    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
+        if (record.dataBuffer.empty()) record.dataBuffer.assign(value.bytes, value.bytes + value.length);
+        return deliverResult(record, record.dataBuffer, output, outputLength);
+    });
+}
+
+}  // namespace
+
+CK_RV digestInit(SessionHandle handle, CK_MECHANISM_PTR mechanism) {
+    uint32_t state = 0;
+    std::string deviceName;
+    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        state = record.state;
+        CK_RV checked = checkDigestStart(record);
+        if (checked == CKR_OK) deviceName = record.deviceName();
+        return checked;
+    });
+    if (rv == CKR_SESSION_HANDLE_INVALID && !isOperationState(state)) {
+        logDebug("Digest init session state invalid : " + std::to_string(state));
+    }
+    if (rv != CKR_OK) return rv;
+    if (mechanism == nullptr) {
+        logError("C_DigestInit mechanism pointer in NULL");
+        return CKR_ARGUMENTS_BAD;
+    }
+    // The mechanism parameter is not examined, and the type is not stored.
+    int32_t hashAlgorithm = 0;
+    if (!digestHashAlgorithm(mechanism->mechanism, &hashAlgorithm)) {
+        logError("C_DigestInit mechanism not supported");
+        return CKR_MECHANISM_INVALID;
+    }
+
+    ZelmorHashContext context = nullptr;
+    int32_t result = zelmor_initHash(deviceName.c_str(), hashAlgorithm, &context, moduleState().instance());
+    if (result != ZelmorResult::ok) {
+        logError(resultText("Init hash in diges init failed : ", result));
+        return CKR_FUNCTION_FAILED;
+    }
+
+    // The unfinished context of a digest started again is released; so is the
+    // new one if the session changed meanwhile.
+    ZelmorHashContext unused = nullptr;
+    rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        CK_RV checked = checkDigestStart(record);
+        if (checked != CKR_OK) {
+            unused = context;
+            return checked;
+        }
+        unused = record.hashContext;
+        record.hashContext = context;
+        wipe(record.dataBuffer);
+        record.activeOperation = ActiveOperation::Digest;
+        return CKR_OK;
+    });
+    if (rv == CKR_SESSION_HANDLE_INVALID && unused == nullptr) unused = context;
+    releaseHashContext(unused);
+    return rv;
+}
+
+CK_RV digest(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR output,
+             CK_ULONG_PTR outputLength) {
+    ZelmorHashContext context = nullptr;
+    bool delivered = false;
+    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
+        if (data == nullptr || dataLength == 0 || outputLength == nullptr) return CKR_ARGUMENTS_BAD;
+        if (!record.dataBuffer.empty()) {
+            // Finished by an earlier call of this operation: this call's data is not used.
+            delivered = true;
+            return deliverResult(record, record.dataBuffer, output, outputLength);
+        }
+        context = borrowContext(record);
+        return CKR_OK;
+    });
+    if (!delivered && rv == CKR_OK) {
+        int32_t result = updateHashContext(context, data, dataLength);
+        if (result != ZelmorResult::ok) {
+            logError(resultText("Update hash data in diget failed : ", result));
+            returnContext(handle, context);
+            return CKR_FUNCTION_FAILED;
+        }
+        rv = finishDigest(handle, context, output, outputLength);
+    }
+    if (rv == CKR_OK) logDebug("C_Digest Success");
+    return rv;
+}
+
+CK_RV digestUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength) {
+    ZelmorHashContext context = nullptr;
+    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
+        if (part == nullptr || partLength == 0) return CKR_ARGUMENTS_BAD;
+        context = borrowContext(record);
+        return CKR_OK;
+    });
+    if (rv != CKR_OK) return rv;
+    int32_t result = updateHashContext(context, part, partLength);
+    returnContext(handle, context);
+    if (result != ZelmorResult::ok) {
+        logError(resultText("Update hash data in digest update failed : ", result));
+        return CKR_FUNCTION_FAILED;
+    }
+    return CKR_OK;
+}
+
+CK_RV digestFinal(SessionHandle handle, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
+    ZelmorHashContext context = nullptr;
+    bool delivered = false;
+    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
+        if (outputLength == nullptr) return CKR_ARGUMENTS_BAD;
+        if (!record.dataBuffer.empty()) {
+            delivered = true;
+            return deliverResult(record, record.dataBuffer, output, outputLength);
+        }
+        context = borrowContext(record);
+        return CKR_OK;
+    });
+    if (!delivered && rv == CKR_OK) rv = finishDigest(handle, context, output, outputLength);
+    if (rv == CKR_OK) logDebug("C_DigestFinal Success");
+    return rv;
+}
+
+}  // namespace zelmor

@@ -1,0 +1,17 @@
+// Message digests computed by the device library: one hash context per
+// digest operation, the finished digest kept in the session's dataBuffer
+// until the caller fetches it. Device failures do not end a digest.
+#pragma once
+
+#include "pkcs11.h"
+#include "sessions/SessionRecord.h"
+
+namespace zelmor {
+
+CK_RV digestInit(SessionHandle handle, CK_MECHANISM_PTR mechanism);
+CK_RV digest(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR digest,
+             CK_ULONG_PTR digestLength);
+CK_RV digestUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength);
+CK_RV digestFinal(SessionHandle handle, CK_BYTE_PTR digest, CK_ULONG_PTR digestLength);
+
+}  // namespace zelmor

@@ -1,0 +1,84 @@
+#include "crypto/MultiPart.h"
+
+#include <limits>
+#include <string>
+
+#include "crypto/OperationSupport.h"
+#include "frame/Log.h"
+#include "frame/ModuleState.h"
+#include "sessions/SessionAccess.h"
+
+namespace zelmor {
+
+CK_RV absorbPart(SessionHandle handle, ActiveOperation operation, CK_BYTE_PTR part, CK_ULONG partLength,
+                 const PartFailureTexts& texts) {
+    std::string deviceName;
+    int32_t hashAlgorithm = rawInput;
+    ZelmorHashContext context = nullptr;
+    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        if (record.activeOperation != operation) return CKR_OPERATION_NOT_INITIALIZED;
+        if (part == nullptr || partLength == 0) return CKR_ARGUMENTS_BAD;
+        signingHashAlgorithm(record.mechanism, &hashAlgorithm);
+        if (hashAlgorithm == rawInput) {
+            // The whole input goes to the device in one call with a 32-bit length.
+            if (partLength > std::numeric_limits<uint32_t>::max() - record.dataBuffer.size()) {
+                return CKR_DATA_LEN_RANGE;
+            }
+            record.dataBuffer.insert(record.dataBuffer.end(), part, part + partLength);
+            return CKR_OK;
+        }
+        // Borrowed for the device calls: a concurrent call on the same session
+        // then cannot finish the context while it is being fed.
+        context = record.hashContext;
+        record.hashContext = nullptr;
+        deviceName = record.deviceName();
+        return CKR_OK;
+    });
+    if (rv != CKR_OK || hashAlgorithm == rawInput) return rv;
+
+    if (context == nullptr) {
+        int32_t result = zelmor_initHash(deviceName.c_str(), hashAlgorithm, &context, moduleState().instance());
+        if (result != ZelmorResult::ok) {
+            logError(resultText(texts.initHashFailed, result));
+            endOperation(handle, operation);
+            return CKR_FUNCTION_FAILED;
+        }
+    }
+    int32_t result = updateHashContext(context, part, partLength);
+    if (result != ZelmorResult::ok) {
+        logError(resultText(texts.updateHashFailed, result));
+        releaseHashContext(context);
+        endOperation(handle, operation);
+        return CKR_FUNCTION_FAILED;
+    }
+
+    ZelmorHashContext unused = context;
+    rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        if (record.activeOperation != operation) return CKR_OPERATION_NOT_INITIALIZED;
+        // Another call on this session opened a context meanwhile: the parts
+        // can no longer be told apart.
+        if (record.hashContext != nullptr) return CKR_FUNCTION_FAILED;
+        record.hashContext = context;
+        unused = nullptr;
+        return CKR_OK;
+    });
+    releaseHashContext(unused);
+    return rv;
+}
+
+void PendingInput::takeFrom(SessionRecord& record) {
+    signingHashAlgorithm(record.mechanism, &hashAlgorithm);
+    context = record.hashContext;
+    record.hashContext = nullptr;
+    parts.swap(record.dataBuffer);
+    record.dataBuffer.clear();
+}
+
+int32_t PendingInput::finish() {
+    if (hashAlgorithm == rawInput) return ZelmorResult::ok;
+    ZelmorHashContext finishing = context;
+    context = nullptr;
+    return finishHashContext(finishing, signingHashBufferSize, signingHashBufferSize, &hash);
+}
+
+}  // namespace zelmor

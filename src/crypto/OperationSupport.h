@@ -1,0 +1,66 @@
+// Pieces shared by the cryptographic operations: ending an operation, the
+// output step of the two-call entry points, key-handle resolution and the
+// checks every Init makes.
+//
+// Locking: sessionTableMutex is held only while a session record or
+// userPassword is read or written, never across a device-library call. A
+// call copies what it needs, releases the lock, calls the library, then takes
+// the lock again and looks the session up afresh before storing anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ZelmorDSCLibrary.h"
+#include "pkcs11.h"
+#include "sessions/SessionRecord.h"
+
+namespace zelmor {
+
+// Whether debug lines are written now; guards building costly log text.
+bool debugLogging();
+
+// Sets the session's operation to None if it is still `operation`.
+// CKR_SESSION_HANDLE_INVALID if the session was closed meanwhile.
+CK_RV endOperation(SessionHandle handle, ActiveOperation operation);
+
+// The output step of C_Sign, C_SignFinal, C_Encrypt, C_Decrypt, C_Digest and
+// C_DigestFinal: reports the length of `result` or copies it out (see
+// deliverOutput). A copied result is wiped from the session and the
+// operation ends.
+CK_RV deliverResult(SessionRecord& record, std::vector<uint8_t>& result, CK_BYTE_PTR buffer, CK_ULONG_PTR length,
+                    bool* copied = nullptr);
+
+// Wipes and empties a byte buffer of the session.
+void wipe(std::vector<uint8_t>& bytes);
+
+// Which key handles an Init accepts: signing and decryption take private-key
+// handles only (number = hKey - 0x70000000); verification and encryption also
+// public-key handles (from 0x70001000 up, number = hKey - 0x70001000).
+enum class KeyHandles { PrivateOnly, PrivateOrPublic };
+
+// Resolves hKey to a copy of the device's key pair (a device-library call:
+// never call it with sessionTableMutex held). A handle below 0x70000000 is
+// refused silently; one that names no key pair logs notFoundText and hKey.
+CK_RV resolveKeyPair(const std::string& deviceName, CK_OBJECT_HANDLE hKey, KeyHandles accepted,
+                     const char* notFoundText, ZelmorKeyPair* keyPair);
+
+// The session states in which signing, digesting and decryption may start
+// (1 to 4: every state but the read-only public one).
+bool isOperationState(uint32_t state);
+
+// pMechanism carries a parameter.
+inline bool hasParameter(const CK_MECHANISM& mechanism) {
+    return mechanism.pParameter != nullptr || mechanism.ulParameterLen != 0;
+}
+
+// The public value of a key pair, its length clamped to 0..1024: the length
+// comes from the device library and must not make the module read past the
+// record's 1024-byte field.
+uint32_t publicValueLength(const ZelmorKeyPair& keyPair);
+
+// Result codes of the device library in log lines: signed decimal.
+inline std::string resultText(const char* text, int32_t result) { return text + std::to_string(result); }
+
+}  // namespace zelmor
