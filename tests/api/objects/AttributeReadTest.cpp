@@ -169,15 +169,6 @@ TEST_F(AttributeReadTest, LengthQueriesAndShortBuffers) {
     }
 }
 
-TEST_F(AttributeReadTest, PrivateAndPublicValuesAgree) {
-    addKeyPair(4, keyKindRsa2048);
-    CK_SESSION_HANDLE session = openSession();
-    Bytes privateValue = readAttribute(session, privateBase + 4, CKA_VALUE);
-    EXPECT_EQ(256u, privateValue.size());
-    EXPECT_EQ(privateValue, readAttribute(session, publicBase + 4, CKA_VALUE));
-    EXPECT_EQ(privateValue, readAttribute(session, publicBase + 4, CKA_MODULUS));
-}
-
 TEST_F(AttributeReadTest, CertificateFieldsAreAskedOfTheDeviceEachTime) {
     Bytes der = bytesOf("der-bytes");
     addCertificate(0, der);

@@ -221,6 +221,10 @@ TEST_F(SearchTest, ClassSelectsTheKindOfObject) {
     EXPECT_TRUE(logHas("DEBUG", "Find object class : 4"));
     EXPECT_TRUE(logHas("DEBUG", "Find object init count : 1"));
     EXPECT_TRUE(logHas("DEBUG", "Find object init type : 3"));
+
+    CK_BYTE id[] = {0x0A, 0xBC, 0x01};
+    findAll(session, {attribute(CKA_ID, id, sizeof id)});
+    EXPECT_TRUE(logHas("DEBUG", "Find init id : 0ABC01"));
 }
 
 TEST_F(SearchTest, EmptyListsMakeTheDeviceInitialiseOnce) {
@@ -244,26 +248,6 @@ TEST_F(SearchTest, EmptyListsMakeTheDeviceInitialiseOnce) {
     fakeLibrary().clearCalls();
     findAll(session, {});
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_initDevice"));
-}
-
-TEST_F(SearchTest, FoundListsAreSnapshots) {
-    addKeyPair(0);
-    addKeyPair(1);
-    CK_SESSION_HANDLE session = openSession();
-    ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
-    fakeLibrary().edit([](FakeState& state) { state.devices[defaultDevice].keyPairs.clear(); });
-    CK_OBJECT_HANDLE page[4];
-    CK_ULONG count = 0;
-    EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page, 4, &count));
-    EXPECT_EQ(2u, count);
-}
-
-TEST_F(SearchTest, IdIsLoggedInHex) {
-    addKeyPair(0);
-    CK_SESSION_HANDLE session = openSession();
-    CK_BYTE id[] = {0x0A, 0xBC, 0x01};
-    findAll(session, {attribute(CKA_ID, id, sizeof id)});
-    EXPECT_TRUE(logHas("DEBUG", "Find init id : 0ABC01"));
 }
 
 TEST_F(SearchTest, HostileRecordsAreReadWithinTheirFields) {
