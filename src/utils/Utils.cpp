@@ -1,7 +1,10 @@
 #include "utils/Utils.h"
 
 #include <chrono>
+#include <regex>
 #include <thread>
+
+#include "platform/Platform.h"
 
 std::vector<std::string> Utils::split(const std::string& text, const std::string& delimiter) const {
     std::vector<std::string> pieces;
@@ -22,4 +25,26 @@ std::vector<std::string> Utils::split(const std::string& text, const std::string
 
 void Utils::pause(unsigned milliseconds) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::string Utils::getEnvironmentVariable(const std::string& name) const {
+    return platform::getEnvironmentVariable(name.c_str());
+}
+
+bool Utils::pathExists(const char* path) const {
+    if (path == nullptr || *path == '\0') return false;
+    return platform::pathExists(path);
+}
+
+std::string Utils::getExecutableFolderPath() const { return platform::getExecutableFolder(); }
+
+std::string Utils::extractCommonName(const std::string& distinguishedName) const {
+    try {
+        static const std::regex commonName(R"(CN=([^,\n\r]+))");
+        std::smatch match;
+        if (!std::regex_search(distinguishedName, match, commonName)) return distinguishedName;
+        return match[1].str();
+    } catch (const std::regex_error&) {
+        return std::string();
+    }
 }

@@ -13,4 +13,20 @@ public:
 
     // Sleeps the calling thread.
     void pause(unsigned milliseconds) const;
+
+    // The named variable of the process environment, or empty when unset.
+    std::string getEnvironmentVariable(const std::string& name) const;
+
+    // True when the file system reports status for path (file or folder);
+    // false for a null or empty path.
+    bool pathExists(const char* path) const;
+
+    // Folder of the process's executable (not of this module), without a
+    // trailing separator.
+    std::string getExecutableFolderPath() const;
+
+    // The common name of a distinguished name: the first "CN=" value up to
+    // the next comma or line break. A name without one is returned whole;
+    // a failure of the regular-expression machinery gives an empty string.
+    std::string extractCommonName(const std::string& distinguishedName) const;
 };

@@ -64,6 +64,9 @@ struct FakeState {
     std::map<std::string, FakeDevice> devices;
     // A result forced for an operation (by its full name), replacing its behaviour.
     std::map<std::string, int32_t> forcedResults;
+    // A result forced for the n-th call (from 1, counted over the recorded
+    // calls) of an operation only; the other calls behave as usual.
+    std::map<std::string, std::map<std::size_t, int32_t>> forcedResultsOnCall;
     // Output bytes for signHash, finalHash, encrypt, decrypt, generateRamdomNumber.
     std::map<std::string, ZelmorBytes> outputs;
     std::map<ZelmorBytes, FakeCertificateInfo> certificateInfo;

@@ -33,6 +33,16 @@ FakeCall& record(FakeState& state, const char* operation, ZelmorInstance instanc
 }
 
 bool forced(FakeState& state, const char* operation, int32_t* result) {
+    auto byCall = state.forcedResultsOnCall.find(operation);
+    if (byCall != state.forcedResultsOnCall.end()) {
+        std::size_t made = static_cast<std::size_t>(std::count_if(
+            state.calls.begin(), state.calls.end(), [&](const FakeCall& call) { return call.operation == operation; }));
+        auto onThisCall = byCall->second.find(made);
+        if (onThisCall != byCall->second.end()) {
+            *result = onThisCall->second;
+            return true;
+        }
+    }
     auto found = state.forcedResults.find(operation);
     if (found == state.forcedResults.end()) return false;
     *result = found->second;

@@ -1,0 +1,34 @@
+#include "objects/creation/CaFolder.h"
+
+#include "frame/Log.h"
+#include "platform/Platform.h"
+#include "utils/Utils.h"
+
+namespace zelmor {
+
+namespace {
+std::string homeFolder(const Utils& utils) {
+    std::string home = utils.getEnvironmentVariable("ZELMOR_HOME");
+    if (!home.empty()) return home;
+    logDebug("ZELMOR_HOME not set \xE2\x80\x94 Using Windows defaults");
+    std::size_t count = 0;
+    const char* const* folders = platform::defaultInstallFolders(&count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (utils.pathExists(folders[i])) return folders[i];
+    }
+    return utils.getExecutableFolderPath();
+}
+}  // namespace
+
+std::string caFolderPath(const Utils& utils) {
+    const char separator = platform::pathSeparator();
+    std::string folder = homeFolder(utils);
+    folder += separator;
+    folder += "ZelmorDSC";
+    folder += separator;
+    folder += "Certificates";
+    logDebug("CA Folder: " + folder);
+    return folder;
+}
+
+}  // namespace zelmor

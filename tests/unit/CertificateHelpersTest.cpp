@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "TestEnvironment.h"
+#include "objects/creation/CertificateRecord.h"
+#include "utils/Utils.h"
+
+TEST(ExtractCommonName, FirstCnValueUpToCommaOrLineBreak) {
+    struct Case {
+        const char* name;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"CN=Alice,O=Org,C=DE", "Alice"},
+        {"O=Org,CN=Bob Smith,C=DE", "Bob Smith"},
+        {"CN=First,CN=Second", "First"},
+        {"CN=Line\nO=Org", "Line"},
+        {"CN=Carriage\r\nO=Org", "Carriage"},
+        {"CN=,CN=AfterEmpty", "AfterEmpty"},
+        {"O=No Common Name", "O=No Common Name"},
+        {"cn=lower", "cn=lower"},
+        {"CN=", "CN="},
+        {"", ""},
+        {"SERIALNUMBER=1,CN=Tail", "Tail"},
+    };
+    Utils utils;
+    for (const Case& c : cases) EXPECT_EQ(c.expected, utils.extractCommonName(c.name)) << c.name;
+}
+
+TEST(PathExists, FilesAndFoldersButNotNullOrEmpty) {
+    Utils utils;
+    const std::string& folder = testing_support::testFolder();
+    EXPECT_TRUE(utils.pathExists(folder.c_str()));
+    EXPECT_FALSE(utils.pathExists((folder + "/no-such-entry").c_str()));
+    EXPECT_FALSE(utils.pathExists(nullptr));
+    EXPECT_FALSE(utils.pathExists(""));
+}
+
+TEST(EnvironmentVariable, ValueOrEmpty) {
+    Utils utils;
+#if defined(_WIN32)
+    _putenv_s("ZELMOR_UNIT_TEST_VARIABLE", "some value");
+#else
+    setenv("ZELMOR_UNIT_TEST_VARIABLE", "some value", 1);
+#endif
+    EXPECT_EQ("some value", utils.getEnvironmentVariable("ZELMOR_UNIT_TEST_VARIABLE"));
+    EXPECT_EQ("", utils.getEnvironmentVariable("ZELMOR_UNIT_TEST_VARIABLE_UNSET"));
+}
+
+TEST(ExecutableFolder, HoldsTheRunningProgram) {
+    Utils utils;
+    std::string folder = utils.getExecutableFolderPath();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(utils.pathExists(folder.c_str()));
+    char last = folder.back();
+    EXPECT_NE('/', last);
+    EXPECT_NE('\\', last);
+}
+
+TEST(CertificateRecord, FieldsAreBoundedAndZeroFilled) {
+    ZelmorBytes value(3072, 0xAB);
+    ZelmorCertificate record = zelmor::makeCertificateRecord(value, std::string(200, 'x'), ZelmorBytes(300, 1));
+    EXPECT_EQ(3072, record.valueLength);
+    EXPECT_EQ(128, record.idLength);
+    EXPECT_EQ(std::string(128, 'x'), std::string(record.label, sizeof record.label));
+    EXPECT_EQ(0u, record.number);
+    for (uint8_t byte : record.libraryFields) EXPECT_EQ(0, byte);
+
+    record = zelmor::makeCertificateRecord(ZelmorBytes{1}, std::string("a\0b", 3), ZelmorBytes());
+    EXPECT_EQ(0, std::memcmp(record.label, "a\0\0", 3));
+    EXPECT_EQ(0, record.idLength);
+}
