@@ -7,6 +7,7 @@
 #include "ApiGuard.h"
 #include "SimInstance.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +35,7 @@ int32_t copyOut(const Bytes& bytes, uint8_t* output, uint32_t* length) {
         *length = static_cast<uint32_t>(bytes.size());
         return result::bufferTooSmall;
     }
-    std::memcpy(output, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), output);
     *length = static_cast<uint32_t>(bytes.size());
     return result::ok;
 }
@@ -45,7 +46,7 @@ int32_t zelmor_signHash(const char* deviceName, const uint8_t* keyPairIdentifier
                         const uint8_t* data, uint32_t dataLength, uint8_t* signature, uint32_t* signatureLength,
                         bool /*flag*/, ZelmorInstance instance) {
     return guarded<int32_t>(result::failed, [&] {
-        const PluggedDevice device = pluggedDevice(instance, deviceName);
+        const PluggedDevice device = pluggedDevice(instance, deviceName, DeviceHandle::Freshness::recent);
         if (!device) return result::deviceNotConnected;
         if (signature == nullptr || signatureLength == nullptr) return result::invalidArgument;
         Bytes produced;
@@ -85,7 +86,7 @@ int32_t zelmor_decrypt(const char* deviceName, const uint8_t* keyPairIdentifier,
                        const uint8_t* data, uint32_t dataLength, uint8_t** output, uint32_t* outputLength,
                        bool /*keyFlag*/, ZelmorInstance instance) {
     return guarded<int32_t>(result::failed, [&] {
-        const PluggedDevice device = pluggedDevice(instance, deviceName);
+        const PluggedDevice device = pluggedDevice(instance, deviceName, DeviceHandle::Freshness::recent);
         if (!device) return result::deviceNotConnected;
         if (output == nullptr || outputLength == nullptr) return result::invalidArgument;
         Bytes plaintext;
@@ -95,7 +96,7 @@ int32_t zelmor_decrypt(const char* deviceName, const uint8_t* keyPairIdentifier,
         // The caller releases the buffer with free().
         auto* buffer = static_cast<uint8_t*>(std::malloc(plaintext.empty() ? 1 : plaintext.size()));
         if (buffer == nullptr) return result::failed;
-        std::memcpy(buffer, plaintext.data(), plaintext.size());
+        std::copy(plaintext.begin(), plaintext.end(), buffer);
         OPENSSL_cleanse(plaintext.data(), plaintext.size());
         *output = buffer;
         *outputLength = static_cast<uint32_t>(plaintext.size());

@@ -1,5 +1,6 @@
 #include "RecordConversion.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zelmor::sim {
@@ -9,10 +10,10 @@ ZelmorKeyPair toKeyPairRecord(const KeyPairEntry& entry, const Bytes& publicValu
     record.number = entry.number;
     std::memcpy(record.identifier, entry.identifier.data(), sizeof record.identifier);
     const std::size_t publicSize = std::min(publicValue.size(), sizeof record.publicValue);
-    std::memcpy(record.publicValue, publicValue.data(), publicSize);
+    std::copy_n(publicValue.begin(), publicSize, record.publicValue);
     record.publicValueLength = static_cast<int32_t>(publicSize);
     const std::size_t idSize = std::min(entry.id.size(), sizeof record.id);
-    std::memcpy(record.id, entry.id.data(), idSize);
+    std::copy_n(entry.id.begin(), idSize, record.id);
     record.idLength = static_cast<int32_t>(idSize);
     std::memcpy(record.label, entry.label.data(), std::min(entry.label.size(), zelmorLabelSize));
     record.usageFlags = entry.usage;
@@ -26,10 +27,10 @@ ZelmorCertificate toCertificateRecord(const CertificateEntry& entry, const Bytes
     record.number = entry.number;
     std::memcpy(record.identifier, entry.identifier.data(), sizeof record.identifier);
     const std::size_t valueSize = std::min(der.size(), sizeof record.value);
-    std::memcpy(record.value, der.data(), valueSize);
+    std::copy_n(der.begin(), valueSize, record.value);
     record.valueLength = static_cast<int32_t>(valueSize);
     const std::size_t idSize = std::min(entry.id.size(), sizeof record.id);
-    std::memcpy(record.id, entry.id.data(), idSize);
+    std::copy_n(entry.id.begin(), idSize, record.id);
     record.idLength = static_cast<int32_t>(idSize);
     std::memcpy(record.label, entry.label.data(), std::min(entry.label.size(), sizeof record.label));
     return record;

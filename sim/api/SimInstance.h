@@ -31,9 +31,10 @@ private:
 };
 
 // The device if the handle is valid and the device plugged; empty otherwise.
-inline PluggedDevice pluggedDevice(ZelmorInstance handle, const char* deviceName) {
+inline PluggedDevice pluggedDevice(ZelmorInstance handle, const char* deviceName,
+                                   DeviceHandle::Freshness freshness = DeviceHandle::Freshness::exact) {
     SimInstance* instance = SimInstance::from(handle);
-    return instance != nullptr ? instance->registry().plugged(deviceName) : PluggedDevice{};
+    return instance != nullptr ? instance->registry().plugged(deviceName, freshness) : PluggedDevice{};
 }
 
 }  // namespace zelmor::sim

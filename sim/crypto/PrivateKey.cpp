@@ -43,7 +43,10 @@ std::optional<Bytes> ecPoint(EVP_PKEY* key, std::size_t fieldBytes) {
 }  // namespace
 
 PrivateKey::PrivateKey(EvpPkeyPtr key, uint32_t kind, Bytes publicValue)
-    : key_(std::move(key)), kind_(kind), publicValue_(std::move(publicValue)) {}
+    : key_(std::move(key)),
+      kind_(kind),
+      publicValue_(std::move(publicValue)),
+      signingContexts_(key_.get(), EVP_PKEY_is_a(key_.get(), "RSA") == 1) {}
 
 std::shared_ptr<const PrivateKey> PrivateKey::generate(uint32_t kind) {
     const auto info = describeKeyKind(kind);

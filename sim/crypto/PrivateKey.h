@@ -4,6 +4,7 @@
 
 #include "../store/Bytes.h"
 #include "OpenSslHandles.h"
+#include "SigningContexts.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,7 @@ public:
     EVP_PKEY* key() const { return key_.get(); }
     // Empty on failure.
     Bytes toPkcs8() const;
+    SigningContexts& signingContexts() const { return signingContexts_; }
 
 private:
     PrivateKey(EvpPkeyPtr key, uint32_t kind, Bytes publicValue);
@@ -32,6 +34,7 @@ private:
     EvpPkeyPtr key_;
     uint32_t kind_;
     Bytes publicValue_;
+    mutable SigningContexts signingContexts_;
 };
 
 }  // namespace zelmor::sim

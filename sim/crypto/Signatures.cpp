@@ -19,6 +19,16 @@ const EVP_MD* hashForInputLength(std::size_t size) {
     }
 }
 
+SigningContexts::Variant signingVariantFor(std::size_t inputSize) {
+    switch (inputSize) {
+    case 20: return SigningContexts::sha1;
+    case 32: return SigningContexts::sha256;
+    case 48: return SigningContexts::sha384;
+    case 64: return SigningContexts::sha512;
+    default: return SigningContexts::asIs;
+    }
+}
+
 bool prepareRsa(EVP_PKEY_CTX* ctx, std::size_t inputSize) {
     if (EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1) return false;
     const EVP_MD* hash = hashForInputLength(inputSize);
@@ -58,14 +68,16 @@ std::optional<Bytes> rawEcdsaToDer(const uint8_t* raw, std::size_t size, std::si
 std::optional<Bytes> signInput(const PrivateKey& key, const uint8_t* input, std::size_t size) {
     const auto info = describeKeyKind(key.kind());
     if (!info || (input == nullptr && size != 0)) return std::nullopt;
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.key(), nullptr));
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1) return std::nullopt;
-    if (info->isRsa && !prepareRsa(ctx.get(), size)) return std::nullopt;
+    SigningContexts::Lease ctx = key.signingContexts().acquire(info->isRsa ? signingVariantFor(size)
+                                                                            : SigningContexts::asIs);
+    if (ctx.get() == nullptr) return std::nullopt;
 
-    std::size_t length = 0;
-    if (EVP_PKEY_sign(ctx.get(), nullptr, &length, input, size) != 1) return std::nullopt;
+    std::size_t length = static_cast<std::size_t>(EVP_PKEY_get_size(key.key()));
     Bytes signature(length);
-    if (EVP_PKEY_sign(ctx.get(), signature.data(), &length, input, size) != 1) return std::nullopt;
+    if (EVP_PKEY_sign(ctx.get(), signature.data(), &length, input, size) != 1) {
+        ctx.discard();
+        return std::nullopt;
+    }
     signature.resize(length);
     if (info->isRsa) return signature;
     return derToRawEcdsa(signature.data(), signature.size(), info->fieldBytes);

@@ -1,5 +1,6 @@
 #include "DeviceHandle.h"
 
+#include "../store/StoreError.h"
 #include "DeviceLoader.h"
 
 #include <ctime>
@@ -10,6 +11,15 @@ namespace {
 
 // Longer than the coarsest file time-stamp granularity in use.
 constexpr int64_t recentChangeNanoseconds = 100'000'000;
+
+// How long key use may go on without looking at the store.
+constexpr int64_t keyUseCheckIntervalNanoseconds = 20'000'000;
+
+int64_t monotonicNanoseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
 
 bool changedRecently(const FileStamp& stamp) {
     timespec now{};
@@ -23,8 +33,16 @@ bool changedRecently(const FileStamp& stamp) {
 
 DeviceHandle::DeviceHandle(const DeviceStore& store, std::string serial) : store_(store), serial_(std::move(serial)) {}
 
-std::shared_ptr<const DeviceSnapshot> DeviceHandle::current() {
+std::shared_ptr<const DeviceSnapshot> DeviceHandle::current(Freshness freshness) {
     std::lock_guard<std::mutex> guard(loadMutex_);
+    const int64_t now = monotonicNanoseconds();
+    const uint64_t localChange = DeviceStore::changesMadeByThisProcess();
+    if (freshness == Freshness::recent && snapshot_ && !checkAgain_ && localChange == lastLocalChange_ &&
+        now - lastCheckNanoseconds_ < keyUseCheckIntervalNanoseconds)
+        return snapshot_;
+
+    lastCheckNanoseconds_ = now;
+    lastLocalChange_ = localChange;
     const auto stamp = store_.metadataStamp(serial_);
     if (!stamp) {
         snapshot_.reset();
@@ -36,11 +54,18 @@ std::shared_ptr<const DeviceSnapshot> DeviceHandle::current() {
 }
 
 void DeviceHandle::reload() {
-    // Under the shared lock no change can land between the stat and the reads.
-    StoreLock lock = store_.lockShared();
-    loadedStamp_ = store_.metadataStamp(serial_);
-    snapshot_ = loadedStamp_ ? loadDevice(store_, serial_, snapshot_.get()) : nullptr;
-    checkAgain_ = !loadedStamp_ || changedRecently(*loadedStamp_);
+    try {
+        // Under the shared lock no change can land between the stat and the reads.
+        StoreLock lock = store_.lockShared();
+        loadedStamp_ = store_.metadataStamp(serial_);
+        snapshot_ = loadedStamp_ ? loadDevice(store_, serial_, snapshot_.get()) : nullptr;
+        checkAgain_ = !loadedStamp_ || changedRecently(*loadedStamp_);
+    } catch (const StoreError&) {
+        // The store cannot be locked (taken away, or no longer ours): no device to offer.
+        snapshot_.reset();
+        loadedStamp_.reset();
+        checkAgain_ = true;
+    }
 }
 
 bool DeviceHandle::isVerifiedPin(const PinTag& tag, const Bytes& pinHash) const {

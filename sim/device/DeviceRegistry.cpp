@@ -23,11 +23,11 @@ std::vector<std::string> DeviceRegistry::connectedSerials() {
     return connected;
 }
 
-PluggedDevice DeviceRegistry::plugged(const char* serial) {
+PluggedDevice DeviceRegistry::plugged(const char* serial, DeviceHandle::Freshness freshness) {
     if (serial == nullptr || !isValidSerial(serial)) return {};
     PluggedDevice device;
     device.handle = handleFor(serial);
-    device.snapshot = device.handle->current();
+    device.snapshot = device.handle->current(freshness);
     if (!device.snapshot || !device.snapshot->metadata.plugged) return {};
     return device;
 }

@@ -29,7 +29,7 @@ public:
     std::vector<std::string> connectedSerials();
 
     // The device if it is known, readable and plugged; empty otherwise.
-    PluggedDevice plugged(const char* serial);
+    PluggedDevice plugged(const char* serial, DeviceHandle::Freshness freshness = DeviceHandle::Freshness::exact);
 
 private:
     std::shared_ptr<DeviceHandle> handleFor(const std::string& serial);

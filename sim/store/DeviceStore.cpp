@@ -4,6 +4,7 @@
 #include "StoreError.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <pwd.h>
@@ -19,6 +20,8 @@ constexpr std::size_t maxMetadataSize = 1 << 20;
 constexpr std::size_t maxObjectFileSize = 64 * 1024;
 constexpr const char* creatingPrefix = ".creating-";
 constexpr const char* removedPrefix = ".removed-";
+
+std::atomic<uint64_t> localChangeCount{0};
 
 std::string keyFileName(const Identifier& identifier) { return "key-" + toHex(identifier) + ".p8"; }
 std::string certificateFileName(const Identifier& identifier) { return "cert-" + toHex(identifier) + ".der"; }
@@ -44,6 +47,8 @@ std::string DeviceStore::rootFromEnvironment() {
         return configured;
     return homeFolder() + "/.local/share/zelmor-sim";
 }
+
+uint64_t DeviceStore::changesMadeByThisProcess() { return localChangeCount.load(std::memory_order_acquire); }
 
 std::string DeviceStore::deviceFolder(const std::string& serial) const { return root_ + "/" + serial; }
 
@@ -101,6 +106,7 @@ void DeviceStore::writeMetadata(const DeviceMetadata& metadata) const {
     const std::string text = serialiseMetadata(metadata);
     writeFileAtomically(deviceFolder(metadata.serial), metadataFileName, reinterpret_cast<const uint8_t*>(text.data()),
                         text.size());
+    localChangeCount.fetch_add(1, std::memory_order_release);
 }
 
 void DeviceStore::removeUnreferencedFiles(const DeviceMetadata& metadata) const {
@@ -125,6 +131,7 @@ void DeviceStore::createDevice(const DeviceMetadata& metadata) const {
         removeFolderTree(building);
         throw StoreError("cannot create device folder " + deviceFolder(metadata.serial));
     }
+    localChangeCount.fetch_add(1, std::memory_order_release);
     syncFolder(root_);
 }
 
@@ -133,6 +140,7 @@ void DeviceStore::removeDevice(const std::string& serial) const {
     removeFolderTree(doomed);
     if (std::rename(deviceFolder(serial).c_str(), doomed.c_str()) != 0)
         throw StoreError("cannot remove device folder " + deviceFolder(serial));
+    localChangeCount.fetch_add(1, std::memory_order_release);
     syncFolder(root_);
     removeFolderTree(doomed);
 }

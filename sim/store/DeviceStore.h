@@ -31,6 +31,9 @@ public:
 
     const std::string& root() const { return root_; }
 
+    // Raised by every store change this process makes, in any store.
+    static uint64_t changesMadeByThisProcess();
+
     // Serials of the device folders, in ascending byte order.
     std::vector<std::string> deviceSerials() const;
     bool deviceExists(const std::string& serial) const;

@@ -118,6 +118,23 @@ TEST_F(ConcurrencyTest, KeyMadeByAnotherProcessIsFoundAndUsed) {
     EXPECT_EQ(signOnce(instance, "T3", list[0].identifier), result::ok);
 }
 
+TEST_F(ConcurrencyTest, KeyDeletedByAnotherProcessCannotSignAnyMore) {
+    createDevice("T5");
+    ZelmorInstance instance = openInstance();
+    const ZelmorKeyPair key = generate(instance, "T5", keyKindEcP256);
+    ASSERT_EQ(signOnce(instance, "T5", key.identifier), result::ok);  // key and PIN now cached
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ZelmorInstance other = nullptr;
+        zelmor_createInstance(&other);
+        ::_exit(zelmor_deleteKeyPair("T5", key.identifier, defaultPin, false, other));
+    }
+    ASSERT_EQ(waitForChild(child), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(signOnce(instance, "T5", key.identifier), result::objectNotFound);
+}
+
 TEST_F(ConcurrencyTest, ProcessKilledMidWriteLeavesEveryReportedKeyPair) {
     createDevice("T4", 1000);
     std::set<std::string> reported;
