@@ -78,6 +78,8 @@ SOFTHSM_ENV=(SOFTHSM2_CONF="$WORK/softhsm/softhsm2.conf")
 run "${SOFTHSM_ENV[@]}" softhsm2-util --init-token --free --label bench --pin "$PIN" --so-pin 87654321 >/dev/null
 
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+SOURCE="commit $(git -C "$ROOT" rev-parse --short HEAD)"
+git -C "$ROOT" diff --quiet HEAD -- src sim 2>/dev/null || SOURCE+=" with uncommitted changes in src/ or sim/"
 STARTED=$(date -u '+%Y-%m-%d %H:%M:%S UTC')
 
 echo "== $CEILING (ceiling)"
@@ -105,14 +107,14 @@ echo "== results"
 {
     echo "# Benchmark results"
     echo
-    echo "Made by \`scripts/bench.sh$([ $QUICK -eq 1 ] && echo ' --quick')\` on $STARTED."
+    echo "Made by \`${ZELMOR_BUILD_DIR:+ZELMOR_BUILD_DIR=$ZELMOR_BUILD_DIR }scripts/bench.sh$([ $QUICK -eq 1 ] && echo ' --quick')\` on $STARTED."
     echo
     echo "- Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(uname -sr)"
     echo "- Load average (1, 5, 15 min): $LOAD_BEFORE before, $LOAD_AFTER after the measurements"
     echo "  (the machine is shared; other builds ran at the same time unless the load was below 1)"
-    echo "- $SUBJECT with the virtual device library (build/linux), default log level; $PEER from Debian;"
+    echo "- $SUBJECT with the virtual device library (${BUILD#"$ROOT"/}), default log level; $PEER from Debian;"
     echo "  $CEILING called directly (EVP_DigestSign/Verify with a per-thread key copy, EVP_Digest)"
-    echo "- Source: commit $(git -C "$ROOT" rev-parse --short HEAD)$(git -C "$ROOT" diff --quiet HEAD -- src sim 2>/dev/null || echo ' with uncommitted changes in src/ or sim/')"
+    echo "- Source when the run started: $SOURCE"
     if [ $QUICK -eq 1 ]; then
         echo "- Smoke run (--quick): 5 objects, runs of 0.05 s; the figures mean nothing"
     else
