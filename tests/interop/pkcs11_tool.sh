@@ -8,7 +8,7 @@ source "$(dirname "$0")/lib.sh"
 interop_init "${1:-}" pkcs11-tool
 create_device || exit 2
 
-echo "   $(pkcs11-tool --version 2>&1 | head -1 || true) ($(dpkg-query -W -f='${Version}' opensc))"
+echo "   OpenSC pkcs11-tool $(dpkg-query -W -f="\${Version}" opensc)"
 data="$WORK/data.txt"
 printf 'The quick brown fox jumps over the lazy dog, signed on the token.\n' >"$data"
 
@@ -123,10 +123,16 @@ fi
 # an RSA key); C_Encrypt with the RSA public key is covered by PyKCS11.
 
 # --- hash and random ---------------------------------------------------------------
-if run "hash with SHA256" p11 --hash -m SHA256 -i "$data" -o "$WORK/hash.bin"; then
+# The module digests only in a read-write or logged-in session.
+if ! is_reference; then
+    run_quiet p11 --hash -m SHA256 -i "$data" -o "$WORK/hash0.bin"
+    expect_output "hash in a read-only public session is refused" 'C_DigestInit failed: rv = CKR_SESSION_HANDLE_INVALID'
+    limitation "digesting needs a read-write or logged-in session: pkcs11-tool --hash needs --session-rw or --login (a read-only public session gets CKR_SESSION_HANDLE_INVALID)"
+fi
+if run "hash with SHA256 (read-write session)" p11 --session-rw --hash -m SHA256 -i "$data" -o "$WORK/hash.bin"; then
     expect_equal "SHA-256 matches sha256sum" "$(xxd -p "$WORK/hash.bin" | tr -d '\n')" "$(sha256sum "$data" | cut -d' ' -f1)"
 fi
-if run "hash with SHA-1" p11 --hash -m SHA-1 -i "$data" -o "$WORK/hash1.bin"; then
+if run "hash with SHA-1 (logged in)" p11 --login --pin "$USER_PIN" --hash -m SHA-1 -i "$data" -o "$WORK/hash1.bin"; then
     expect_equal "SHA-1 matches sha1sum" "$(xxd -p "$WORK/hash1.bin" | tr -d '\n')" "$(sha1sum "$data" | cut -d' ' -f1)"
 fi
 if run "generate 48 random bytes" p11 --generate-random 48 -o "$WORK/random.bin"; then

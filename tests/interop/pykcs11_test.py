@@ -11,13 +11,13 @@ the device.
 Usage: /usr/bin/python3 pykcs11_test.py BUILD_DIR
 INTEROP_REFERENCE=softhsm runs it against SoftHSM2 instead (see lib.sh).
 """
+import faulthandler
 import hashlib
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 import PyKCS11
@@ -58,7 +58,11 @@ class Report:
             print("PASS: " + description)
         else:
             self.failed += 1
-            print("FAIL: " + description + (("\n      | " + str(detail)) if detail else ""))
+            try:
+                detail = str(detail)
+            except Exception as error:  # a repr that asks the token again may fail
+                detail = "(detail unavailable: %r)" % error
+            print("FAIL: " + description + (("\n      | " + detail) if detail else ""))
         return bool(condition)
 
     def step(self, description, function, *args, **kwargs):
@@ -77,6 +81,11 @@ class Report:
 
 
 report = Report()
+
+
+def text(field):
+    """A fixed-width text field: the module fills with zero bytes, others with blanks."""
+    return field.rstrip(" \0")
 
 
 def rv_name(rv):
@@ -140,9 +149,9 @@ def scenario(module, sim, work):
         return
     info = report.step("C_GetInfo", lib.getInfo)
     if info is not None and not REFERENCE:
-        report.check("manufacturer Trevanic", info.manufacturerID.strip() == "Trevanic", info.manufacturerID)
+        report.check("manufacturer Trevanic", text(info.manufacturerID) == "Trevanic", info.manufacturerID)
         report.check("description Zelmor PKCS11 Library",
-                     info.libraryDescription.strip() == "Zelmor PKCS11 Library", info.libraryDescription)
+                     text(info.libraryDescription) == "Zelmor PKCS11 Library", info.libraryDescription)
         report.check("library version 3.6", tuple(info.libraryVersion) == (3, 6), info.libraryVersion)
         report.check("Cryptoki version 2.20", tuple(info.cryptokiVersion) == (2, 20), info.cryptokiVersion)
 
@@ -155,9 +164,9 @@ def scenario(module, sim, work):
         report.check("slot ID 0x50000001", slots == [0x50000001], [hex(s) for s in slots])
     token = report.step("C_GetTokenInfo", lib.getTokenInfo, slot)
     if token is not None:
-        report.check("token label", token.label.strip().rstrip("\0") == TOKEN_LABEL, repr(token.label))
+        report.check("token label", text(token.label) == TOKEN_LABEL, repr(token.label))
         if not REFERENCE:
-            report.check("token serial number", token.serialNumber.strip().rstrip("\0") == SERIAL,
+            report.check("token serial number", text(token.serialNumber) == SERIAL,
                          repr(token.serialNumber))
             report.check("token flags RNG, login required, initialised",
                          token.flags & 0x40D == 0x40D, hex(token.flags))
@@ -219,10 +228,10 @@ def scenario(module, sim, work):
     if keys is not None and rsa_private is not None and rsa_public is not None:
         report.check("generated handles are the ones found",
                      tuple(map(handle_value, keys)) == (handle_value(rsa_public), handle_value(rsa_private)),
-                     (keys, rsa_public, rsa_private))
+                     [handle_value(h) for h in (keys[0], keys[1], rsa_public, rsa_private)])
     if public_session is not None:
         hidden = public_session.findObjects([(CKA_CLASS, CKO_PRIVATE_KEY)])
-        report.check("private keys visible in the read-only session of the logged-in module", len(hidden) == 2, hidden)
+        report.check("private keys visible in the read-only session of the logged-in module", len(hidden) == 2, len(hidden))
 
     data = b"Data signed from PyKCS11 on the virtual device.\n" * 3
     # --- RSA ----------------------------------------------------------------------------------
@@ -315,14 +324,14 @@ def scenario(module, sim, work):
         report.step("C_SetAttributeValue CKA_LABEL on the EC private key", session.setAttributeValue,
                     ec_private, [(CKA_LABEL, "py-ec-renamed")])
         found = session.findObjects([(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_LABEL, "py-ec-renamed")])
-        report.check("the key is found under its new label", len(found) == 1, found)
+        report.check("the key is found under its new label", len(found) == 1, len(found))
         if not REFERENCE:
             found = session.findObjects([(CKA_CLASS, CKO_PUBLIC_KEY), (CKA_LABEL, "py-ec-renamed")])
-            report.check("its public key carries the new label too (one key-pair label)", len(found) == 1, found)
+            report.check("its public key carries the new label too (one key-pair label)", len(found) == 1, len(found))
         report.step("C_SetAttributeValue CKA_ID on the EC private key", session.setAttributeValue,
                     ec_private, [(CKA_ID, (0x21, 0x22))])
         found = session.findObjects([(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_ID, (0x21, 0x22))])
-        report.check("the key is found under its new ID", len(found) == 1, found)
+        report.check("the key is found under its new ID", len(found) == 1, len(found))
 
     new_pin = "24681357"
     if report.step("C_SetPIN", session.setPin, PIN, new_pin) is not None:
@@ -338,15 +347,22 @@ def scenario(module, sim, work):
         report.step("C_DestroyObject of the EC private key", session.destroyObject, ec_private)
         if REFERENCE:
             session.destroyObject(session.findObjects([(CKA_CLASS, CKO_PUBLIC_KEY), (CKA_ID, (0x12,))])[0])
-        left = session.findObjects([(CKA_ID, (0x21, 0x22))]) + session.findObjects([(CKA_LABEL, "py-ec-renamed")])
+        # With a class: the module applies label and ID only to searches that name a class.
+        left = [handle_value(h) for klass in (CKO_PRIVATE_KEY, CKO_PUBLIC_KEY)
+                for h in session.findObjects([(CKA_CLASS, klass), (CKA_LABEL, "py-ec-renamed")])]
         report.check("both keys of the EC key pair are gone", len(left) == 0, left)
+        if not REFERENCE:
+            everything = session.findObjects([(CKA_LABEL, "py-ec-renamed")])
+            if everything:
+                report.limitation("a search template without CKA_CLASS returns every object (its label, ID, "
+                                  "value criteria apply only together with a class)")
 
     if public_session is not None:
         report.step("C_Logout", session.logout)
         state = public_session.getSessionInfo().state
         report.check("the other session is public again (module-wide login)", state == CKS_RO_PUBLIC_SESSION, state)
         hidden = public_session.findObjects([(CKA_CLASS, CKO_PRIVATE_KEY)])
-        report.check("no private key visible after logout", len(hidden) == 0, hidden)
+        report.check("no private key visible after logout", len(hidden) == 0, len(hidden))
         public_session.closeSession()
     if REFERENCE:
         report.limitation("C_WaitForSlotEvent is not offered by the reference token; slot events not tested")
@@ -434,9 +450,9 @@ def certificate_flows(session, rsa_private, rsa_public, public_key, work):
         report.check("certificate CKA_SERIAL_NUMBER is the DER INTEGER", REFERENCE or bytes(serial) == bytes.fromhex("02051234567890"),
                      bytes(serial).hex())
         found = session.findObjects([(CKA_CLASS, CKO_CERTIFICATE), (CKA_ID, (0x11,))])
-        report.check("certificate found by CKA_ID", list(map(handle_value, found)) == [handle_value(handle)], found)
+        report.check("certificate found by CKA_ID", list(map(handle_value, found)) == [handle_value(handle)], len(found))
         found = session.findObjects([(CKA_CLASS, CKO_CERTIFICATE), (CKA_SUBJECT, certificate.subject.public_bytes())])
-        report.check("certificate found by CKA_SUBJECT", list(map(handle_value, found)) == [handle_value(handle)], found)
+        report.check("certificate found by CKA_SUBJECT", list(map(handle_value, found)) == [handle_value(handle)], len(found))
         report.step("C_DestroyObject of the certificate", session.destroyObject, handle)
         report.check("certificate gone", len(session.findObjects([(CKA_CLASS, CKO_CERTIFICATE)])) == 0)
 
@@ -478,22 +494,24 @@ def slot_events(lib, session, sim, slot):
     rv, _ = lib.lib.C_WaitForSlotEvent(CKF_DONT_BLOCK, 0)
     report.check("no event pending before the unplug", rv == CKR_NO_EVENT, rv_name(rv))
 
-    def wait_blocking(result):
-        result.append(lib.lib.C_WaitForSlotEvent(0, 0))
-
+    # PyKCS11 keeps the interpreter lock during a blocking C_WaitForSlotEvent,
+    # so the unplug comes from a process started before the wait. A watchdog
+    # thread (outside the interpreter) ends the run if the wait never returns.
     for action, count in (("unplug", 0), ("plug", 1)):
-        result = []
-        waiter = threading.Thread(target=wait_blocking, args=(result,), daemon=True)
-        waiter.start()
-        time.sleep(0.3)
-        run = subprocess.run([sim, action, SERIAL], capture_output=True, text=True)
-        report.check("zelmor-sim %s" % action, run.returncode == 0, run.stderr)
-        waiter.join(timeout=10)
-        report.check("blocking C_WaitForSlotEvent returns after %s" % action, not waiter.is_alive())
-        if result:
-            rv, event_slot = result[0]
-            report.check("the event names slot 0x50000001 (%s)" % action, rv == CKR_OK and event_slot == 0x50000001,
-                         "%s slot %s" % (rv_name(rv), hex(event_slot) if isinstance(event_slot, int) else event_slot))
+        changer = subprocess.Popen(["sh", "-c", 'sleep 1; exec "$0" "$1" "$2"', sim, action, SERIAL],
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        sys.stdout.flush()
+        faulthandler.dump_traceback_later(20, exit=True)
+        started = time.time()
+        rv, event_slot = lib.lib.C_WaitForSlotEvent(0, 0)
+        faulthandler.cancel_dump_traceback_later()
+        waited = time.time() - started
+        output, _ = changer.communicate(timeout=20)
+        report.check("zelmor-sim %s" % action, changer.returncode == 0, output)
+        report.check("blocking C_WaitForSlotEvent returns after %s (%.1f s)" % (action, waited),
+                     rv == CKR_OK and waited >= 0.9, "%s after %.1f s" % (rv_name(rv), waited))
+        report.check("the event names slot 0x50000001 (%s)" % action, event_slot == 0x50000001,
+                     hex(event_slot) if isinstance(event_slot, int) else event_slot)
         slots = lib.getSlotList(tokenPresent=True)
         report.check("C_GetSlotList shows %d slot(s) after %s" % (count, action), len(slots) == count, slots)
         if action == "unplug":
