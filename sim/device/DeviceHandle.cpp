@@ -37,7 +37,7 @@ std::shared_ptr<const DeviceSnapshot> DeviceHandle::current(Freshness freshness)
     std::lock_guard<std::mutex> guard(loadMutex_);
     const int64_t now = monotonicNanoseconds();
     const uint64_t localChange = DeviceStore::changesMadeByThisProcess();
-    if (freshness == Freshness::recent && snapshot_ && !checkAgain_ && localChange == lastLocalChange_ &&
+    if (freshness == Freshness::recent && snapshot_ && localChange == lastLocalChange_ &&
         now - lastCheckNanoseconds_ < keyUseCheckIntervalNanoseconds)
         return snapshot_;
 
