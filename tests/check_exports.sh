@@ -12,7 +12,7 @@ if [ "$platform" = linux ]; then
 else
     printf '%s\n' '?C_EjectToken@@YAKK@Z' '?C_GetUnmanagedStructSizeList@@YAKPEAK0@Z' '?C_InteractiveLogin@@YAKK@Z' >>"$want"
     x86_64-w64-mingw32-objdump -p "$module" |
-        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^.*\] //p' >"$got"
+        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' >"$got"
 fi
 if diff <(sort "$want") <(sort "$got"); then
     echo "exports match: $(wc -l <"$got") names"

@@ -16,12 +16,9 @@ namespace {
 
 const char sharedFolderName[] = "/Trevanic/";
 
-// Never destroyed: the monitor thread may still log while static objects of
-// the module are being destroyed at unload.
-std::mutex& logLock() {
-    static std::mutex& lock = *new std::mutex;
-    return lock;
-}
+// Constant-initialised and trivially destroyed: the monitor thread may still
+// log while the module's other static objects are destroyed at unload.
+std::mutex logMutex;
 
 void toStandardOutput(const std::string& text) {
     std::fputs(text.c_str(), stdout);
@@ -141,7 +138,7 @@ void writeLog(int severity, std::string message) {
         createLogFolder(folder);
         std::string path = cutToPathBuffer(folder + currentDate() + ".LOG");
 
-        std::lock_guard<std::mutex> guard(logLock());
+        std::lock_guard<std::mutex> guard(logMutex);
         platform::FilePtr file = platform::openForSharedAppend(path.c_str());
         if (file && !std::ferror(file.get())) {
             std::string line = lineStamp();

@@ -12,6 +12,9 @@ using testing_support::LoadedModule;
 
 namespace {
 
+// Kept loaded until the process ends.
+LoadedModule* keptLoaded = nullptr;
+
 void pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 int fail(const char* what) {
@@ -37,9 +40,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(mode, "exit-without-finalize") == 0) {
-        auto* module = new LoadedModule(testing_support::modulePath());
-        if (!module->loaded()) return fail("module not loaded");
-        if (module->functions()->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
+        keptLoaded = new LoadedModule(testing_support::modulePath());
+        if (!keptLoaded->loaded()) return fail("module not loaded");
+        if (keptLoaded->functions()->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
         pause(300);
         return 0;  // the module is still loaded and initialised
     }

@@ -17,8 +17,12 @@ namespace platform {
 
 namespace {
 
+// Plain data with static storage: still usable while the module's static
+// objects are destroyed, and nothing to leak when the module is unloaded.
+constexpr std::size_t cachedPathSize = 512;
+
 struct CachedLevel {
-    std::string path;
+    char path[cachedPathSize] = {};
     bool present = false;
     dev_t device = 0;
     ino_t inode = 0;
@@ -29,10 +33,13 @@ struct CachedLevel {
 };
 
 bool sameFile(const CachedLevel& cached, const std::string& path, const struct stat& status) {
-    return cached.present && cached.path == path && cached.device == status.st_dev &&
+    return cached.present && path == cached.path && cached.device == status.st_dev &&
            cached.inode == status.st_ino && cached.size == status.st_size &&
            cached.modified.tv_sec == status.st_mtim.tv_sec && cached.modified.tv_nsec == status.st_mtim.tv_nsec;
 }
+
+CachedLevel cached;
+std::mutex cacheMutex;  // constant-initialised, trivially destroyed
 
 bool parseLevelFile(const std::string& path, uint32_t* value) {
     std::ifstream file(path);
@@ -53,10 +60,6 @@ bool parseLevelFile(const std::string& path, uint32_t* value) {
 }  // namespace
 
 bool readLogLevelValue(uint8_t (&data)[32]) {
-    // Never destroyed: loggers may run during static destruction.
-    static std::mutex& lock = *new std::mutex;
-    static CachedLevel& cached = *new CachedLevel;
-
     std::string folder = getEnvironmentVariable("ZELMOR_CONFIG_DIR");
     if (folder.empty()) folder = "/etc/trevanic/zelmor";
     std::string path = folder + "/logLevel";
@@ -64,14 +67,16 @@ bool readLogLevelValue(uint8_t (&data)[32]) {
     struct stat status {};
     bool exists = ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(cacheMutex);
     if (!exists) {
         cached.present = false;
         return false;
     }
     if (!sameFile(cached, path, status)) {
-        cached.path = path;
-        cached.present = true;
+        // A path too long for the cache is read every time.
+        cached.present = path.size() < cachedPathSize;
+        std::memset(cached.path, 0, sizeof cached.path);
+        if (cached.present) std::memcpy(cached.path, path.data(), path.size());
         cached.device = status.st_dev;
         cached.inode = status.st_ino;
         cached.size = status.st_size;
