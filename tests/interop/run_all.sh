@@ -41,17 +41,19 @@ if [ ${#missing[@]} -ne 0 ]; then
         { echo "FAILED: could not install ${missing[*]}" >&2; exit 1; }
 fi
 
-# name|command (run from the repository root with BUILD_DIR).
+# name|command (paths quoted for eval).
+q_here=$(printf %q "$here")
+q_build=$(printf %q "$build_dir")
 scenarios=(
-    "pkcs11-tool|bash $here/pkcs11_tool.sh $build_dir"
-    "pykcs11|/usr/bin/python3 $here/pykcs11_test.py $build_dir"
-    "openssl-engine|bash $here/openssl_engine.sh $build_dir"
-    "java-sunpkcs11|bash $here/java_sunpkcs11.sh $build_dir"
-    "nss-tools|bash $here/nss_tools.sh $build_dir"
-    "gnutls-p11tool|bash $here/gnutls_p11tool.sh $build_dir"
+    "pkcs11-tool|bash $q_here/pkcs11_tool.sh $q_build"
+    "pykcs11|/usr/bin/python3 $q_here/pykcs11_test.py $q_build"
+    "openssl-engine|bash $q_here/openssl_engine.sh $q_build"
+    "java-sunpkcs11|bash $q_here/java_sunpkcs11.sh $q_build"
+    "nss-tools|bash $q_here/nss_tools.sh $q_build"
+    "gnutls-p11tool|bash $q_here/gnutls_p11tool.sh $q_build"
 )
-[ $install_check -eq 1 ] && [ -z "${INTEROP_REFERENCE:-}" ] && scenarios+=("install-check|bash $here/install_check.sh $build_dir")
-[ -n "$windows_dir" ] && scenarios+=("version-resource|bash $here/version_resource.sh $windows_dir")
+[ $install_check -eq 1 ] && [ -z "${INTEROP_REFERENCE:-}" ] && scenarios+=("install-check|bash $q_here/install_check.sh $q_build")
+[ -n "$windows_dir" ] && scenarios+=("version-resource|bash $q_here/version_resource.sh $(printf %q "$windows_dir")")
 
 logs=$(mktemp -d "${TMPDIR:-/tmp}/zelmor-interop-logs.XXXXXX")
 trap 'rm -rf "$logs"' EXIT
@@ -65,7 +67,7 @@ for entry in "${scenarios[@]}"; do
     names+=("$name")
     while [ "$(jobs -rp | wc -l)" -ge "$jobs_at_once" ]; do wait -n || true; done
     echo "== started $name"
-    ( started=$(date +%s); $command >"$logs/$name.log" 2>&1; rc=$?
+    ( started=$(date +%s); eval "$command" >"$logs/$name.log" 2>&1 </dev/null; rc=$?
       echo "$rc $(( $(date +%s) - started ))" >"$logs/$name.status" ) &
 done
 wait
