@@ -84,7 +84,6 @@ const char* hashFailureText(HashStep step) {
 }
 
 void logSignInput(const SignatureCall& call, const uint8_t* input, uint32_t length) {
-    if (!debugLogging()) return;
     logDebug("Sign: password empty=" + std::string(call.password.empty() ? "1" : "0") +
              " hashLen=" + std::to_string(length) + " session state=" + std::to_string(call.state));
     if (input == nullptr || length == 0) {
@@ -122,7 +121,9 @@ CK_RV sign(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_
         return CKR_OK;
     });
     if (!delivered && rv != CKR_OK) return rv;
-    if (debugLogging()) logDebug("sign echanism : " + std::to_string(call.mechanism));
+    // The level is read once here: this path is timed, and the hex dump costs.
+    const bool debug = debugLogging();
+    if (debug) logDebug("sign echanism : " + std::to_string(call.mechanism));
     if (delivered) return rv;
 
     signingHashAlgorithm(call.mechanism, &call.hashAlgorithm);
@@ -143,7 +144,7 @@ CK_RV sign(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_
         inputLength = hash.length;
     }
 
-    logSignInput(call, input, inputLength);
+    if (debug) logSignInput(call, input, inputLength);
     SignatureValue value;
     int32_t result = signOnDevice(call, input, inputLength, &value);
     if (result != ZelmorResult::ok) {

@@ -444,7 +444,14 @@ int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* l
     FakeCall& call = record(state, "zelmor_finalHash", instance);
     call.number2 = *length;
     int32_t result = 0;
-    if (forced(state, "zelmor_finalHash", &result)) return result;
+    if (forced(state, "zelmor_finalHash", &result)) {
+        // The context is finished whatever the result.
+        if (context != nullptr) {
+            delete static_cast<FakeHashContext*>(context);
+            --state.liveHashContexts;
+        }
+        return result;
+    }
     if (context == nullptr) return genericFailure;
     auto* hash = static_cast<FakeHashContext*>(context);
     call.data = hash->data;

@@ -120,7 +120,10 @@ TEST_F(DigestTest, DeviceFailuresDoNotEndTheDigest) {
     EXPECT_EQ(CKR_FUNCTION_FAILED, f()->C_DigestFinal(session, nullptr, &length));
     EXPECT_TRUE(hasErrorLine("Final hash data in diget failed : 13"));
     EXPECT_EQ(CKR_FUNCTION_FAILED, f()->C_Digest(session, ptr(data), 3, nullptr, &length));
+    fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
     EXPECT_EQ(CKR_OK, digestInit(CKM_SHA256));
+    EXPECT_EQ(fakeDigestOf(3, data), digestAll(data));
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
 }
 
 TEST_F(DigestTest, BadInputAndCallsWithoutInit) {

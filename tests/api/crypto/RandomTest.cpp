@@ -45,8 +45,3 @@ TEST_F(RandomTest, BadInputAndDeviceFailure) {
     EXPECT_TRUE(hasDebugLine("PKCS11 generate random number failed : -2"));
     EXPECT_FALSE(logMentions("ERROR ::=>PKCS11 generate random"));
 }
-
-TEST_F(RandomTest, SeedingIsNotSupported) {
-    Bytes seed(4, 1);
-    EXPECT_EQ(CKR_FUNCTION_NOT_SUPPORTED, f()->C_SeedRandom(session, ptr(seed), 4));
-}
