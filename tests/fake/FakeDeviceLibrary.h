@@ -67,6 +67,10 @@ struct FakeState {
     // A result forced for the n-th call (from 1, counted over the recorded
     // calls) of an operation only; the other calls behave as usual.
     std::map<std::string, std::map<std::size_t, int32_t>> forcedResultsOnCall;
+    // Run on the caller's thread, outside the fake's lock, when the operation
+    // (importCertificate, importPfx, generateKeyPair) is entered: lets a test
+    // act while the module waits for the device.
+    std::map<std::string, std::function<void()>> duringCall;
     // Output bytes for signHash, finalHash, encrypt, decrypt, generateRamdomNumber.
     std::map<std::string, ZelmorBytes> outputs;
     std::map<ZelmorBytes, FakeCertificateInfo> certificateInfo;

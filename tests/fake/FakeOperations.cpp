@@ -32,6 +32,17 @@ FakeCall& record(FakeState& state, const char* operation, ZelmorInstance instanc
     return state.calls.back();
 }
 
+// Runs the test's hook for operation without holding the fake's lock.
+void runDuringCall(const char* operation) {
+    std::function<void()> hook;
+    {
+        Lock guard(fakeMutex());
+        auto found = fakeState().duringCall.find(operation);
+        if (found != fakeState().duringCall.end()) hook = found->second;
+    }
+    if (hook) hook();
+}
+
 bool forced(FakeState& state, const char* operation, int32_t* result) {
     auto byCall = state.forcedResultsOnCall.find(operation);
     if (byCall != state.forcedResultsOnCall.end()) {
@@ -283,6 +294,7 @@ ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, co
 
 int32_t zelmor_importCertificate(const char* deviceName, const char* password, ZelmorCertificate* certificate,
                                  ZelmorInstance instance) {
+    runDuringCall("zelmor_importCertificate");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_importCertificate", instance);
@@ -303,6 +315,7 @@ int32_t zelmor_importCertificate(const char* deviceName, const char* password, Z
 
 int32_t zelmor_importPfx(const char* deviceName, const char* password, ImportPFXDetails* details,
                          ZelmorInstance instance) {
+    runDuringCall("zelmor_importPfx");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_importPfx", instance);
@@ -325,6 +338,7 @@ int32_t zelmor_importPfx(const char* deviceName, const char* password, ImportPFX
 
 int32_t zelmor_generateKeyPair(const char* deviceName, const char* password, ZelmorKeyPair* keyPair,
                                ZelmorInstance instance) {
+    runDuringCall("zelmor_generateKeyPair");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_generateKeyPair", instance);
