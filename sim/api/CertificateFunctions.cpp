@@ -1,7 +1,7 @@
 // Certificate list, import and deletion.
 #include "../device/CertificateOperations.h"
+#include "../device/RecordConversion.h"
 #include "ApiGuard.h"
-#include "RecordConversion.h"
 #include "SimInstance.h"
 
 #include <cstring>
@@ -9,24 +9,16 @@
 using namespace zelmor::sim;
 
 namespace {
-// Each thread's latest list stays valid until that thread asks again.
-thread_local std::vector<ZelmorCertificate> latestCertificateList;
+// The snapshot behind each thread's latest list: the list stays valid until
+// that thread asks again, however the device changes meanwhile.
+thread_local std::shared_ptr<const DeviceSnapshot> latestCertificateListOwner;
+const std::vector<ZelmorCertificate> noCertificates;
 }  // namespace
 
 const std::vector<ZelmorCertificate>& zelmor_getCertificateList(const char* deviceName, ZelmorInstance instance) {
-    latestCertificateList.clear();
-    guarded<bool>(false, [&] {
-        const PluggedDevice device = pluggedDevice(instance, deviceName);
-        if (!device) return false;
-        const DeviceSnapshot& snapshot = *device.snapshot;
-        std::vector<ZelmorCertificate> list;
-        list.reserve(snapshot.metadata.certificates.size());
-        for (std::size_t i = 0; i < snapshot.metadata.certificates.size(); ++i)
-            list.push_back(toCertificateRecord(snapshot.metadata.certificates[i], *snapshot.certificateDer[i]));
-        latestCertificateList = std::move(list);
-        return true;
-    });
-    return latestCertificateList;
+    latestCertificateListOwner = guarded<std::shared_ptr<const DeviceSnapshot>>(
+        nullptr, [&] { return pluggedDevice(instance, deviceName).snapshot; });
+    return latestCertificateListOwner ? latestCertificateListOwner->certificateRecords : noCertificates;
 }
 
 int32_t zelmor_importCertificate(const char* deviceName, const char* password, ZelmorCertificate* certificate,

@@ -46,7 +46,7 @@ int32_t zelmor_signHash(const char* deviceName, const uint8_t* keyPairIdentifier
                         const uint8_t* data, uint32_t dataLength, uint8_t* signature, uint32_t* signatureLength,
                         bool /*flag*/, ZelmorInstance instance) {
     return guarded<int32_t>(result::failed, [&] {
-        const PluggedDevice device = pluggedDevice(instance, deviceName, DeviceHandle::Freshness::recent);
+        const PluggedDevice device = pluggedDevice(instance, deviceName);
         if (!device) return result::deviceNotConnected;
         if (signature == nullptr || signatureLength == nullptr) return result::invalidArgument;
         Bytes produced;
@@ -62,7 +62,7 @@ int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* /*deviceName*/,
     return guarded<int32_t>(result::failed, [&] {
         const auto key = verificationKeys().get(keyKind, publicValue, publicValueLength);
         if (!key) return result::invalidArgument;
-        return verifyInput(key.get(), keyKind, data, dataLength, signature, signatureLength) ? result::ok
+        return verifyInput(*key, data, dataLength, signature, signatureLength) ? result::ok
                                                                                              : result::signatureInvalid;
     });
 }
@@ -86,7 +86,7 @@ int32_t zelmor_decrypt(const char* deviceName, const uint8_t* keyPairIdentifier,
                        const uint8_t* data, uint32_t dataLength, uint8_t** output, uint32_t* outputLength,
                        bool /*keyFlag*/, ZelmorInstance instance) {
     return guarded<int32_t>(result::failed, [&] {
-        const PluggedDevice device = pluggedDevice(instance, deviceName, DeviceHandle::Freshness::recent);
+        const PluggedDevice device = pluggedDevice(instance, deviceName);
         if (!device) return result::deviceNotConnected;
         if (output == nullptr || outputLength == nullptr) return result::invalidArgument;
         Bytes plaintext;

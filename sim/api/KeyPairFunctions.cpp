@@ -1,8 +1,8 @@
 // Key-pair list, generation, import, relabelling and deletion.
 #include "../crypto/RsaKeyRebuild.h"
 #include "../device/KeyPairOperations.h"
+#include "../device/RecordConversion.h"
 #include "ApiGuard.h"
-#include "RecordConversion.h"
 #include "SimInstance.h"
 
 #include <cstring>
@@ -10,26 +10,18 @@
 using namespace zelmor::sim;
 
 namespace {
-// Each thread's latest list stays valid until that thread asks again.
-thread_local std::vector<ZelmorKeyPair> latestKeyPairList;
+// The snapshot behind each thread's latest list: the list stays valid until
+// that thread asks again, however the device changes meanwhile.
+thread_local std::shared_ptr<const DeviceSnapshot> latestKeyPairListOwner;
+const std::vector<ZelmorKeyPair> noKeyPairs;
 
 constexpr uint32_t importedKeyUsage = keyUsageSign | keyUsageDecrypt;
 }  // namespace
 
 const std::vector<ZelmorKeyPair>& zelmor_getKeyPairList(const char* deviceName, ZelmorInstance instance) {
-    latestKeyPairList.clear();
-    guarded<bool>(false, [&] {
-        const PluggedDevice device = pluggedDevice(instance, deviceName);
-        if (!device) return false;
-        const DeviceSnapshot& snapshot = *device.snapshot;
-        std::vector<ZelmorKeyPair> list;
-        list.reserve(snapshot.metadata.keyPairs.size());
-        for (std::size_t i = 0; i < snapshot.metadata.keyPairs.size(); ++i)
-            list.push_back(toKeyPairRecord(snapshot.metadata.keyPairs[i], snapshot.keys[i]->publicValue()));
-        latestKeyPairList = std::move(list);
-        return true;
-    });
-    return latestKeyPairList;
+    latestKeyPairListOwner = guarded<std::shared_ptr<const DeviceSnapshot>>(
+        nullptr, [&] { return pluggedDevice(instance, deviceName).snapshot; });
+    return latestKeyPairListOwner ? latestKeyPairListOwner->keyPairRecords : noKeyPairs;
 }
 
 int32_t zelmor_generateKeyPair(const char* deviceName, const char* password, ZelmorKeyPair* keyPair,

@@ -31,10 +31,9 @@ private:
 };
 
 // The device if the handle is valid and the device plugged; empty otherwise.
-inline PluggedDevice pluggedDevice(ZelmorInstance handle, const char* deviceName,
-                                   DeviceHandle::Freshness freshness = DeviceHandle::Freshness::exact) {
+inline PluggedDevice pluggedDevice(ZelmorInstance handle, const char* deviceName) {
     SimInstance* instance = SimInstance::from(handle);
-    return instance != nullptr ? instance->registry().plugged(deviceName, freshness) : PluggedDevice{};
+    return instance != nullptr ? instance->registry().plugged(deviceName) : PluggedDevice{};
 }
 
 }  // namespace zelmor::sim

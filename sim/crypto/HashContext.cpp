@@ -5,15 +5,27 @@
 namespace zelmor::sim {
 
 namespace {
+
+// The hash implementations, looked up once: a lookup per context costs more
+// than hashing a short message.
+struct FetchedHashes {
+    EvpMdPtr sha1{EVP_MD_fetch(nullptr, "SHA1", nullptr)};
+    EvpMdPtr sha256{EVP_MD_fetch(nullptr, "SHA256", nullptr)};
+    EvpMdPtr sha384{EVP_MD_fetch(nullptr, "SHA384", nullptr)};
+    EvpMdPtr sha512{EVP_MD_fetch(nullptr, "SHA512", nullptr)};
+};
+
 const EVP_MD* hashFor(int32_t algorithm) {
+    static const FetchedHashes hashes;
     switch (algorithm) {
-    case hashSha1: return EVP_sha1();
-    case hashSha256: return EVP_sha256();
-    case hashSha384: return EVP_sha384();
-    case hashSha512: return EVP_sha512();
+    case hashSha1: return hashes.sha1.get();
+    case hashSha256: return hashes.sha256.get();
+    case hashSha384: return hashes.sha384.get();
+    case hashSha512: return hashes.sha512.get();
     default: return nullptr;
     }
 }
+
 }  // namespace
 
 std::unique_ptr<HashContext> HashContext::create(int32_t algorithm) {

@@ -1,22 +1,22 @@
-#include "SigningContexts.h"
+#include "PreparedContexts.h"
 
 #include <openssl/rsa.h>
 
 namespace zelmor::sim {
 
 namespace {
-const EVP_MD* hashOf(SigningContexts::Variant variant) {
+const EVP_MD* hashOf(PreparedContexts::Variant variant) {
     switch (variant) {
-    case SigningContexts::sha1: return EVP_sha1();
-    case SigningContexts::sha256: return EVP_sha256();
-    case SigningContexts::sha384: return EVP_sha384();
-    case SigningContexts::sha512: return EVP_sha512();
+    case PreparedContexts::sha1: return EVP_sha1();
+    case PreparedContexts::sha256: return EVP_sha256();
+    case PreparedContexts::sha384: return EVP_sha384();
+    case PreparedContexts::sha512: return EVP_sha512();
     default: return nullptr;
     }
 }
 }  // namespace
 
-SigningContexts::Lease SigningContexts::acquire(Variant variant) {
+PreparedContexts::Lease PreparedContexts::acquire(Variant variant) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         auto& idle = idle_[variant];
@@ -29,9 +29,11 @@ SigningContexts::Lease SigningContexts::acquire(Variant variant) {
     return Lease(this, variant, prepare(variant));
 }
 
-EvpPkeyCtxPtr SigningContexts::prepare(Variant variant) const {
+EvpPkeyCtxPtr PreparedContexts::prepare(Variant variant) const {
     EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key_, nullptr));
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1) return nullptr;
+    const int initialised =
+        ctx ? (operation_ == Operation::sign ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_verify_init(ctx.get())) : 0;
+    if (initialised != 1) return nullptr;
     if (isRsa_) {
         const EVP_MD* hash = hashOf(variant);
         if (EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
@@ -41,7 +43,7 @@ EvpPkeyCtxPtr SigningContexts::prepare(Variant variant) const {
     return ctx;
 }
 
-void SigningContexts::giveBack(Variant variant, EvpPkeyCtxPtr ctx) {
+void PreparedContexts::giveBack(Variant variant, EvpPkeyCtxPtr ctx) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (idle_[variant].size() < maxIdlePerVariant) idle_[variant].push_back(std::move(ctx));
 }

@@ -1,6 +1,7 @@
-// Prepared signing contexts of one key, kept for reuse. Preparing a context
-// looks up the algorithm's implementation, which costs about as much as a
-// P-256 signature itself; a context is used by one thread at a time.
+// Prepared signing or verification contexts of one key, kept for reuse.
+// Preparing a context looks up the algorithm's implementation, which costs
+// about as much as a P-256 signature itself; a context is used by one thread
+// at a time.
 #pragma once
 
 #include "OpenSslHandles.h"
@@ -12,14 +13,14 @@
 
 namespace zelmor::sim {
 
-class SigningContexts {
+class PreparedContexts {
 public:
     // How the input is signed: RSA with the DigestInfo of one hash, or the input as it is.
     enum Variant { asIs, sha1, sha256, sha384, sha512, variantCount };
 
     class Lease {
     public:
-        Lease(SigningContexts* owner, Variant variant, EvpPkeyCtxPtr ctx)
+        Lease(PreparedContexts* owner, Variant variant, EvpPkeyCtxPtr ctx)
             : owner_(owner), variant_(variant), ctx_(std::move(ctx)) {}
         Lease(Lease&&) = default;
         ~Lease() {
@@ -30,13 +31,16 @@ public:
         void discard() { reusable_ = false; }
 
     private:
-        SigningContexts* owner_;
+        PreparedContexts* owner_;
         Variant variant_;
         EvpPkeyCtxPtr ctx_;
         bool reusable_ = true;
     };
 
-    explicit SigningContexts(EVP_PKEY* key, bool isRsa) : key_(key), isRsa_(isRsa) {}
+    enum class Operation { sign, verify };
+
+    PreparedContexts(EVP_PKEY* key, bool isRsa, Operation operation)
+        : key_(key), isRsa_(isRsa), operation_(operation) {}
 
     // A prepared context; get() is null when preparing failed.
     Lease acquire(Variant variant);
@@ -49,6 +53,7 @@ private:
 
     EVP_PKEY* key_;
     bool isRsa_;
+    Operation operation_;
     std::mutex mutex_;
     std::array<std::vector<EvpPkeyCtxPtr>, variantCount> idle_;
 };

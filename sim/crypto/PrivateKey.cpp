@@ -46,7 +46,7 @@ PrivateKey::PrivateKey(EvpPkeyPtr key, uint32_t kind, Bytes publicValue)
     : key_(std::move(key)),
       kind_(kind),
       publicValue_(std::move(publicValue)),
-      signingContexts_(key_.get(), EVP_PKEY_is_a(key_.get(), "RSA") == 1) {}
+      signingContexts_(key_.get(), EVP_PKEY_is_a(key_.get(), "RSA") == 1, PreparedContexts::Operation::sign) {}
 
 std::shared_ptr<const PrivateKey> PrivateKey::generate(uint32_t kind) {
     const auto info = describeKeyKind(kind);

@@ -4,7 +4,7 @@
 
 #include "../store/Bytes.h"
 #include "OpenSslHandles.h"
-#include "SigningContexts.h"
+#include "PreparedContexts.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,7 +26,7 @@ public:
     EVP_PKEY* key() const { return key_.get(); }
     // Empty on failure.
     Bytes toPkcs8() const;
-    SigningContexts& signingContexts() const { return signingContexts_; }
+    PreparedContexts& signingContexts() const { return signingContexts_; }
 
 private:
     PrivateKey(EvpPkeyPtr key, uint32_t kind, Bytes publicValue);
@@ -34,7 +34,7 @@ private:
     EvpPkeyPtr key_;
     uint32_t kind_;
     Bytes publicValue_;
-    mutable SigningContexts signingContexts_;
+    mutable PreparedContexts signingContexts_;
 };
 
 }  // namespace zelmor::sim

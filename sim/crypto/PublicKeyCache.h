@@ -1,9 +1,11 @@
-// Recently used public keys, so that repeated verifications with one key do
-// not rebuild it every time. Thread-safe; holds a few entries at most.
+// Recently used public keys with their prepared verification contexts, so
+// that repeated verifications with one key neither rebuild the key nor look
+// up its algorithm again. Thread-safe; holds a few entries at most.
 #pragma once
 
 #include "../store/Bytes.h"
 #include "OpenSslHandles.h"
+#include "PreparedContexts.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,16 +14,27 @@
 
 namespace zelmor::sim {
 
+struct VerificationKey {
+    VerificationKey(EvpPkeyPtr publicKey, uint32_t keyKind, bool isRsa)
+        : key(std::move(publicKey)),
+          kind(keyKind),
+          contexts(key.get(), isRsa, PreparedContexts::Operation::verify) {}
+
+    EvpPkeyPtr key;
+    uint32_t kind;
+    mutable PreparedContexts contexts;
+};
+
 class PublicKeyCache {
 public:
-    // As publicKeyFromValue (PublicKey.h); null for an invalid value.
-    std::shared_ptr<EVP_PKEY> get(uint32_t kind, const uint8_t* value, std::size_t size);
+    // The key of a kind and public value as publicKeyFromValue (PublicKey.h)
+    // builds it; null for an invalid value.
+    std::shared_ptr<const VerificationKey> get(uint32_t kind, const uint8_t* value, std::size_t size);
 
 private:
     struct Entry {
-        uint32_t kind;
         Bytes value;
-        std::shared_ptr<EVP_PKEY> key;
+        std::shared_ptr<const VerificationKey> key;
     };
     static constexpr std::size_t capacity = 16;
 

@@ -2,37 +2,20 @@
 
 #include "KeyKind.h"
 
-#include <openssl/rsa.h>
 
 namespace zelmor::sim {
 
 namespace {
 
-// The hash a bare-hash input stands for, by its length.
-const EVP_MD* hashForInputLength(std::size_t size) {
-    switch (size) {
-    case 20: return EVP_sha1();
-    case 32: return EVP_sha256();
-    case 48: return EVP_sha384();
-    case 64: return EVP_sha512();
-    default: return nullptr;
-    }
-}
-
-SigningContexts::Variant signingVariantFor(std::size_t inputSize) {
+// The hash a bare-hash RSA input stands for, by its length.
+PreparedContexts::Variant variantForInput(std::size_t inputSize) {
     switch (inputSize) {
-    case 20: return SigningContexts::sha1;
-    case 32: return SigningContexts::sha256;
-    case 48: return SigningContexts::sha384;
-    case 64: return SigningContexts::sha512;
-    default: return SigningContexts::asIs;
+    case 20: return PreparedContexts::sha1;
+    case 32: return PreparedContexts::sha256;
+    case 48: return PreparedContexts::sha384;
+    case 64: return PreparedContexts::sha512;
+    default: return PreparedContexts::asIs;
     }
-}
-
-bool prepareRsa(EVP_PKEY_CTX* ctx, std::size_t inputSize) {
-    if (EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1) return false;
-    const EVP_MD* hash = hashForInputLength(inputSize);
-    return hash == nullptr || EVP_PKEY_CTX_set_signature_md(ctx, hash) == 1;
 }
 
 std::optional<Bytes> derToRawEcdsa(const uint8_t* der, std::size_t size, std::size_t fieldBytes) {
@@ -68,8 +51,8 @@ std::optional<Bytes> rawEcdsaToDer(const uint8_t* raw, std::size_t size, std::si
 std::optional<Bytes> signInput(const PrivateKey& key, const uint8_t* input, std::size_t size) {
     const auto info = describeKeyKind(key.kind());
     if (!info || (input == nullptr && size != 0)) return std::nullopt;
-    SigningContexts::Lease ctx = key.signingContexts().acquire(info->isRsa ? signingVariantFor(size)
-                                                                            : SigningContexts::asIs);
+    PreparedContexts::Lease ctx = key.signingContexts().acquire(info->isRsa ? variantForInput(size)
+                                                                            : PreparedContexts::asIs);
     if (ctx.get() == nullptr) return std::nullopt;
 
     std::size_t length = static_cast<std::size_t>(EVP_PKEY_get_size(key.key()));
@@ -83,19 +66,23 @@ std::optional<Bytes> signInput(const PrivateKey& key, const uint8_t* input, std:
     return derToRawEcdsa(signature.data(), signature.size(), info->fieldBytes);
 }
 
-bool verifyInput(EVP_PKEY* publicKey, uint32_t kind, const uint8_t* input, std::size_t size, const uint8_t* signature,
+bool verifyInput(const VerificationKey& key, const uint8_t* input, std::size_t size, const uint8_t* signature,
                  std::size_t signatureSize) {
-    if (publicKey == nullptr || signature == nullptr || (input == nullptr && size != 0)) return false;
-    const auto info = describeKeyKind(kind);
+    if (signature == nullptr || (input == nullptr && size != 0)) return false;
+    const auto info = describeKeyKind(key.kind);
     const bool isRsa = !info || info->isRsa;
-    EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, publicKey, nullptr));
-    if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1) return false;
-    if (isRsa) {
-        if (!prepareRsa(ctx.get(), size)) return false;
-        return EVP_PKEY_verify(ctx.get(), signature, signatureSize, input, size) == 1;
+    std::optional<Bytes> der;
+    if (!isRsa) {
+        der = rawEcdsaToDer(signature, signatureSize, info->fieldBytes);
+        if (!der) return false;
+        signature = der->data();
+        signatureSize = der->size();
     }
-    const auto der = rawEcdsaToDer(signature, signatureSize, info->fieldBytes);
-    return der && EVP_PKEY_verify(ctx.get(), der->data(), der->size(), input, size) == 1;
+    PreparedContexts::Lease ctx = key.contexts.acquire(isRsa ? variantForInput(size) : PreparedContexts::asIs);
+    if (ctx.get() == nullptr) return false;
+    const bool valid = EVP_PKEY_verify(ctx.get(), signature, signatureSize, input, size) == 1;
+    if (!valid) ctx.discard();  // a failed check may leave error state behind
+    return valid;
 }
 
 }  // namespace zelmor::sim

@@ -8,6 +8,7 @@
 
 #include "../store/Bytes.h"
 #include "PrivateKey.h"
+#include "PublicKeyCache.h"
 
 #include <optional>
 
@@ -16,7 +17,7 @@ namespace zelmor::sim {
 std::optional<Bytes> signInput(const PrivateKey& key, const uint8_t* input, std::size_t size);
 
 // True when the signature is valid for the input under the public key.
-bool verifyInput(EVP_PKEY* publicKey, uint32_t kind, const uint8_t* input, std::size_t size, const uint8_t* signature,
+bool verifyInput(const VerificationKey& key, const uint8_t* input, std::size_t size, const uint8_t* signature,
                  std::size_t signatureSize);
 
 }  // namespace zelmor::sim

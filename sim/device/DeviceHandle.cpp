@@ -12,8 +12,8 @@ namespace {
 // Longer than the coarsest file time-stamp granularity in use.
 constexpr int64_t recentChangeNanoseconds = 100'000'000;
 
-// How long key use may go on without looking at the store.
-constexpr int64_t keyUseCheckIntervalNanoseconds = 20'000'000;
+// How long a snapshot is trusted on the change counter alone.
+constexpr int64_t fileCheckIntervalNanoseconds = 1'000'000'000;
 
 int64_t monotonicNanoseconds() {
     timespec now{};
@@ -31,18 +31,19 @@ bool changedRecently(const FileStamp& stamp) {
 
 }  // namespace
 
-DeviceHandle::DeviceHandle(const DeviceStore& store, std::string serial) : store_(store), serial_(std::move(serial)) {}
+DeviceHandle::DeviceHandle(const DeviceStore& store, ChangeCounter& changes, std::string serial)
+    : store_(store), changes_(changes), serial_(std::move(serial)) {}
 
-std::shared_ptr<const DeviceSnapshot> DeviceHandle::current(Freshness freshness) {
+std::shared_ptr<const DeviceSnapshot> DeviceHandle::current() {
     std::lock_guard<std::mutex> guard(loadMutex_);
     const int64_t now = monotonicNanoseconds();
-    const uint64_t localChange = DeviceStore::changesMadeByThisProcess();
-    if (freshness == Freshness::recent && snapshot_ && localChange == lastLocalChange_ &&
-        now - lastCheckNanoseconds_ < keyUseCheckIntervalNanoseconds)
-        return snapshot_;
+    const bool fileCheckDue = now - lastFileCheck_ >= fileCheckIntervalNanoseconds;
+    if (snapshot_ && !fileCheckDue && seenChangeCount_ && changes_.value() == seenChangeCount_) return snapshot_;
 
-    lastCheckNanoseconds_ = now;
-    lastLocalChange_ = localChange;
+    if (fileCheckDue || !seenChangeCount_) changes_.refresh();
+    // Read before the files: a change landing during the reload moves the counter again.
+    seenChangeCount_ = changes_.value();
+    lastFileCheck_ = now;
     const auto stamp = store_.metadataStamp(serial_);
     if (!stamp) {
         snapshot_.reset();

@@ -1,6 +1,7 @@
 #include "DeviceLoader.h"
 
 #include "../crypto/Certificates.h"
+#include "RecordConversion.h"
 #include "ZelmorDSCLibrary.h"
 
 namespace zelmor::sim {
@@ -47,6 +48,11 @@ std::shared_ptr<const DeviceSnapshot> loadDevice(const DeviceStore& store, const
         snapshot->certificateDer.push_back(std::move(der));
     }
     snapshot->metadata = std::move(*metadata);
+    for (std::size_t i = 0; i < snapshot->keys.size(); ++i)
+        snapshot->keyPairRecords.push_back(toKeyPairRecord(snapshot->metadata.keyPairs[i], snapshot->keys[i]->publicValue()));
+    for (std::size_t i = 0; i < snapshot->certificateDer.size(); ++i)
+        snapshot->certificateRecords.push_back(
+            toCertificateRecord(snapshot->metadata.certificates[i], *snapshot->certificateDer[i]));
     return snapshot;
 }
 

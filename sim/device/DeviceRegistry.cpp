@@ -4,7 +4,7 @@
 
 namespace zelmor::sim {
 
-DeviceRegistry::DeviceRegistry(std::string storeRoot) : store_(std::move(storeRoot)) {}
+DeviceRegistry::DeviceRegistry(std::string storeRoot) : store_(std::move(storeRoot)), changes_(store_.root()) {}
 
 std::vector<std::string> DeviceRegistry::connectedSerials() {
     const std::vector<std::string> serials = store_.deviceSerials();
@@ -23,11 +23,11 @@ std::vector<std::string> DeviceRegistry::connectedSerials() {
     return connected;
 }
 
-PluggedDevice DeviceRegistry::plugged(const char* serial, DeviceHandle::Freshness freshness) {
+PluggedDevice DeviceRegistry::plugged(const char* serial) {
     if (serial == nullptr || !isValidSerial(serial)) return {};
     PluggedDevice device;
     device.handle = handleFor(serial);
-    device.snapshot = device.handle->current(freshness);
+    device.snapshot = device.handle->current();
     if (!device.snapshot || !device.snapshot->metadata.plugged) return {};
     return device;
 }
@@ -35,7 +35,7 @@ PluggedDevice DeviceRegistry::plugged(const char* serial, DeviceHandle::Freshnes
 std::shared_ptr<DeviceHandle> DeviceRegistry::handleFor(const std::string& serial) {
     std::lock_guard<std::mutex> guard(mutex_);
     auto& handle = handles_[serial];
-    if (!handle) handle = std::make_shared<DeviceHandle>(store_, serial);
+    if (!handle) handle = std::make_shared<DeviceHandle>(store_, changes_, serial);
     return handle;
 }
 

@@ -29,12 +29,13 @@ public:
     std::vector<std::string> connectedSerials();
 
     // The device if it is known, readable and plugged; empty otherwise.
-    PluggedDevice plugged(const char* serial, DeviceHandle::Freshness freshness = DeviceHandle::Freshness::exact);
+    PluggedDevice plugged(const char* serial);
 
 private:
     std::shared_ptr<DeviceHandle> handleFor(const std::string& serial);
 
     DeviceStore store_;
+    ChangeCounter changes_;
     std::mutex mutex_;
     std::map<std::string, std::shared_ptr<DeviceHandle>> handles_;
 };

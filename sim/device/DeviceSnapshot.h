@@ -5,6 +5,7 @@
 
 #include "../crypto/PrivateKey.h"
 #include "../store/DeviceMetadata.h"
+#include "ZelmorDSCLibrary.h"
 
 #include <memory>
 #include <vector>
@@ -16,6 +17,9 @@ struct DeviceSnapshot {
     // Parallel to metadata.keyPairs and metadata.certificates.
     std::vector<std::shared_ptr<const PrivateKey>> keys;
     std::vector<std::shared_ptr<const Bytes>> certificateDer;
+    // The lists as the library interface hands them out, built once per snapshot.
+    std::vector<ZelmorKeyPair> keyPairRecords;
+    std::vector<ZelmorCertificate> certificateRecords;
 
     // Index into the lists, or -1.
     int findKeyPair(const uint8_t* identifier) const;

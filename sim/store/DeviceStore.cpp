@@ -1,10 +1,10 @@
 #include "DeviceStore.h"
 
+#include "ChangeCounter.h"
 #include "MetadataText.h"
 #include "StoreError.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <pwd.h>
@@ -20,8 +20,6 @@ constexpr std::size_t maxMetadataSize = 1 << 20;
 constexpr std::size_t maxObjectFileSize = 64 * 1024;
 constexpr const char* creatingPrefix = ".creating-";
 constexpr const char* removedPrefix = ".removed-";
-
-std::atomic<uint64_t> localChangeCount{0};
 
 std::string keyFileName(const Identifier& identifier) { return "key-" + toHex(identifier) + ".p8"; }
 std::string certificateFileName(const Identifier& identifier) { return "cert-" + toHex(identifier) + ".der"; }
@@ -47,8 +45,6 @@ std::string DeviceStore::rootFromEnvironment() {
         return configured;
     return homeFolder() + "/.local/share/zelmor-sim";
 }
-
-uint64_t DeviceStore::changesMadeByThisProcess() { return localChangeCount.load(std::memory_order_acquire); }
 
 std::string DeviceStore::deviceFolder(const std::string& serial) const { return root_ + "/" + serial; }
 
@@ -106,7 +102,7 @@ void DeviceStore::writeMetadata(const DeviceMetadata& metadata) const {
     const std::string text = serialiseMetadata(metadata);
     writeFileAtomically(deviceFolder(metadata.serial), metadataFileName, reinterpret_cast<const uint8_t*>(text.data()),
                         text.size());
-    localChangeCount.fetch_add(1, std::memory_order_release);
+    ChangeCounter::raise(root_);
 }
 
 void DeviceStore::removeUnreferencedFiles(const DeviceMetadata& metadata) const {
@@ -131,7 +127,7 @@ void DeviceStore::createDevice(const DeviceMetadata& metadata) const {
         removeFolderTree(building);
         throw StoreError("cannot create device folder " + deviceFolder(metadata.serial));
     }
-    localChangeCount.fetch_add(1, std::memory_order_release);
+    ChangeCounter::raise(root_);
     syncFolder(root_);
 }
 
@@ -140,7 +136,7 @@ void DeviceStore::removeDevice(const std::string& serial) const {
     removeFolderTree(doomed);
     if (std::rename(deviceFolder(serial).c_str(), doomed.c_str()) != 0)
         throw StoreError("cannot remove device folder " + deviceFolder(serial));
-    localChangeCount.fetch_add(1, std::memory_order_release);
+    ChangeCounter::raise(root_);
     syncFolder(root_);
     removeFolderTree(doomed);
 }

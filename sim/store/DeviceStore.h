@@ -1,6 +1,7 @@
 // Layout of the store on disk:
 //
 //   <store>/.lock                       cross-process lock (StoreLock)
+//   <store>/.changes                    change counter (ChangeCounter)
 //   <store>/<serial>/device.txt         metadata (MetadataText.h)
 //   <store>/<serial>/key-<id hex>.p8    private key, PKCS#8 DER
 //   <store>/<serial>/cert-<id hex>.der  certificate, DER
@@ -31,9 +32,6 @@ public:
 
     const std::string& root() const { return root_; }
 
-    // Raised by every store change this process makes, in any store.
-    static uint64_t changesMadeByThisProcess();
-
     // Serials of the device folders, in ascending byte order.
     std::vector<std::string> deviceSerials() const;
     bool deviceExists(const std::string& serial) const;
@@ -49,6 +47,7 @@ public:
     std::optional<Bytes> readCertificateFile(const std::string& serial, const Identifier& identifier) const;
 
     // Writers: the caller holds the exclusive lock. They throw StoreError.
+    // Each completed device change raises the store's change counter.
     void writeKeyFile(const std::string& serial, const Identifier& identifier, const Bytes& pkcs8) const;
     void writeCertificateFile(const std::string& serial, const Identifier& identifier, const Bytes& der) const;
     void writeMetadata(const DeviceMetadata& metadata) const;

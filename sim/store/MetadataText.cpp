@@ -207,7 +207,11 @@ std::optional<DeviceMetadata> parseMetadata(std::string_view text) {
     DeviceMetadata m;
     std::set<std::string_view> seen;
     for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
-        auto [word, rest] = splitWord(lines[i]);
+        // Plain variables rather than a structured binding: the number lambda
+        // below captures them, which C++17 only allows for variables.
+        const auto parts = splitWord(lines[i]);
+        const auto word = parts.first;
+        const auto rest = parts.second;
         if (word == "key-pair") {
             auto entry = parseKeyPair(rest);
             if (!entry) return std::nullopt;
