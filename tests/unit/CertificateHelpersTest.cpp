@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "TestEnvironment.h"
-#include "objects/creation/CertificateRecord.h"
 #include "utils/Utils.h"
 
 TEST(ExtractCommonName, FirstCnValueUpToCommaOrLineBreak) {
@@ -58,18 +56,4 @@ TEST(ExecutableFolder, HoldsTheRunningProgram) {
     char last = folder.back();
     EXPECT_NE('/', last);
     EXPECT_NE('\\', last);
-}
-
-TEST(CertificateRecord, FieldsAreBoundedAndZeroFilled) {
-    ZelmorBytes value(3072, 0xAB);
-    ZelmorCertificate record = zelmor::makeCertificateRecord(value, std::string(200, 'x'), ZelmorBytes(300, 1));
-    EXPECT_EQ(3072, record.valueLength);
-    EXPECT_EQ(128, record.idLength);
-    EXPECT_EQ(std::string(128, 'x'), std::string(record.label, sizeof record.label));
-    EXPECT_EQ(0u, record.number);
-    for (uint8_t byte : record.libraryFields) EXPECT_EQ(0, byte);
-
-    record = zelmor::makeCertificateRecord(ZelmorBytes{1}, std::string("a\0b", 3), ZelmorBytes());
-    EXPECT_EQ(0, std::memcmp(record.label, "a\0\0", 3));
-    EXPECT_EQ(0, record.idLength);
 }

@@ -160,15 +160,6 @@ TEST_F(CertificateImport, RefusedImportStopsTheChainWithTheMappedCode) {
     }
 }
 
-TEST_F(CertificateImport, DirectImportFailureIsMapped) {
-    fakeLibrary().setResult("zelmor_importCertificate", 40);
-    LogWatch log;
-    CK_OBJECT_HANDLE handle = untouched;
-    EXPECT_EQ(CKR_DEVICE_MEMORY, create(leaf, &handle));
-    EXPECT_EQ(untouched, handle);
-    EXPECT_TRUE(log.contains("Leaf import failed: 40"));
-}
-
 TEST_F(CertificateImport, HomeFolderChoice) {
     // Set but missing: used as it is, the reader finds nothing, the leaf goes alone.
     std::string missing = home + separator() + "does-not-exist";
@@ -252,13 +243,6 @@ TEST_F(CertificateImport, ImportedButNotListedLeavesTheHandle) {
     CK_OBJECT_HANDLE handle = untouched;
     EXPECT_EQ(CKR_OK, create(leaf, &handle));
     EXPECT_EQ(untouched, handle);
-}
-
-TEST_F(CertificateImport, NoLoginPassesTheEmptyPassword) {
-    f()->C_Logout(session);
-    CK_OBJECT_HANDLE handle = untouched;
-    ASSERT_EQ(CKR_OK, create(leaf, &handle));
-    EXPECT_EQ("", imports().at(0).password);
 }
 
 }  // namespace

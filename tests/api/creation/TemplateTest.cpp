@@ -110,25 +110,4 @@ TEST_F(CreationTemplates, ShortCkUlongValuesAreRefused) {
     EXPECT_EQ(0xDEADBEEFu, a);
 }
 
-TEST_F(CreationTemplates, HugeLabelsAndIdsStayBounded) {
-    Bytes huge = filled(1 << 20, 0);
-    std::string hugeLabel(1 << 20, 'h');
-    Template t;
-    t.bytes(CKA_VALUE, leaf).text(CKA_LABEL, hugeLabel).bytes(CKA_ID, huge);
-    ASSERT_EQ(CKR_OK, create(t));
-    const ZelmorCertificate sent = fakeLibrary().calls("zelmor_importCertificate").at(0).certificate;
-    EXPECT_EQ(128, sent.idLength);
-
-    CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-    CK_OBJECT_HANDLE a = 0, b = 0;
-    Template publicTemplate, privateTemplate;
-    publicTemplate.boolean(CKA_TOKEN, true);
-    privateTemplate.text(CKA_LABEL, hugeLabel).bytes(CKA_ID, huge);
-    ASSERT_EQ(CKR_OK, f()->C_GenerateKeyPair(session, &mechanism, publicTemplate.data(), 1, privateTemplate.data(), 2,
-                                             &a, &b));
-    ZelmorKeyPair request = fakeLibrary().calls("zelmor_generateKeyPair").at(0).keyPair;
-    EXPECT_EQ(128, request.idLength);
-    EXPECT_EQ(std::string(128, 'h'), std::string(request.label));
-}
-
 }  // namespace
