@@ -144,11 +144,17 @@ fi
 # --- certificate ---------------------------------------------------------------------
 if make_certificate_for "$WORK/rsa.pub.pem" "rsa-key" "$WORK/rsa-key.pem" &&
     openssl x509 -in "$WORK/rsa-key.pem" -outform DER -out "$WORK/rsa-key.der"; then
+    # The module imports the issuing CA from the CA folder along with the certificate.
+    is_reference || { mkdir -p "$ZELMOR_HOME/ZelmorDSC/Certificates" && cp "$WORK/ca/ca.pem" "$ZELMOR_HOME/ZelmorDSC/Certificates/"; }
     run "write a certificate" p11 --login --pin "$USER_PIN" --write-object "$WORK/rsa-key.der" --type cert \
         --label rsa-key --id 01
     run "list certificates" p11 --list-objects --type cert
     expect_output "certificate object listed" 'Certificate Object; type = X.509 cert'
     expect_output "certificate subject shown" 'subject: +DN: CN=rsa-key'
+    if ! is_reference; then
+        expect_output "issuing CA imported from the CA folder, labelled with its common name" 'label: +Interop Test CA'
+        run "delete the CA certificate by label" p11 --login --pin "$USER_PIN" --delete-object --type cert --label "Interop Test CA"
+    fi
     run "read the certificate back" p11 --read-object --type cert --id 01 -o "$WORK/readback.der"
     if cmp -s "$WORK/readback.der" "$WORK/rsa-key.der"; then pass "certificate read back byte for byte"; else fail "certificate read back byte for byte"; fi
 else
