@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite: Linux natively, the same tests
-# under Wine against the Windows DLL, and the AddressSanitizer/UBSan and
-# ThreadSanitizer builds. Exits non-zero on any failure.
+# under Wine against the Windows DLL, the AddressSanitizer/UBSan and
+# ThreadSanitizer builds, and the interoperability scenarios with real
+# PKCS#11 applications. Exits non-zero on any failure.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 start=$(date +%s)
@@ -27,6 +28,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_suite "Linux tests" ctest --test-dir "$ROOT/build/linux" -j"$JOBS" --output-on-failure
 run_suite "AddressSanitizer + UBSan tests" ctest --test-dir "$ROOT/build/asan" -j"$JOBS" --output-on-failure
 run_suite "ThreadSanitizer tests" ctest --test-dir "$ROOT/build/tsan" -j"$JOBS" --output-on-failure -E unload_probe
+run_suite "Interoperability tests" "$ROOT/tests/interop/run_all.sh" "$ROOT/build/linux" --windows "$ROOT/build/windows"
 export_wine_environment
 # One at a time: the suites share the Wine registry value of the log level.
 run_suite "Windows tests under Wine" ctest --test-dir "$ROOT/build/windows" -j1 --output-on-failure

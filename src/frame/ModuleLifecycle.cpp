@@ -4,6 +4,7 @@
 
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
+#include "sessions/SessionTable.h"
 #include "slots/SessionMonitor.h"
 #include "utils/TextFields.h"
 
@@ -38,11 +39,19 @@ CK_RV initializeModule() {
 CK_RV finalizeModule() {
     ModuleState& module = moduleState();
     stopDeviceMonitor();
+    std::vector<ZelmorHashContext> unfinished;
+    {
+        // Unfinished digests are handed back while the instance still exists.
+        std::lock_guard<std::mutex> guard(module.sessionTableMutex);
+        unfinished = takeHashContexts(module.sessionTable);
+    }
+    releaseHashContexts(unfinished);
     zelmor_releaseInstance(module.deviceLibraryInstance.load());
     module.deviceLibraryInstance.store(nullptr);
     {
         std::lock_guard<std::mutex> guard(module.slotCacheMutex);
         module.slotCache.clear();
+        module.slotIdentifiers.clear();
     }
     {
         std::lock_guard<std::mutex> guard(module.sessionTableMutex);

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "crypto/HashContext.h"
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
 #include "sessions/SessionAccess.h"
@@ -64,22 +65,45 @@ CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE_PTR sessi
     return CKR_OK;
 }
 
+std::vector<ZelmorHashContext> takeHashContexts(std::map<SessionHandle, SessionRecord>& table) {
+    std::vector<ZelmorHashContext> contexts;
+    for (auto& entry : table) {
+        if (entry.second.hashContext != nullptr) contexts.push_back(entry.second.hashContext);
+        entry.second.hashContext = nullptr;
+    }
+    return contexts;
+}
+
+void releaseHashContexts(const std::vector<ZelmorHashContext>& contexts) {
+    for (ZelmorHashContext context : contexts) releaseHashContext(context);
+}
+
 CK_RV closeSession(SessionHandle handle) {
     ModuleState& module = moduleState();
-    std::lock_guard<std::mutex> guard(module.sessionTableMutex);
-    // Closed by another thread since the prologue's lookup: nothing to close.
-    if (module.sessionTable.erase(handle) == 0) return CKR_SESSION_HANDLE_INVALID;
+    ZelmorHashContext unfinished = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(module.sessionTableMutex);
+        auto found = module.sessionTable.find(handle);
+        // Closed by another thread since the prologue's lookup: nothing to close.
+        if (found == module.sessionTable.end()) return CKR_SESSION_HANDLE_INVALID;
+        unfinished = found->second.hashContext;
+        module.sessionTable.erase(found);
+    }
+    releaseHashContext(unfinished);
     return CKR_OK;
 }
 
 CK_RV closeAllSessions(CK_SLOT_ID slotID) {
     if (!findSlot(slotID)) return CKR_SLOT_ID_INVALID;
+    std::vector<ZelmorHashContext> unfinished;
     {
         // Sessions of every slot go: there is one table for all slots.
         ModuleState& module = moduleState();
         std::lock_guard<std::mutex> guard(module.sessionTableMutex);
+        unfinished = takeHashContexts(module.sessionTable);
         module.sessionTable.clear();
     }
+    releaseHashContexts(unfinished);
     logDebug("Close all session");
     return CKR_OK;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <vector>
 
 #include "pkcs11.h"
 #include "sessions/SessionRecord.h"
@@ -15,6 +16,14 @@ SessionHandle nextSessionHandle(const std::map<SessionHandle, SessionRecord>& ta
 
 // The number of sessions in state, over all slots; takes sessionTableMutex.
 CK_ULONG countSessionsInState(CK_STATE state);
+
+// Takes the hash contexts of unfinished digests out of every session of
+// table. Caller holds sessionTableMutex.
+std::vector<ZelmorHashContext> takeHashContexts(std::map<SessionHandle, SessionRecord>& table);
+
+// Finishes hash contexts of removed sessions; the device library offers no
+// other way to release a context. Called without sessionTableMutex.
+void releaseHashContexts(const std::vector<ZelmorHashContext>& contexts);
 
 // The session entry points after their prologue.
 CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE_PTR session);
