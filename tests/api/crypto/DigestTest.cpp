@@ -169,3 +169,23 @@ TEST_F(DigestTest, CombinedStatesLetNothingProceedUntilASearchStarts) {
     }
     EXPECT_EQ(CKR_OK, signInit(CKM_RSA_PKCS));
 }
+
+TEST_F(DigestTest, UnfinishedDigestsAreHandedBackWhenSessionsGo) {
+    Bytes data = bytesOf("left unfinished");
+    ASSERT_EQ(CKR_OK, digestInit(CKM_SHA256));
+    ASSERT_EQ(CKR_OK, f()->C_DigestUpdate(session, ptr(data), static_cast<CK_ULONG>(data.size())));
+    EXPECT_EQ(1, fakeLibrary().liveHashContexts());
+    ASSERT_EQ(CKR_OK, f()->C_CloseSession(session));
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+
+    // Closing every session hands back the contexts of all of them.
+    CK_SESSION_HANDLE first = openSession(), second = openSession();
+    for (CK_SESSION_HANDLE handle : {first, second}) {
+        CK_MECHANISM mechanism{CKM_SHA_1, nullptr, 0};
+        ASSERT_EQ(CKR_OK, f()->C_DigestInit(handle, &mechanism));
+        ASSERT_EQ(CKR_OK, f()->C_DigestUpdate(handle, ptr(data), static_cast<CK_ULONG>(data.size())));
+    }
+    EXPECT_EQ(2, fakeLibrary().liveHashContexts());
+    ASSERT_EQ(CKR_OK, f()->C_CloseAllSessions(firstSlot));
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+}
