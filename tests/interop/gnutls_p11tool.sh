@@ -8,11 +8,7 @@ interop_init "${1:-}" gnutls-p11tool
 create_device || exit 2
 echo "   $(p11tool --version 2>&1 | head -1)"
 
-if ! provision_rsa_credential gnutls-rsa 61; then
-    fail "provision an RSA key and certificate with pkcs11-tool"
-    finish; exit 1
-fi
-pass "provision an RSA key and certificate with pkcs11-tool"
+provision_rsa_credential gnutls-rsa 61
 
 tool=(p11tool --provider "$MODULE")
 export GNUTLS_PIN="$USER_PIN"
@@ -21,38 +17,31 @@ short_url="pkcs11:token=${TOKEN_LABEL// /%20}"
 token_url=""
 if run "p11tool --list-tokens" "${tool[@]}" --list-tokens; then
     expect_output "token label shown" "Label: $TOKEN_LABEL\$"
-    if ! is_reference; then
-        expect_output "manufacturer Trevanic" 'Manufacturer: Trevanic'
-        expect_output "serial shown" "Serial: $DEVICE_SERIAL"
-    fi
+    is_reference || expect_outputs "$LAST" "manufacturer Trevanic" 'Manufacturer: Trevanic' "serial shown" "Serial: $DEVICE_SERIAL"
     token_url=$(grep -E '^\s*URL: pkcs11:' "$LAST" | grep -F "token=${TOKEN_LABEL// /%20}" | head -1 | sed 's/^\s*URL: //')
     expect_equal "token URL found" "${token_url:+found}" found
 fi
 [ -n "$token_url" ] || token_url=$short_url
 
-if run "p11tool --list-all-certs" "${tool[@]}" --list-all-certs "$token_url"; then
-    expect_output "certificate object listed" 'object=gnutls-rsa;type=cert'
-    expect_output "certificate type" 'Type: X\.509 Certificate'
-    expect_output "certificate ID" 'ID: 61'
-fi
-if run "p11tool --list-all-privkeys after login" "${tool[@]}" --login --list-all-privkeys "$token_url"; then
-    expect_output "private key listed" 'object=gnutls-rsa;type=private'
-    expect_output "RSA-2048 private key" 'Type: Private key \(RSA-2048\)'
-fi
+run "p11tool --list-all-certs" "${tool[@]}" --list-all-certs "$token_url" &&
+    expect_outputs "$LAST" "certificate object listed" 'object=gnutls-rsa;type=cert' \
+        "certificate type" 'Type: X\.509 Certificate' "certificate ID" 'ID: 61'
+run "p11tool --list-all-privkeys after login" "${tool[@]}" --login --list-all-privkeys "$token_url" &&
+    expect_outputs "$LAST" "private key listed" 'object=gnutls-rsa;type=private' \
+        "RSA-2048 private key" 'Type: Private key \(RSA-2048\)'
 # Without login p11tool finds nothing and says so (exit status 2).
 run_quiet "${tool[@]}" --list-all-privkeys "$token_url"
 expect_no_output "no private key listed without login" 'type=private'
 
 if run "p11tool --export the certificate" "${tool[@]}" --export "$token_url;object=gnutls-rsa;type=cert"; then
     openssl x509 -in "$LAST" -outform DER -out "$WORK/exported.der" 2>/dev/null
-    if cmp -s "$WORK/exported.der" "$WORK/gnutls-rsa.der"; then pass "exported certificate is the one written"; else fail "exported certificate is the one written"; fi
+    expect_same_file "exported certificate is the one written" "$WORK/exported.der" "$WORK/gnutls-rsa.der"
 fi
 
-if run "p11tool --test-sign" "${tool[@]}" --login --test-sign "$token_url;object=gnutls-rsa;type=private"; then
-    expect_output "signed" 'Signing using RSA-SHA256\.\.\. ok'
-    expect_output "verified against the private key's parameters" 'Verifying against private key parameters\.\.\. ok'
-    expect_output "verified against the token's public key" 'Verifying against public key in the token\.\.\. ok'
-fi
+run "p11tool --test-sign" "${tool[@]}" --login --test-sign "$token_url;object=gnutls-rsa;type=private" &&
+    expect_outputs "$LAST" "signed" 'Signing using RSA-SHA256\.\.\. ok' \
+        "verified against the private key's parameters" 'Verifying against private key parameters\.\.\. ok' \
+        "verified against the token's public key" 'Verifying against public key in the token\.\.\. ok'
 
 # p11-kit compares the whole fixed-width token fields. The module fills them
 # with zero bytes rather than blanks, so its URIs carry %00 padding (as printed

@@ -8,30 +8,20 @@ interop_init "${1:-}" java-sunpkcs11
 create_device || exit 2
 echo "   $(java -version 2>&1 | head -1)"
 
-if ! provision_rsa_credential java-signer 41; then
-    fail "provision an RSA key and certificate with pkcs11-tool"
-    finish; exit 1
-fi
-pass "provision an RSA key and certificate with pkcs11-tool"
+provision_rsa_credential java-signer 41
 
 config="$WORK/zelmor-pkcs11.cfg"
-cat >"$config" <<EOF
-name = Zelmor
-library = $MODULE
-slotListIndex = 0
-EOF
+printf 'name = Zelmor\nlibrary = %s\nslotListIndex = 0\n' "$MODULE" >"$config"
 p11_store=(-keystore NONE -storetype PKCS11 -addprovider SunPKCS11 -providerArg "$config" -storepass "$USER_PIN")
 fingerprint=$(openssl x509 -in "$WORK/java-signer.pem" -noout -fingerprint -sha256 | cut -d= -f2)
 
-if run "keytool -list" keytool -list "${p11_store[@]}"; then
-    expect_output "key entry java-signer is a PrivateKeyEntry" '^java-signer, PrivateKeyEntry'
-    expect_output "its certificate fingerprint is the one written" "$fingerprint"
-fi
-if run "keytool -list -v -alias java-signer" keytool -list -v "${p11_store[@]}" -alias java-signer; then
-    expect_output "owner shown" 'Owner: CN=java-signer'
-    expect_output "issuer shown" 'Issuer: O=Zelmor Interop, CN=Interop Test CA|Issuer: CN=Interop Test CA'
-    expect_output "RSA 2048-bit key" '2048-bit RSA key'
-fi
+run "keytool -list" keytool -list "${p11_store[@]}" &&
+    expect_outputs "$LAST" "key entry java-signer is a PrivateKeyEntry" '^java-signer, PrivateKeyEntry' \
+        "its certificate fingerprint is the one written" "$fingerprint"
+run "keytool -list -v -alias java-signer" keytool -list -v "${p11_store[@]}" -alias java-signer &&
+    expect_outputs "$LAST" "owner shown" 'Owner: CN=java-signer' \
+        "issuer shown" 'Issuer: O=Zelmor Interop, CN=Interop Test CA|Issuer: CN=Interop Test CA' \
+        "RSA 2048-bit key" '2048-bit RSA key'
 
 mkdir -p "$WORK/jar/org/example"
 printf 'public class Hello {}\n' >"$WORK/jar/org/example/Hello.txt"
@@ -42,8 +32,7 @@ if run "jarsigner signs with the token's key" jarsigner "${p11_store[@]}" -sigal
     -signedjar "$WORK/app-signed.jar" "$WORK/app.jar" java-signer; then
     expect_output "jar signed" 'jar signed'
     run "jarsigner -verify" jarsigner -verify -verbose -certs "$WORK/app-signed.jar"
-    expect_output "jar verified" '^jar verified\.'
-    expect_output "signed by the token's certificate" 'CN=java-signer'
+    expect_outputs "$LAST" "jar verified" '^jar verified\.' "signed by the token's certificate" 'CN=java-signer'
     unzip -l "$WORK/app-signed.jar" >"$LAST" 2>&1
     expect_output "the jar holds the PKCS#7 signature block" 'META-INF/JAVA-SIG\.RSA'
     # Tamper with a signed entry: verification must fail.
@@ -53,10 +42,9 @@ if run "jarsigner signs with the token's key" jarsigner "${p11_store[@]}" -sigal
     expect_no_output "a tampered jar is not verified" '^jar verified\.'
 fi
 
-if run "keytool signs a certificate request with the token key" keytool -certreq "${p11_store[@]}" \
-    -alias java-signer -sigalg SHA256withRSA -file "$WORK/java.csr"; then
-    run "openssl verifies the request's signature" openssl req -in "$WORK/java.csr" -noout -verify
-    expect_output "request self-signature verify OK" 'verify OK|Certificate request self-signature verify OK'
-fi
+run "keytool signs a certificate request with the token key" keytool -certreq "${p11_store[@]}" \
+    -alias java-signer -sigalg SHA256withRSA -file "$WORK/java.csr" &&
+    run "openssl verifies the request's signature" openssl req -in "$WORK/java.csr" -noout -verify &&
+    expect_output "request self-signature verify OK" 'verify OK'
 
 finish

@@ -8,32 +8,36 @@
 # INTEROP_REFERENCE=softhsm runs the same scenario against SoftHSM2 instead of
 # the module (a reference to tell an application's quirk from a module fault).
 
-INTEROP_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 DEVICE_SERIAL=${DEVICE_SERIAL:-ZLM0000001}
 USER_PIN=${USER_PIN:-12345678}
 TOKEN_LABEL=${TOKEN_LABEL:-Interop Token}
-SO_PIN=87654321
 
 passed=0
 failed=0
 limitations=0
 step_number=0
 
-interop_init() {
-    local build_dir=${1:?usage: $0 BUILD_DIR}
-    SCENARIO=${2:?scenario name}
-    build_dir=$(cd "$build_dir" && pwd)
+# interop_workspace NAME: the scenario's work folder ($WORK, removed at exit
+# unless KEEP_INTEROP_WORK=1) with the last step's output in $LAST.
+interop_workspace() {
+    SCENARIO=$1
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/zelmor-interop-$SCENARIO.XXXXXX")
     trap interop_cleanup EXIT
     LAST="$WORK/last-output.txt"
     mkdir -p "$WORK/steps"
+}
+
+interop_init() {
+    local build_dir=${1:?usage: $0 BUILD_DIR}
+    build_dir=$(cd "$build_dir" && pwd)
+    interop_workspace "${2:?scenario name}"
     # The module's log goes to $TMPDIR/Trevanic/<process>/; keep it with the run.
     export TMPDIR="$WORK"
     export HOME="$WORK/home"
     mkdir -p "$HOME"
     # No CA folder unless a scenario sets one up.
     export ZELMOR_HOME="$WORK/zelmor-home"
-    if [ "${INTEROP_REFERENCE:-}" = softhsm ]; then
+    if is_reference; then
         MODULE=/usr/lib/softhsm/libsofthsm2.so
         export SOFTHSM2_CONF="$WORK/softhsm2.conf"
         mkdir -p "$WORK/softhsm-tokens"
@@ -61,8 +65,8 @@ interop_cleanup() {
 
 # Creates the scenario's device (or the SoftHSM2 reference token).
 create_device() {
-    if [ "${INTEROP_REFERENCE:-}" = softhsm ]; then
-        softhsm2-util --init-token --free --label "$TOKEN_LABEL" --pin "$USER_PIN" --so-pin "$SO_PIN" >/dev/null
+    if is_reference; then
+        softhsm2-util --init-token --free --label "$TOKEN_LABEL" --pin "$USER_PIN" --so-pin 87654321 >/dev/null
     else
         "$SIM" create "$DEVICE_SERIAL" --pin "$USER_PIN" --label "$TOKEN_LABEL"
     fi
@@ -72,10 +76,13 @@ is_reference() { [ "${INTEROP_REFERENCE:-}" = softhsm ]; }
 
 pass() { passed=$((passed + 1)); echo "PASS: $1"; }
 
+# fail DESCRIPTION [DETAIL_FILE]: counts a failure and shows the start of the
+# detail file ($LAST by default).
 fail() {
     failed=$((failed + 1))
     echo "FAIL: $1"
-    if [ -s "$LAST" ]; then sed -n '1,25p' "$LAST" | sed 's/^/      | /'; fi
+    if [ -s "${2:-$LAST}" ]; then sed -n '1,25p' "${2:-$LAST}" | sed 's/^/      | /'; fi
+    return 1
 }
 
 # A documented limitation of the module: printed and counted, never a failure.
@@ -100,64 +107,62 @@ run_quiet() { "$@" >"$LAST" 2>&1; }
 # expect_output DESCRIPTION EXTENDED-REGEX [FILE]: the output ($LAST by default) matches.
 expect_output() {
     local description=$1 pattern=$2 file=${3:-$LAST}
-    if grep -Eq -- "$pattern" "$file"; then pass "$description"; else
-        cp "$file" "$LAST.check" 2>/dev/null || true
-        echo "      (no line matches /$pattern/)" >>"$LAST.check"
-        local saved=$LAST; LAST="$LAST.check"; fail "$description"; LAST=$saved
-        return 1
-    fi
+    grep -Eq -- "$pattern" "$file" && { pass "$description"; return 0; }
+    { cat "$file" 2>/dev/null; echo "      (no line matches /$pattern/)"; } >"$LAST.check"
+    fail "$description" "$LAST.check"
+}
+
+# expect_outputs FILE DESCRIPTION REGEX [DESCRIPTION REGEX ...]: expect_output for each pair.
+expect_outputs() {
+    local file=$1
+    shift
+    while [ $# -ge 2 ]; do expect_output "$1" "$2" "$file"; shift 2; done
 }
 
 # expect_no_output DESCRIPTION EXTENDED-REGEX [FILE]
 expect_no_output() {
-    local description=$1 pattern=$2 file=${3:-$LAST}
-    if grep -Eq -- "$pattern" "$file"; then fail "$description (found /$pattern/)"; return 1; else pass "$description"; fi
+    if grep -Eq -- "$2" "${3:-$LAST}"; then fail "$1 (found /$2/)"; else pass "$1"; fi
 }
 
 # expect_equal DESCRIPTION ACTUAL EXPECTED
 expect_equal() {
-    if [ "$2" = "$3" ]; then pass "$1"; else
-        echo "      expected: $3" >"$LAST.check"; echo "      actual:   $2" >>"$LAST.check"
-        local saved=$LAST; LAST="$LAST.check"; fail "$1"; LAST=$saved
-        return 1
-    fi
+    [ "$2" = "$3" ] && { pass "$1"; return 0; }
+    printf '      expected: %s\n      actual:   %s\n' "$3" "$2" >"$LAST.check"
+    fail "$1" "$LAST.check"
 }
+
+# expect_same_file DESCRIPTION FILE EXPECTED_FILE
+expect_same_file() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1"; fi; }
 
 # expect_fails DESCRIPTION COMMAND...: the command must exit non-zero.
 expect_fails() {
     local description=$1
     shift
-    if "$@" >"$LAST" 2>&1; then fail "$description (unexpectedly succeeded)"; return 1; else pass "$description"; fi
+    if "$@" >"$LAST" 2>&1; then fail "$description (unexpectedly succeeded)"; else pass "$description"; fi
 }
 
-# Last lines of the module's diagnostic logs, for a failure report.
-show_module_log() {
-    find "$WORK/Trevanic" -name '*.LOG' 2>/dev/null | while read -r log; do
-        echo "   -- module log $log (last lines)"
-        tail -n "${1:-15}" "$log" | sed 's/^/      | /'
-    done
-}
-
-# finish: summary line and exit status of the scenario.
+# finish: summary line and exit status of the scenario; the end of the
+# module's log when a step failed and INTEROP_VERBOSE=1.
 finish() {
-    if [ $failed -ne 0 ] && [ "${INTEROP_VERBOSE:-0}" = 1 ]; then show_module_log 30; fi
+    if [ $failed -ne 0 ] && [ "${INTEROP_VERBOSE:-0}" = 1 ]; then
+        find "$WORK/Trevanic" -name '*.LOG' 2>/dev/null | while read -r log; do
+            echo "   -- module log $log (last lines)"
+            tail -n 30 "$log" | sed 's/^/      | /'
+        done
+    fi
     echo "$SCENARIO: $passed passed, $failed failed, $limitations limitations"
     [ $failed -eq 0 ]
 }
 
-# A self-signed CA and a certificate for a public key held elsewhere (on the
-# token): make_certificate_for PUBKEY_PEM SUBJECT_CN OUT_PEM.
-make_ca() {
-    [ -f "$WORK/ca/ca.pem" ] && return 0
-    mkdir -p "$WORK/ca"
-    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/ca/ca.key" -out "$WORK/ca/ca.pem" \
-        -days 30 -subj "/CN=Interop Test CA/O=Zelmor Interop" \
-        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
-}
-
+# make_certificate_for PUBKEY_PEM SUBJECT_CN OUT_PEM: a certificate for a
+# public key held elsewhere (on the token), issued by a self-signed test CA
+# ($WORK/ca/ca.pem, made on first use).
 make_certificate_for() {
     local public_key=$1 common_name=$2 out=$3
-    make_ca
+    mkdir -p "$WORK/ca"
+    [ -f "$WORK/ca/ca.pem" ] || openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/ca/ca.key" \
+        -out "$WORK/ca/ca.pem" -days 30 -subj "/CN=Interop Test CA/O=Zelmor Interop" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null || return 1
     # The request is signed by a throw-away key; -force_pubkey puts the
     # token's public key into the certificate.
     openssl req -new -newkey rsa:2048 -nodes -keyout "$WORK/ca/throwaway.key" -subj "/CN=$common_name" \
@@ -170,18 +175,25 @@ make_certificate_for() {
 # pkcs11-tool bound to the module and the scenario's token.
 p11() { pkcs11-tool --module "$MODULE" --token-label "$TOKEN_LABEL" "$@"; }
 
-# Puts an RSA-2048 key pair generated on the token and a CA-issued certificate
-# for it on the token, both with LABEL and ID (hex): the starting point of the
-# scenarios that use an existing credential. Leaves the certificate in
-# $WORK/LABEL.pem and the public key in $WORK/LABEL.pub.pem.
+# provision_rsa_credential LABEL ID: an RSA-2048 key pair generated on the
+# token and a CA-issued certificate for it written to the token, both with
+# LABEL and ID (hex): the starting point of the scenarios that use an existing
+# credential. Leaves the certificate in $WORK/LABEL.pem and .der and the
+# public key in $WORK/LABEL.pub.pem. Ends the scenario when that fails.
 provision_rsa_credential() {
     local label=$1 id=$2
-    run_quiet p11 --login --pin "$USER_PIN" --keypairgen --key-type rsa:2048 --usage-sign --usage-decrypt \
-        --label "$label" --id "$id" || { cat "$LAST"; return 1; }
-    run_quiet p11 --read-object --type pubkey --id "$id" -o "$WORK/$label.pub.der" || { cat "$LAST"; return 1; }
-    openssl pkey -pubin -inform DER -in "$WORK/$label.pub.der" -out "$WORK/$label.pub.pem" || return 1
-    make_certificate_for "$WORK/$label.pub.pem" "$label" "$WORK/$label.pem" || return 1
-    openssl x509 -in "$WORK/$label.pem" -outform DER -out "$WORK/$label.der"
-    run_quiet p11 --login --pin "$USER_PIN" --write-object "$WORK/$label.der" --type cert \
-        --label "$label" --id "$id" || { cat "$LAST"; return 1; }
+    if run_quiet p11 --login --pin "$USER_PIN" --keypairgen --key-type rsa:2048 --usage-sign --usage-decrypt \
+            --label "$label" --id "$id" &&
+        run_quiet p11 --read-object --type pubkey --id "$id" -o "$WORK/$label.pub.der" &&
+        run_quiet openssl pkey -pubin -inform DER -in "$WORK/$label.pub.der" -out "$WORK/$label.pub.pem" &&
+        make_certificate_for "$WORK/$label.pub.pem" "$label" "$WORK/$label.pem" &&
+        run_quiet openssl x509 -in "$WORK/$label.pem" -outform DER -out "$WORK/$label.der" &&
+        run_quiet p11 --login --pin "$USER_PIN" --write-object "$WORK/$label.der" --type cert --label "$label" --id "$id"
+    then
+        pass "provision an RSA key and certificate with pkcs11-tool"
+    else
+        fail "provision an RSA key and certificate with pkcs11-tool"
+        finish
+        exit 1
+    fi
 }

@@ -9,39 +9,30 @@ interop_init "${1:-}" nss-tools
 create_device || exit 2
 echo "   NSS tools $(dpkg-query -W -f='${Version}' libnss3-tools)"
 
-if ! provision_rsa_credential nss-cert 51; then
-    fail "provision an RSA key and certificate with pkcs11-tool"
-    finish; exit 1
-fi
-pass "provision an RSA key and certificate with pkcs11-tool"
+provision_rsa_credential nss-cert 51
 
 db="sql:$WORK/nssdb"
 mkdir -p "$WORK/nssdb"
 printf '%s\n' "$USER_PIN" >"$WORK/pinfile"
 run "certutil -N creates a fresh database" certutil -N -d "$db" --empty-password
-if run "modutil -add the module" modutil -dbdir "$db" -add "Zelmor" -libfile "$MODULE" -force; then
+run "modutil -add the module" modutil -dbdir "$db" -add "Zelmor" -libfile "$MODULE" -force &&
     expect_output "module added" 'Module "Zelmor" added to database'
-fi
 if run "modutil -list shows the module and its token" modutil -dbdir "$db" -list Zelmor; then
-    expect_output "library path" "Library file: $MODULE"
-    expect_output "token label" "Token Name: $TOKEN_LABEL"
+    expect_outputs "$LAST" "library path" "Library file: $MODULE" "token label" "Token Name: $TOKEN_LABEL"
     is_reference || expect_output "manufacturer" 'Manufacturer: Trevanic'
 fi
 
-if run "certutil -L -h token" certutil -L -d "$db" -h "$TOKEN_LABEL" -f "$WORK/pinfile"; then
+run "certutil -L -h token" certutil -L -d "$db" -h "$TOKEN_LABEL" -f "$WORK/pinfile" &&
     expect_output "token certificate listed" "^$TOKEN_LABEL:nss-cert +u,u,u"
-fi
-if run "certutil -L -n shows the certificate" certutil -L -d "$db" -h "$TOKEN_LABEL" -n "$TOKEN_LABEL:nss-cert" -f "$WORK/pinfile"; then
-    expect_output "subject" 'Subject: "CN=nss-cert"'
-    expect_output "issuer" 'Issuer: "O=Zelmor Interop,CN=Interop Test CA"|Issuer: "CN=Interop Test CA,O=Zelmor Interop"'
-fi
+run "certutil -L -n shows the certificate" certutil -L -d "$db" -h "$TOKEN_LABEL" -n "$TOKEN_LABEL:nss-cert" -f "$WORK/pinfile" &&
+    expect_outputs "$LAST" "subject" 'Subject: "CN=nss-cert"' \
+        "issuer" 'Issuer: "O=Zelmor Interop,CN=Interop Test CA"|Issuer: "CN=Interop Test CA,O=Zelmor Interop"'
 run "certutil -L -a exports the certificate" certutil -L -d "$db" -h "$TOKEN_LABEL" -n "$TOKEN_LABEL:nss-cert" -a -f "$WORK/pinfile"
 openssl x509 -in "$LAST" -outform DER -out "$WORK/exported.der" 2>/dev/null
-if cmp -s "$WORK/exported.der" "$WORK/nss-cert.der"; then pass "exported certificate is the one written"; else fail "exported certificate is the one written"; fi
+expect_same_file "exported certificate is the one written" "$WORK/exported.der" "$WORK/nss-cert.der"
 
-if run "certutil -K -h token lists the private key after login" certutil -K -d "$db" -h "$TOKEN_LABEL" -f "$WORK/pinfile"; then
+run "certutil -K -h token lists the private key after login" certutil -K -d "$db" -h "$TOKEN_LABEL" -f "$WORK/pinfile" &&
     expect_output "RSA key of nss-cert" 'rsa +[0-9a-f]+ +'"$TOKEN_LABEL"':nss-cert|rsa .*nss-cert'
-fi
 
 # The issuing CA is trusted in the database, so NSS accepts the signer's chain.
 run "certutil -A adds the issuing CA" certutil -A -d "$db" -n "Interop Test CA" -t "C,C,C" -i "$WORK/ca/ca.pem"
@@ -51,7 +42,7 @@ if run "cmsutil -S signs with the token key" cmsutil -S -d "$db" -N "$TOKEN_LABE
     run "openssl cms -verify accepts the signature" openssl cms -verify -inform DER -in "$WORK/message.p7s" \
         -CAfile "$WORK/ca/ca.pem" -purpose any -out "$WORK/message.out"
     expect_output "Verification successful" 'Verification successful'
-    if cmp -s "$WORK/message.out" "$WORK/message.txt"; then pass "signed content intact"; else fail "signed content intact"; fi
+    expect_same_file "signed content intact" "$WORK/message.out" "$WORK/message.txt"
 fi
 
 run "modutil -delete the module" modutil -dbdir "$db" -delete Zelmor -force

@@ -17,11 +17,7 @@ rsa_uri="$token_uri;object=ossl-rsa;type=private;pin-value=$USER_PIN"
 data="$WORK/data.txt"
 printf 'Signed by OpenSSL through the PKCS#11 engine.\n' >"$data"
 
-if ! provision_rsa_credential ossl-rsa 31; then
-    fail "provision an RSA key and certificate with pkcs11-tool"
-    finish; exit 1
-fi
-pass "provision an RSA key and certificate with pkcs11-tool"
+provision_rsa_credential ossl-rsa 31
 pub="$WORK/ossl-rsa.pub.pem"
 
 run "engine loads (openssl engine -t pkcs11)" openssl engine -t pkcs11
@@ -40,9 +36,6 @@ if run "openssl dgst -sha256 -sign with the token key" openssl dgst -sha256 "${e
     -out "$WORK/dgst.sig" "$data"; then
     run "plain openssl dgst -verify" openssl dgst -sha256 -verify "$pub" -signature "$WORK/dgst.sig" "$data"
     expect_output "Verified OK" '^Verified OK'
-    run "verify against the certificate on the token's key too" openssl dgst -sha256 \
-        -verify <(openssl x509 -in "$WORK/ossl-rsa.pem" -pubkey -noout) -signature "$WORK/dgst.sig" "$data"
-    expect_output "Verified OK" '^Verified OK'
     # A changed message must not verify: the check is not a rubber stamp.
     printf 'tampered' >>"$data"
     expect_fails "a changed message does not verify" openssl dgst -sha256 -verify "$pub" -signature "$WORK/dgst.sig" "$data"
@@ -60,33 +53,24 @@ if run "openssl req -x509 with the token key" openssl req -new -x509 "${engine[@
     expect_output "certificate OK" ': OK$'
 fi
 
-if run "RSA decryption through the engine (pkeyutl -decrypt)" bash -c '
-    openssl pkeyutl -encrypt -pubin -inkey "$1" -in "$2" -out "$3.enc" &&
-    openssl pkeyutl -decrypt -engine pkcs11 -keyform engine -inkey "$4" -in "$3.enc" -out "$3.dec" &&
-    cmp "$2" "$3.dec"' _ "$pub" "$WORK/data.sha256" "$WORK/secret" "$rsa_uri"; then :; fi
+run_quiet openssl pkeyutl -encrypt -pubin -inkey "$pub" -in "$WORK/data.sha256" -out "$WORK/secret.enc"
+run "RSA decryption through the engine (pkeyutl -decrypt)" openssl pkeyutl -decrypt "${engine[@]}" -inkey "$rsa_uri" \
+    -in "$WORK/secret.enc" -out "$WORK/secret.dec" &&
+    expect_same_file "decrypted bytes are the plaintext" "$WORK/secret.dec" "$WORK/data.sha256"
 
 # EC: generate on the token, sign through the engine.
-if run_quiet p11 --login --pin "$USER_PIN" --keypairgen --key-type EC:prime256v1 --usage-sign --label ossl-ec --id 32; then
-    ec_uri="$token_uri;object=ossl-ec;type=private;pin-value=$USER_PIN"
-    if openssl dgst -sha256 "${engine[@]}" -sign "$ec_uri" -out "$WORK/ec.sig" "$data" >"$LAST" 2>&1; then
-        pass "openssl dgst -sign with the token's EC key"
-        # The engine writes a DER signature; the token verifies r||s (pkcs11-tool
-        # would need CKA_EC_POINT to convert it itself). SoftHSM2 has no
-        # ECDSA-SHA256 to verify with.
-        openssl asn1parse -inform DER -in "$WORK/ec.sig" | sed -nE 's/.*INTEGER +:([0-9A-F]+).*/\1/p' |
-            while read -r half; do printf '%064s' "$half" | tr ' ' 0; done | xxd -r -p >"$WORK/ec.rs.sig"
-        if ! is_reference; then
-            run "pkcs11-tool verifies the engine's ECDSA signature on the token" p11 --verify -m ECDSA-SHA256 --id 32 \
-                -i "$data" --signature-file "$WORK/ec.rs.sig"
-            expect_output "Signature is valid" 'Signature is valid'
-        fi
-    elif is_reference; then
-        fail "openssl dgst -sign with the token's EC key"
-    else
-        limitation "the engine cannot use an EC key of the module: it needs CKA_EC_POINT, the module reports the point as CKA_VALUE ($(grep -m1 -iE 'error|fail' "$LAST" | cut -c1-120))"
-    fi
-else
+ec_uri="$token_uri;object=ossl-ec;type=private;pin-value=$USER_PIN"
+run_quiet p11 --login --pin "$USER_PIN" --keypairgen --key-type EC:prime256v1 --usage-sign --label ossl-ec --id 32 ||
     fail "generate an EC key with pkcs11-tool"
+if run "openssl dgst -sign with the token's EC key" openssl dgst -sha256 "${engine[@]}" -sign "$ec_uri" \
+    -out "$WORK/ec.sig" "$data" && ! is_reference; then
+    # The engine writes a DER signature; the token verifies r||s (SoftHSM2 has
+    # no ECDSA-SHA256 to verify with).
+    openssl asn1parse -inform DER -in "$WORK/ec.sig" | sed -nE 's/.*INTEGER +:([0-9A-F]+).*/\1/p' |
+        while read -r half; do printf '%064s' "$half" | tr ' ' 0; done | xxd -r -p >"$WORK/ec.rs.sig"
+    run "pkcs11-tool verifies the engine's ECDSA signature on the token" p11 --verify -m ECDSA-SHA256 --id 32 \
+        -i "$data" --signature-file "$WORK/ec.rs.sig"
+    expect_output "Signature is valid" 'Signature is valid'
 fi
 
 finish

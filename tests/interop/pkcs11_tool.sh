@@ -14,18 +14,15 @@ printf 'The quick brown fox jumps over the lazy dog, signed on the token.\n' >"$
 
 # --- information --------------------------------------------------------------
 if run "show module information (-I)" pkcs11-tool --module "$MODULE" --show-info && ! is_reference; then
-    expect_output "module manufacturer is Trevanic" 'Manufacturer +Trevanic'
-    expect_output "library description and version 3.6" 'Library +Zelmor PKCS11 Library \(ver 3\.6\)'
-    expect_output "Cryptoki version 2.20" 'Cryptoki version 2\.20'
+    expect_outputs "$LAST" "module manufacturer is Trevanic" 'Manufacturer +Trevanic' \
+        "library description and version 3.6" 'Library +Zelmor PKCS11 Library \(ver 3\.6\)' \
+        "Cryptoki version 2.20" 'Cryptoki version 2\.20'
 fi
 if run "list slots (-L)" pkcs11-tool --module "$MODULE" --list-slots; then
     expect_output "token label shown" "token label +: $TOKEN_LABEL\$"
-    if ! is_reference; then
-        expect_output "slot 0x50000001" '\(0x50000001\)'
-        expect_output "token serial shown" "serial num +: $DEVICE_SERIAL"
-        expect_output "token manufacturer Trevanic" 'token manufacturer +: Trevanic'
-        expect_output "login required flag" 'login required'
-    fi
+    is_reference || expect_outputs "$LAST" "slot 0x50000001" '\(0x50000001\)' \
+        "token serial shown" "serial num +: $DEVICE_SERIAL" "token manufacturer Trevanic" 'token manufacturer +: Trevanic' \
+        "login required flag" 'login required'
 fi
 if run "list mechanisms (-M)" p11 --list-mechanisms; then
     mechanisms=(RSA-PKCS-KEY-PAIR-GEN 'RSA-PKCS,' SHA256-RSA-PKCS ECDSA-KEY-PAIR-GEN 'ECDSA,' 'SHA256,')
@@ -41,26 +38,21 @@ expect_fails "login with a wrong PIN is refused" p11 --login --pin 00000000 --li
 expect_output "wrong PIN reported as CKR_PIN_INCORRECT" 'CKR_PIN_INCORRECT'
 
 # --- key generation ----------------------------------------------------------------
-if run "generate an RSA-2048 key pair" p11 --login --pin "$USER_PIN" --keypairgen --key-type rsa:2048 \
-    --usage-sign --usage-decrypt --label rsa-key --id 01; then
-    expect_output "RSA-2048 public key reported" 'RSA 2048 bits'
-    expect_output "RSA private key reported" 'Private Key Object; RSA'
-fi
-if run "generate a P-256 key pair" p11 --login --pin "$USER_PIN" --keypairgen --key-type EC:prime256v1 \
-    --usage-sign --label ec-key --id 02; then
-    expect_output "EC private key reported" 'Private Key Object; EC'
-    expect_output "EC parameters are P-256" 'EC_PARAMS: +06082a8648ce3d030107|prime256v1'
-fi
+run "generate an RSA-2048 key pair" p11 --login --pin "$USER_PIN" --keypairgen --key-type rsa:2048 \
+    --usage-sign --usage-decrypt --label rsa-key --id 01 &&
+    expect_outputs "$LAST" "RSA-2048 public key reported" 'RSA 2048 bits' "RSA private key reported" 'Private Key Object; RSA'
+run "generate a P-256 key pair" p11 --login --pin "$USER_PIN" --keypairgen --key-type EC:prime256v1 \
+    --usage-sign --label ec-key --id 02 &&
+    expect_outputs "$LAST" "EC private key reported" 'Private Key Object; EC' \
+        "EC parameters are P-256" 'EC_PARAMS: +06082a8648ce3d030107|prime256v1'
 run "list objects after login" p11 --login --pin "$USER_PIN" --list-objects
-expect_output "RSA private key with its label" 'label: +rsa-key'
-expect_output "EC key with its label" 'label: +ec-key'
-expect_output "key IDs 01 and 02" 'ID: +02'
+expect_outputs "$LAST" "RSA private key with its label" 'label: +rsa-key' "EC key with its label" 'label: +ec-key' \
+    "key IDs 01 and 02" 'ID: +02'
 run "list objects without login" p11 --list-objects
 expect_no_output "private keys hidden before login" 'Private Key Object'
 
 run "read the RSA public key" p11 --read-object --type pubkey --id 01 -o "$WORK/rsa.pub.der"
-openssl pkey -pubin -inform DER -in "$WORK/rsa.pub.der" -out "$WORK/rsa.pub.pem" 2>"$LAST" &&
-    pass "RSA public key parses as SubjectPublicKeyInfo" || fail "RSA public key parses as SubjectPublicKeyInfo"
+run "RSA public key parses as SubjectPublicKeyInfo" openssl pkey -pubin -inform DER -in "$WORK/rsa.pub.der" -out "$WORK/rsa.pub.pem"
 if ! is_reference; then
     expect_fails "EC public key export needs CKA_EC_POINT" p11 --read-object --type pubkey --id 02 -o "$WORK/ec.pub.der"
     limitation "pkcs11-tool cannot export an EC public key: the module reports the point as CKA_VALUE, not CKA_EC_POINT"
@@ -69,7 +61,6 @@ fi
 # --- signing and verification ------------------------------------------------------
 if run "sign with SHA256-RSA-PKCS" p11 --login --pin "$USER_PIN" --sign -m SHA256-RSA-PKCS --id 01 \
     -i "$data" -o "$WORK/sha256-rsa.sig"; then
-    expect_equal "SHA256-RSA-PKCS signature is 256 bytes" "$(stat -c %s "$WORK/sha256-rsa.sig")" 256
     run "openssl verifies the SHA256-RSA-PKCS signature" openssl dgst -sha256 -verify "$WORK/rsa.pub.pem" \
         -signature "$WORK/sha256-rsa.sig" "$data"
     expect_output "openssl says Verified OK" '^Verified OK'
@@ -81,7 +72,6 @@ if run "sign with SHA256-RSA-PKCS" p11 --login --pin "$USER_PIN" --sign -m SHA25
     # pkcs11-tool exits 0 either way; it says which.
     run_quiet p11 --login --pin "$USER_PIN" --verify -m SHA256-RSA-PKCS --id 01 -i "$data" --signature-file "$WORK/bad.sig"
     expect_output "a damaged signature is rejected by the token" '^Invalid signature'
-    expect_no_output "a damaged signature is not called valid" 'Signature is valid'
 fi
 
 # RSA-PKCS over a DigestInfo made outside the token: the classic raw use.
@@ -91,9 +81,6 @@ if run "sign a DigestInfo with RSA-PKCS" p11 --login --pin "$USER_PIN" --sign -m
     run "openssl verifies the RSA-PKCS signature as SHA-256" openssl dgst -sha256 -verify "$WORK/rsa.pub.pem" \
         -signature "$WORK/rsa-pkcs.sig" "$data"
     expect_output "openssl says Verified OK" '^Verified OK'
-    run "openssl recovers the signed DigestInfo" openssl pkeyutl -verifyrecover -pubin -inkey "$WORK/rsa.pub.pem" \
-        -in "$WORK/rsa-pkcs.sig" -out "$WORK/recovered.bin"
-    expect_equal "recovered bytes are the DigestInfo" "$(xxd -p "$WORK/recovered.bin" | tr -d '\n')" "$(xxd -p "$WORK/digestinfo.bin" | tr -d '\n')"
 fi
 
 # SoftHSM2 offers only raw ECDSA; the module also the hashing variants.
@@ -137,7 +124,7 @@ if run "hash with SHA-1 (logged in)" p11 --login --pin "$USER_PIN" --hash -m SHA
 fi
 if run "generate 48 random bytes" p11 --generate-random 48 -o "$WORK/random.bin"; then
     expect_equal "48 random bytes written" "$(stat -c %s "$WORK/random.bin")" 48
-    p11 --generate-random 48 -o "$WORK/random2.bin" >/dev/null 2>&1
+    run_quiet p11 --generate-random 48 -o "$WORK/random2.bin"
     if cmp -s "$WORK/random.bin" "$WORK/random2.bin"; then fail "two random draws differ"; else pass "two random draws differ"; fi
 fi
 
@@ -149,14 +136,14 @@ if make_certificate_for "$WORK/rsa.pub.pem" "rsa-key" "$WORK/rsa-key.pem" &&
     run "write a certificate" p11 --login --pin "$USER_PIN" --write-object "$WORK/rsa-key.der" --type cert \
         --label rsa-key --id 01
     run "list certificates" p11 --list-objects --type cert
-    expect_output "certificate object listed" 'Certificate Object; type = X.509 cert'
-    expect_output "certificate subject shown" 'subject: +DN: CN=rsa-key'
+    expect_outputs "$LAST" "certificate object listed" 'Certificate Object; type = X.509 cert' \
+        "certificate subject shown" 'subject: +DN: CN=rsa-key'
     if ! is_reference; then
         expect_output "issuing CA imported from the CA folder, labelled with its common name" 'label: +Interop Test CA'
         run "delete the CA certificate by label" p11 --login --pin "$USER_PIN" --delete-object --type cert --label "Interop Test CA"
     fi
     run "read the certificate back" p11 --read-object --type cert --id 01 -o "$WORK/readback.der"
-    if cmp -s "$WORK/readback.der" "$WORK/rsa-key.der"; then pass "certificate read back byte for byte"; else fail "certificate read back byte for byte"; fi
+    expect_same_file "certificate read back byte for byte" "$WORK/readback.der" "$WORK/rsa-key.der"
 else
     fail "make a certificate for the token's RSA key"
 fi
@@ -195,9 +182,8 @@ run "list objects after deletion" p11 --login --pin "$USER_PIN" --list-objects
 expect_no_output "EC key pair gone" 'ec-key'
 expect_no_output "certificate gone" 'Certificate Object'
 expect_output "RSA key still there" 'label: +rsa-key'
-if ! is_reference; then
-    run "zelmor-sim shows one key pair left" "$SIM" list
-    expect_output "device lists 1 key pair and 0 certificates" "$DEVICE_SERIAL.*"
+if ! is_reference && run "zelmor-sim shows one key pair left" "$SIM" list; then
+    expect_output "device lists 1 key pair and 0 certificates" "^$DEVICE_SERIAL .* key pairs 1/[0-9]+ +certificates 0/"
 fi
 
 finish

@@ -27,7 +27,7 @@ build_dir=$(cd "$build_dir" && pwd)
 
 packages=(opensc python3-pykcs11 python3-cryptography libengine-pkcs11-openssl openjdk-17-jdk-headless
     libnss3-tools gnutls-bin p11-kit openssl xxd zip unzip binutils)
-[ -n "$windows_dir" ] && packages+=(python3-pefile icoutils)
+[ -n "$windows_dir" ] && packages+=(python3-pefile)
 [ "${INTEROP_REFERENCE:-}" = softhsm ] && packages+=(softhsm2)
 missing=()
 for package in "${packages[@]}"; do
@@ -81,10 +81,10 @@ for name in "${names[@]}"; do
     echo
     cat "$logs/$name.log"
     read -r rc seconds <"$logs/$name.status"
-    counts=$(grep -E '^[a-z0-9-]+: [0-9]+ passed, [0-9]+ failed' "$logs/$name.log" | tail -1)
-    p=$(sed -nE 's/.* ([0-9]+) passed.*/\1/p' <<<"$counts"); p=${p:-0}
-    f=$(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$counts"); f=${f:-0}
-    l=$(sed -nE 's/.* ([0-9]+) limitations.*/\1/p' <<<"$counts"); l=${l:-0}
+    # The scenario's last "NAME: P passed, F failed, L limitations" line.
+    read -r p f l < <(sed -nE 's/^[a-z0-9-]+: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) limitations$/\1 \2 \3/p' \
+        "$logs/$name.log" | tail -1)
+    p=${p:-0} f=${f:-0} l=${l:-0}
     # A scenario that died before its summary counts as one failure.
     if [ "$rc" -ne 0 ] && [ "$f" -eq 0 ]; then f=1; fi
     total_passed=$((total_passed + p)); total_failed=$((total_failed + f)); total_limitations=$((total_limitations + l))

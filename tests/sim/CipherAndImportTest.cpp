@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <openssl/core_names.h>
 #include <openssl/rsa.h>
 
@@ -54,6 +55,16 @@ protected:
         return rc;
     }
 
+    int32_t encrypt(int32_t type, int32_t padding, const Bytes& data, const Bytes& spki, Bytes& ciphertext) {
+        ciphertext.assign(1024, 0);
+        uint32_t length = 0;  // output only, as the module passes it
+        const int32_t rc = zelmor_encrypt(type, padding, data.data(), static_cast<uint32_t>(data.size()),
+                                          ciphertext.data(), &length, spki.data(), static_cast<uint32_t>(spki.size()),
+                                          instance);
+        ciphertext.resize(rc == result::ok ? length : 0);
+        return rc;
+    }
+
     ZelmorInstance instance = nullptr;
 };
 
@@ -61,16 +72,12 @@ protected:
 
 TEST_F(CipherTest, EncryptUnderSpkiAndDecryptOnTheDevice) {
     const ZelmorKeyPair key = generate(instance, "E1", keyKindRsa2048);
-    const Bytes spki = spkiOf(publicKeyOf(key).get());
     const Bytes message = randomData(100);
-    uint8_t ciphertext[1024];
-    uint32_t length = 0;  // output only, as the module passes it
-    ASSERT_EQ(zelmor_encrypt(encryptionTypeRsa2048, 1, message.data(), 100, ciphertext, &length, spki.data(),
-                             static_cast<uint32_t>(spki.size()), instance),
+    Bytes ciphertext, plaintext;
+    ASSERT_EQ(encrypt(encryptionTypeRsa2048, 1, message, derOf(publicKeyOf(key).get(), i2d_PUBKEY), ciphertext),
               result::ok);
-    ASSERT_EQ(length, 256u);
-    Bytes plaintext;
-    ASSERT_EQ(decrypt(key, Bytes(ciphertext, ciphertext + length), plaintext), result::ok);
+    ASSERT_EQ(ciphertext.size(), 256u);
+    ASSERT_EQ(decrypt(key, ciphertext, plaintext), result::ok);
     EXPECT_EQ(plaintext, message);
 }
 
@@ -94,28 +101,13 @@ TEST_F(CipherTest, DecryptsWhatLibcryptoEncrypted) {
 }
 
 TEST_F(CipherTest, RefusesWhatRsaCannotEncrypt) {
-    const ZelmorKeyPair key = generate(instance, "E1", keyKindRsa1024);
-    const Bytes spki = spkiOf(publicKeyOf(key).get());
-    uint8_t out[1024];
-    uint32_t length = 0;
-    const Bytes tooLong = randomData(128 - 10);
-    EXPECT_NE(zelmor_encrypt(7, 1, tooLong.data(), static_cast<uint32_t>(tooLong.size()), out, &length, spki.data(),
-                             static_cast<uint32_t>(spki.size()), nullptr),
-              result::ok);
+    const Bytes spki = derOf(publicKeyOf(generate(instance, "E1", keyKindRsa1024)).get(), i2d_PUBKEY);
     const Bytes data(16, 1);
-    EXPECT_NE(zelmor_encrypt(7, 2, data.data(), 16, out, &length, spki.data(), static_cast<uint32_t>(spki.size()),
-                             nullptr),
-              result::ok)
-        << "only PKCS#1 v1.5 padding";
-    EXPECT_NE(zelmor_encrypt(7, 1, data.data(), 16, out, &length, spki.data(), static_cast<uint32_t>(spki.size() - 1),
-                             nullptr),
-              result::ok)
-        << "truncated key";
-    const Pkey ec = makeEcKey();
-    const Bytes ecSpki = spkiOf(ec.get());
-    EXPECT_NE(zelmor_encrypt(8, 1, data.data(), 16, out, &length, ecSpki.data(), static_cast<uint32_t>(ecSpki.size()),
-                             nullptr),
-              result::ok);
+    Bytes out;
+    EXPECT_NE(encrypt(7, 1, randomData(128 - 10), spki, out), result::ok) << "longer than 1024-bit PKCS#1 v1.5 holds";
+    EXPECT_NE(encrypt(7, 2, data, spki, out), result::ok) << "only PKCS#1 v1.5 padding";
+    EXPECT_NE(encrypt(7, 1, data, Bytes(spki.begin(), spki.end() - 1), out), result::ok) << "truncated key";
+    EXPECT_NE(encrypt(8, 1, data, derOf(makeEcKey().get(), i2d_PUBKEY), out), result::ok) << "EC key";
     const ZelmorKeyPair ecKey = generate(instance, "E1", keyKindEcP256);
     Bytes plaintext;
     EXPECT_NE(decrypt(ecKey, Bytes(64, 1), plaintext), result::ok);
@@ -137,39 +129,28 @@ TEST_F(CipherTest, ImportRebuildsTheKeyFromModulusExponentAndPrime) {
 
     // A signature made on the device verifies under the original public key.
     const Bytes message = randomData(50);
-    const Bytes hash = sha(256, message);
-    uint8_t signature[1024];
-    uint32_t length = sizeof signature;
-    ASSERT_EQ(zelmor_signHash("E1", stored.identifier, defaultPin, hash.data(), 32, signature, &length, false,
-                              instance),
-              result::ok);
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, original.get());
-    EXPECT_EQ(EVP_DigestVerify(ctx, signature, length, message.data(), message.size()), 1);
-    EVP_MD_CTX_free(ctx);
+    Bytes signature;
+    ASSERT_EQ(signWith(instance, "E1", stored.identifier, sha(256, message), &signature), result::ok);
+    EXPECT_TRUE(libcryptoVerifies(original.get(), 256, message, signature));
 }
 
 TEST_F(CipherTest, ImportRefusesInconsistentComponentsWithoutUsingATry) {
     const Pkey a(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024)));
     const Pkey b(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024)));
-
-    ImportPFXDetails foreignPrime = importRecord(a.get());
-    foreignPrime.prime1 = importRecord(b.get()).prime1;
-    EXPECT_EQ(zelmor_importPfx("E1", defaultPin, &foreignPrime, instance), result::dataInvalid);
-
-    ImportPFXDetails foreignExponent = importRecord(a.get());
-    foreignExponent.privateExponent = importRecord(b.get()).privateExponent;
-    EXPECT_EQ(zelmor_importPfx("E1", defaultPin, &foreignExponent, instance), result::dataInvalid);
-
-    ImportPFXDetails wrongPublicExponent = importRecord(a.get());
-    wrongPublicExponent.publicExponent = {0x03};
-    EXPECT_EQ(zelmor_importPfx("E1", defaultPin, &wrongPublicExponent, instance), result::dataInvalid);
-
-    ImportPFXDetails missing = importRecord(a.get());
-    missing.prime1.clear();
-    EXPECT_EQ(zelmor_importPfx("E1", defaultPin, &missing, instance), result::dataInvalid);
-
+    const ImportPFXDetails other = importRecord(b.get());
+    const std::pair<const char*, std::function<void(ImportPFXDetails&)>> damages[] = {
+        {"foreign prime", [&](ImportPFXDetails& d) { d.prime1 = other.prime1; }},
+        {"foreign private exponent", [&](ImportPFXDetails& d) { d.privateExponent = other.privateExponent; }},
+        {"wrong public exponent", [](ImportPFXDetails& d) { d.publicExponent = {0x03}; }},
+        {"missing prime", [](ImportPFXDetails& d) { d.prime1.clear(); }},
+    };
+    for (const auto& [what, damage] : damages) {
+        SCOPED_TRACE(what);
+        ImportPFXDetails details = importRecord(a.get());
+        damage(details);
+        EXPECT_EQ(zelmor_importPfx("E1", defaultPin, &details, instance), result::dataInvalid);
+        EXPECT_TRUE(details.keyPairIdentifier.empty());
+    }
     EXPECT_TRUE(zelmor_getKeyPairList("E1", instance).empty());
-    EXPECT_TRUE(foreignPrime.keyPairIdentifier.empty());
     EXPECT_EQ(zelmor_getTokenInfo("E1", instance).remainingPinAttempts, 10);
 }

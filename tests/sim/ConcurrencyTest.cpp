@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <sys/wait.h>
 #include <thread>
@@ -21,30 +22,31 @@ namespace {
 class ConcurrencyTest : public SimTest {};
 
 int32_t signOnce(ZelmorInstance instance, const char* serial, const uint8_t* identifier) {
-    const Bytes hash(32, 0x5a);
-    uint8_t signature[1024];
-    uint32_t length = sizeof signature;
-    return zelmor_signHash(serial, identifier, defaultPin, hash.data(), 32, signature, &length, false, instance);
+    return signWith(instance, serial, identifier, Bytes(32, 0x5a));
 }
 
-// Generates P-256 key pairs in a fresh instance; runs in a forked child.
-int generateInChild(const char* serial, int count) {
-    ZelmorInstance instance = nullptr;
-    zelmor_createInstance(&instance);
-    int failures = 0;
-    for (int i = 0; i < count; ++i) {
-        ZelmorKeyPair request{};
-        request.keyKind = keyKindEcP256;
-        failures += zelmor_generateKeyPair(serial, defaultPin, &request, instance) != 0;
+// Forks a child that runs `work` with its own library instance and exits with its result.
+pid_t startChild(const std::function<int(ZelmorInstance)>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ZelmorInstance instance = nullptr;
+        zelmor_createInstance(&instance);
+        ::_exit(work(instance));
     }
-    zelmor_releaseInstance(instance);
-    return failures;
+    return child;
 }
 
-int waitForChild(pid_t child) {
+int exitStatusOf(pid_t child) {
     int status = 0;
-    ::waitpid(child, &status, 0);
+    if (child <= 0 || ::waitpid(child, &status, 0) != child) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Generates P-256 key pairs; the number of failures.
+int generateKeys(ZelmorInstance instance, const char* serial, int count) {
+    int failures = 0;
+    for (int i = 0; i < count; ++i) failures += generateResult(instance, serial) != 0;
+    return failures;
 }
 
 }  // namespace
@@ -88,12 +90,9 @@ TEST_F(ConcurrencyTest, ThreadsSignGenerateAndPollTogether) {
 TEST_F(ConcurrencyTest, TwoProcessesGeneratingAtOnceLoseNothing) {
     createDevice("T2", 64);
     constexpr int perProcess = 6;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) ::_exit(generateInChild("T2", perProcess));
-    const int parentFailures = generateInChild("T2", perProcess);
-    EXPECT_EQ(waitForChild(child), 0);
-    EXPECT_EQ(parentFailures, 0);
+    const pid_t child = startChild([](ZelmorInstance other) { return generateKeys(other, "T2", perProcess); });
+    EXPECT_EQ(generateKeys(openInstance(), "T2", perProcess), 0);
+    EXPECT_EQ(exitStatusOf(child), 0);
 
     ZelmorInstance instance = openInstance();
     const auto list = zelmor_getKeyPairList("T2", instance);
@@ -108,10 +107,7 @@ TEST_F(ConcurrencyTest, KeyMadeByAnotherProcessIsFoundAndUsed) {
     createDevice("T3");
     ZelmorInstance instance = openInstance();
     ASSERT_TRUE(zelmor_getKeyPairList("T3", instance).empty());  // loaded before the other process writes
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) ::_exit(generateInChild("T3", 1));
-    ASSERT_EQ(waitForChild(child), 0);
+    ASSERT_EQ(exitStatusOf(startChild([](ZelmorInstance other) { return generateKeys(other, "T3", 1); })), 0);
 
     const auto list = zelmor_getKeyPairList("T3", instance);
     ASSERT_EQ(list.size(), 1u);
@@ -123,16 +119,13 @@ TEST_F(ConcurrencyTest, KeyDeletedByAnotherProcessCannotSignAnyMore) {
     ZelmorInstance instance = openInstance();
     const ZelmorKeyPair key = generate(instance, "T5", keyKindEcP256);
     ASSERT_EQ(signOnce(instance, "T5", key.identifier), result::ok);  // key and PIN now cached
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ZelmorInstance other = nullptr;
-        zelmor_createInstance(&other);
-        ::_exit(zelmor_deleteKeyPair("T5", key.identifier, defaultPin, false, other));
-    }
-    ASSERT_EQ(waitForChild(child), 0);
+    ASSERT_EQ(exitStatusOf(startChild([&](ZelmorInstance other) {
+                  return zelmor_deleteKeyPair("T5", key.identifier, defaultPin, false, other);
+              })),
+              0);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(signOnce(instance, "T5", key.identifier), result::objectNotFound);
+    EXPECT_TRUE(zelmor_getKeyPairList("T5", instance).empty());
 }
 
 TEST_F(ConcurrencyTest, ProcessKilledMidWriteLeavesEveryReportedKeyPair) {

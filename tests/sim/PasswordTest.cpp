@@ -56,28 +56,22 @@ TEST_F(PasswordTest, RightPinRestoresTheFullCount) {
     EXPECT_EQ(remaining(), 3);
 }
 
-TEST_F(PasswordTest, EmptyPasswordIsRefusedWithoutUsingATry) {
+TEST_F(PasswordTest, EmptyPasswordOrOtherUserIsRefusedWithoutUsingATry) {
     int32_t tries = 0;
     EXPECT_EQ(validate("", &tries), result::pinIncorrect);
     EXPECT_EQ(tries, 3);
     EXPECT_EQ(validate(nullptr, &tries), result::pinIncorrect);
     EXPECT_EQ(remaining(), 3);
-    uint8_t signature[1024];
-    uint32_t length = sizeof signature;
     const ZelmorKeyPair key = generate(instance, "P1", keyKindEcP256);
-    const Bytes hash(32, 1);
-    EXPECT_EQ(zelmor_signHash("P1", key.identifier, "", hash.data(), 32, signature, &length, false, instance),
-              result::pinIncorrect);
+    EXPECT_EQ(signWith(instance, "P1", key.identifier, Bytes(32, 1), nullptr, ""), result::pinIncorrect);
+    EXPECT_EQ(remaining(), 3);
+    EXPECT_NE(zelmor_validatePassword("P1", defaultPin, 0, &tries, instance), result::ok) << "only the normal user";
     EXPECT_EQ(remaining(), 3);
 }
 
 TEST_F(PasswordTest, WrongPinOnAnyOperationUsesATry) {
     const ZelmorKeyPair key = generate(instance, "P1", keyKindEcP256);
-    uint8_t signature[1024];
-    uint32_t length = sizeof signature;
-    const Bytes hash(32, 1);
-    EXPECT_EQ(zelmor_signHash("P1", key.identifier, "wrong1", hash.data(), 32, signature, &length, false, instance),
-              result::pinIncorrect);
+    EXPECT_EQ(signWith(instance, "P1", key.identifier, Bytes(32, 1), nullptr, "wrong1"), result::pinIncorrect);
     EXPECT_EQ(zelmor_deleteKeyPair("P1", key.identifier, "wrong2", false, instance), result::pinIncorrect);
     EXPECT_EQ(remaining(), 1);
     EXPECT_EQ(zelmor_getKeyPairList("P1", instance).size(), 1u) << "nothing deleted";
@@ -103,10 +97,4 @@ TEST_F(PasswordTest, PinVerifiedElsewhereIsNotTrustedAfterThePinChanged) {
     zelmor::sim::unlockDevice(zelmor::sim::DeviceStore(storeFolder()), "P1", std::string("777777"));
     EXPECT_EQ(validate(defaultPin, &tries), result::pinIncorrect);
     EXPECT_EQ(validate("777777", &tries), result::ok);
-}
-
-TEST_F(PasswordTest, OnlyTheNormalUserExists) {
-    int32_t tries = 0;
-    EXPECT_NE(zelmor_validatePassword("P1", defaultPin, 0, &tries, instance), result::ok);
-    EXPECT_EQ(remaining(), 3);
 }

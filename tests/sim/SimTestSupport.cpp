@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <openssl/core_names.h>
+#include <openssl/ec.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -52,6 +53,22 @@ ZelmorKeyPair SimTest::generate(ZelmorInstance instance, const std::string& seri
     return keyPair;
 }
 
+int32_t generateResult(ZelmorInstance instance, const std::string& serial, const char* pin) {
+    ZelmorKeyPair request{};
+    request.keyKind = keyKindEcP256;
+    return zelmor_generateKeyPair(serial.c_str(), pin, &request, instance);
+}
+
+int32_t signWith(ZelmorInstance instance, const std::string& serial, const uint8_t* identifier, const Bytes& input,
+                 Bytes* signature, const char* pin) {
+    Bytes output(1024);
+    uint32_t length = static_cast<uint32_t>(output.size());
+    const int32_t rc = zelmor_signHash(serial.c_str(), identifier, pin, input.data(),
+                                       static_cast<uint32_t>(input.size()), output.data(), &length, false, instance);
+    if (signature != nullptr) signature->assign(output.begin(), output.begin() + (rc == 0 ? length : 0));
+    return rc;
+}
+
 Pkey publicKeyOf(const ZelmorKeyPair& keyPair) {
     OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
     const bool isEc = keyPair.keyKind >= 5;
@@ -82,19 +99,32 @@ Pkey publicKeyOf(const ZelmorKeyPair& keyPair) {
     return Pkey(key);
 }
 
-Bytes spkiOf(EVP_PKEY* key) {
-    unsigned char* der = nullptr;
-    const int length = i2d_PUBKEY(key, &der);
-    Bytes bytes(der, der + length);
-    OPENSSL_free(der);
-    return bytes;
+bool libcryptoVerifies(EVP_PKEY* key, int hashBits, const Bytes& message, const Bytes& signature) {
+    Bytes der = signature;
+    if (EVP_PKEY_is_a(key, "EC")) {  // r||s, each half the field size, into DER for libcrypto
+        const int half = static_cast<int>(signature.size() / 2);
+        if (half == 0 || signature.size() != (EVP_PKEY_get_bits(key) + 7u) / 8 * 2) return false;
+        ECDSA_SIG* sig = ECDSA_SIG_new();
+        ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), half, nullptr),
+                       BN_bin2bn(signature.data() + half, half, nullptr));
+        der = derOf(static_cast<const ECDSA_SIG*>(sig), i2d_ECDSA_SIG);
+        ECDSA_SIG_free(sig);
+    }
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const bool ok = EVP_DigestVerifyInit(ctx, nullptr, digestOfBits(hashBits), nullptr, key) == 1 &&
+                    EVP_DigestVerify(ctx, der.data(), der.size(), message.data(), message.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
+}
+
+const EVP_MD* digestOfBits(int bits) {
+    return bits == 1 ? EVP_sha1() : bits == 256 ? EVP_sha256() : bits == 384 ? EVP_sha384() : EVP_sha512();
 }
 
 Bytes sha(int bits, const Bytes& data) {
-    const EVP_MD* md = bits == 1 ? EVP_sha1() : bits == 256 ? EVP_sha256() : bits == 384 ? EVP_sha384() : EVP_sha512();
     Bytes digest(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), digest.data(), &length, md, nullptr);
+    EVP_Digest(data.data(), data.size(), digest.data(), &length, digestOfBits(bits), nullptr);
     digest.resize(length);
     return digest;
 }
@@ -123,14 +153,6 @@ Certificate makeCertificate(const std::string& commonName, const std::string& or
     X509_set_pubkey(certificate.get(), subjectKey);
     X509_sign(certificate.get(), issuerKey != nullptr ? issuerKey : subjectKey, EVP_sha256());
     return certificate;
-}
-
-Bytes derOf(const X509* certificate) {
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(certificate, &der);
-    Bytes bytes(der, der + length);
-    OPENSSL_free(der);
-    return bytes;
 }
 
 std::string pemOf(const X509* certificate) {

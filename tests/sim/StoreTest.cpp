@@ -40,7 +40,7 @@ TEST_F(StoreTest, ListsPluggedDevicesInAscendingByteOrder) {
               (std::vector<std::string>{"B10", "B2", "_x", "a", "b"}));
 }
 
-TEST_F(StoreTest, MissingStoreOrNullInstanceGivesNoDevices) {
+TEST_F(StoreTest, MissingStoreUnknownDeviceOrNullInstanceGivesNothing) {
     ZelmorInstance instance = openInstance();
     EXPECT_TRUE(zelmor_getConnectedDeviceList(true, instance).empty());
     createDevice("S1");
@@ -50,24 +50,6 @@ TEST_F(StoreTest, MissingStoreOrNullInstanceGivesNoDevices) {
     EXPECT_EQ(zelmor_initDevice("S1", true, nullptr), result::deviceNotConnected);
     int32_t tries = -1;
     EXPECT_EQ(zelmor_validatePassword("S1", defaultPin, 1, &tries, nullptr), result::deviceNotConnected);
-}
-
-TEST_F(StoreTest, TokenInfoDescribesThePluggedDevice) {
-    zelmor::sim::NewDeviceSettings settings;
-    settings.serial = "TI1";
-    settings.pin = defaultPin;
-    settings.label = "Lab token";
-    settings.model = "Model X";
-    settings.firmware = "3.7";
-    settings.retries = 5;
-    zelmor::sim::createDevice(zelmor::sim::DeviceStore(storeFolder()), settings);
-    ZelmorInstance instance = openInstance();
-    const TokenInfo info = zelmor_getTokenInfo("TI1", instance);
-    EXPECT_EQ(info.serialNumber, "TI1");
-    EXPECT_EQ(info.label, "Lab token");
-    EXPECT_EQ(info.model, "Model X");
-    EXPECT_EQ(info.firmwareVersion, "3.7");
-    EXPECT_EQ(info.remainingPinAttempts, 5);
     EXPECT_TRUE(zelmor_getTokenInfo("nope", instance).serialNumber.empty());
     EXPECT_TRUE(zelmor_getTokenInfo(nullptr, instance).serialNumber.empty());
 }
@@ -83,20 +65,14 @@ TEST_F(StoreTest, UnpluggedDeviceAnswers48UntilPluggedAgain) {
     EXPECT_TRUE(zelmor_getTokenInfo("U1", instance).serialNumber.empty());
     EXPECT_TRUE(zelmor_getKeyPairList("U1", instance).empty());
     EXPECT_EQ(zelmor_initDevice("U1", true, instance), result::deviceNotConnected);
-    uint8_t signature[1024];
-    uint32_t length = sizeof signature;
     const Bytes hash(32, 7);
-    EXPECT_EQ(zelmor_signHash("U1", key.identifier, defaultPin, hash.data(), 32, signature, &length, false, instance),
-              result::deviceNotConnected);
-    ZelmorKeyPair request{};
-    request.keyKind = keyKindEcP256;
-    EXPECT_EQ(zelmor_generateKeyPair("U1", defaultPin, &request, instance), result::deviceNotConnected);
-    EXPECT_EQ(zelmor_generateKeyPair("unknown", defaultPin, &request, instance), result::deviceNotConnected);
+    EXPECT_EQ(signWith(instance, "U1", key.identifier, hash), result::deviceNotConnected);
+    EXPECT_EQ(generateResult(instance, "U1"), result::deviceNotConnected);
+    EXPECT_EQ(generateResult(instance, "unknown"), result::deviceNotConnected);
 
     zelmor::sim::setPlugged(store, "U1", true);
     EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance), std::vector<std::string>{"U1"});
-    EXPECT_EQ(zelmor_signHash("U1", key.identifier, defaultPin, hash.data(), 32, signature, &length, false, instance),
-              result::ok);
+    EXPECT_EQ(signWith(instance, "U1", key.identifier, hash), result::ok);
 }
 
 TEST_F(StoreTest, FoldersArePrivateAndFilesOwnerOnly) {
@@ -139,9 +115,7 @@ TEST_F(StoreTest, WriteFailingHalfwayKeepsTheEarlierContent) {
 
     for (unsigned failingWrite : {1u, 2u}) {  // the key file, then the metadata
         zelmor::sim::writefaults::failWriteNumber(failingWrite);
-        ZelmorKeyPair request{};
-        request.keyKind = keyKindEcP256;
-        EXPECT_EQ(zelmor_generateKeyPair("F1", defaultPin, &request, instance), result::storeFailure);
+        EXPECT_EQ(generateResult(instance, "F1"), result::storeFailure);
         zelmor::sim::writefaults::failWriteNumber(0);
 
         ZelmorInstance fresh = openInstance();
@@ -153,17 +127,4 @@ TEST_F(StoreTest, WriteFailingHalfwayKeepsTheEarlierContent) {
     const ZelmorKeyPair second = generate(instance, "F1", keyKindEcP256, "second");
     EXPECT_EQ(second.number, 1u);
     EXPECT_EQ(filesIn(storeFolder() + "/F1").size(), 3u);
-}
-
-TEST_F(StoreTest, ChangeByAnotherInstanceIsSeen) {
-    createDevice("C1");
-    ZelmorInstance reader = openInstance();
-    ZelmorInstance writer = openInstance();
-    EXPECT_TRUE(zelmor_getKeyPairList("C1", reader).empty());
-    const ZelmorKeyPair key = generate(writer, "C1", keyKindRsa1024);
-    const auto seen = zelmor_getKeyPairList("C1", reader);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(std::memcmp(seen[0].identifier, key.identifier, 16), 0);
-    EXPECT_EQ(zelmor_deleteKeyPair("C1", key.identifier, defaultPin, false, writer), result::ok);
-    EXPECT_TRUE(zelmor_getKeyPairList("C1", reader).empty());
 }
