@@ -12,7 +12,6 @@
 
 namespace testing_support {
 
-namespace {
 std::string executableFolder() {
 #if defined(_WIN32)
     char path[MAX_PATH] = {};
@@ -26,7 +25,6 @@ std::string executableFolder() {
     return text.substr(0, text.rfind('/'));
 #endif
 }
-}  // namespace
 
 std::string modulePath() {
     const char* configured = std::getenv("ZELMOR_TEST_MODULE");

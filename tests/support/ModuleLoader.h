@@ -7,6 +7,9 @@
 
 namespace testing_support {
 
+// The folder of the running test program.
+std::string executableFolder();
+
 // Path of the module next to the test folder (build/<platform>/), or
 // $ZELMOR_TEST_MODULE when set.
 std::string modulePath();

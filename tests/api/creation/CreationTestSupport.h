@@ -11,25 +11,16 @@
 
 #include "ModuleTest.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <climits>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace creation_tests {
 
 using Bytes = std::vector<uint8_t>;
+const CK_OBJECT_HANDLE untouched = 0xDEADBEEF;
 
 // A PKCS#11 template whose values stay where they are while it grows.
 class Template {
 public:
     Template() = default;
     Template(Template&&) = default;  // a moved deque keeps its values in place
-    Template(const Template&) = delete;
-    Template& operator=(const Template&) = delete;
 
     Template& bytes(CK_ATTRIBUTE_TYPE type, const Bytes& value) {
         values.push_back(value);
@@ -70,11 +61,19 @@ inline Bytes der(const std::string& name) {
 // The fake parses value into these distinguished names.
 inline void defineCertificate(const Bytes& value, const std::string& subject, const std::string& issuer) {
     fakeLibrary().edit([&](FakeState& state) {
-        FakeCertificateInfo info;
-        info.details.subject = subject;
-        info.details.issuer = issuer;
-        state.certificateInfo[value] = info;
+        state.certificateInfo[value] = FakeCertificateInfo();
+        state.certificateInfo[value].details.subject = subject;
+        state.certificateInfo[value].details.issuer = issuer;
     });
+}
+
+// A template both imports accept: the certificate der("leaf") or an RSA
+// private key, as objectClass says.
+inline Template objectOfClass(CK_OBJECT_CLASS objectClass) {
+    Template t;
+    t.ulong(CKA_CLASS, objectClass).bytes(CKA_VALUE, der("leaf"));
+    t.bytes(CKA_MODULUS, Bytes{1}).bytes(CKA_PRIVATE_EXPONENT, Bytes{2}).bytes(CKA_PRIME_1, Bytes{3});
+    return t;
 }
 
 inline void setCaFiles(const std::vector<Bytes>& files) {
@@ -85,71 +84,33 @@ inline void setCaFiles(const std::vector<Bytes>& files) {
 }
 
 // ZELMOR_HOME through the C runtime's own environment, which is the one the
-// module reads (under Wine too).
-inline void setHome(const std::string& value) {
+// module reads (under Wine too); an empty value removes it there.
+inline void setHome(const std::string& value, bool unset = false) {
 #if defined(_WIN32)
-    _putenv_s("ZELMOR_HOME", value.c_str());  // an empty value removes it
+    (void)unset;
+    _putenv_s("ZELMOR_HOME", value.c_str());
 #else
-    setenv("ZELMOR_HOME", value.c_str(), 1);
+    if (unset) unsetenv("ZELMOR_HOME"); else setenv("ZELMOR_HOME", value.c_str(), 1);
 #endif
 }
 
-inline void unsetHome() {
 #if defined(_WIN32)
-    _putenv_s("ZELMOR_HOME", "");
+const char separator = '\\';
 #else
-    unsetenv("ZELMOR_HOME");
+const char separator = '/';
 #endif
-}
-
-inline char separator() {
-#if defined(_WIN32)
-    return '\\';
-#else
-    return '/';
-#endif
-}
 
 inline std::string caFolderUnder(const std::string& home) {
-    return home + separator() + "ZelmorDSC" + separator() + "Certificates";
-}
-
-inline std::string executableFolder() {
-#if defined(_WIN32)
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path);
-    return text.substr(0, text.find_last_of("\\/"));
-#else
-    char path[PATH_MAX] = {};
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string text(path, length > 0 ? static_cast<std::size_t>(length) : 0);
-    return text.substr(0, text.rfind('/'));
-#endif
-}
-
-inline void makeFolder(const std::string& path) {
-#if defined(_WIN32)
-    CreateDirectoryA(path.c_str(), nullptr);
-#else
-    mkdir(path.c_str(), 0700);
-#endif
+    return home + separator + "ZelmorDSC" + separator + "Certificates";
 }
 
 // The log text written since construction.
 class LogWatch {
 public:
     LogWatch() : start(testing_support::readFile(testing_support::todaysLogFile()).size()) {}
-    std::string text() const {
+    bool contains(const std::string& line) const {
         std::string all = testing_support::readFile(testing_support::todaysLogFile());
-        return all.size() > start ? all.substr(start) : std::string();
-    }
-    bool contains(const std::string& line) const { return text().find(line) != std::string::npos; }
-    std::size_t occurrences(const std::string& line) const {
-        std::string all = text();
-        std::size_t count = 0;
-        for (std::size_t at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) ++count;
-        return count;
+        return all.size() > start && all.find(line, start) != std::string::npos;
     }
 
 private:
@@ -159,25 +120,27 @@ private:
 const std::string emDash = "\xE2\x80\x94";
 
 // Base fixture: a read-write session, a logged-in user, a CA home folder of
-// this test process and no CA files.
+// this test process, no CA files, and a leaf certificate the fake parses.
 class CreationTest : public testing_support::ModuleTest {
 protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        home = testing_support::testFolder() + separator() + "home";
-        makeFolder(home);
+        home = testing_support::testFolder();
         setHome(home);
+        defineCertificate(leaf, "CN=Leaf,O=Org", "CN=Inter,O=Org");
         session = openSession(true);
         login(session);
         fakeLibrary().clearCalls();
     }
     void TearDown() override {
-        unsetHome();
+        setHome("", true);
         ModuleTest::TearDown();
     }
 
+    CK_RV create(Template& t, CK_OBJECT_HANDLE* handle) { return f()->C_CreateObject(session, t.data(), t.count(), handle); }
     std::vector<FakeCall> imports() const { return fakeLibrary().calls("zelmor_importCertificate"); }
 
+    const Bytes leaf = der("leaf");
     std::string home;
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
 };

@@ -24,15 +24,12 @@ protected:
             .bytes(CKA_ID, Bytes{0xA, 0xB});
         return t;
     }
-    CK_RV create(Template& t, CK_OBJECT_HANDLE* handle) {
-        return f()->C_CreateObject(session, t.data(), t.count(), handle);
-    }
-    const CK_OBJECT_HANDLE untouched = 0xDEADBEEF;
 };
 
 TEST_F(KeyImport, OnlyModulusPrivateExponentAndFirstPrimeAreHandedOver) {
     fakeLibrary().addKeyPair(testing_support::defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "old", Bytes()));
     Template t = fullKey();
+    t.text(CKA_LABEL, std::string(300, 'x')).bytes(CKA_ID, filled(300, 1));  // later, longer ones pass whole
     CK_OBJECT_HANDLE handle = untouched;
     ASSERT_EQ(CKR_OK, create(t, &handle));
     std::vector<FakeCall> calls = fakeLibrary().calls("zelmor_importPfx");
@@ -46,8 +43,8 @@ TEST_F(KeyImport, OnlyModulusPrivateExponentAndFirstPrimeAreHandedOver) {
         EXPECT_TRUE(empty->empty());
     }
     EXPECT_EQ(2, pfx.kind);
-    EXPECT_EQ("imported", pfx.label);
-    EXPECT_EQ((Bytes{0xA, 0xB}), pfx.id);
+    EXPECT_EQ(std::string(300, 'x'), pfx.label);
+    EXPECT_EQ(filled(300, 1), pfx.id);
     EXPECT_EQ(testing_support::defaultPin, calls[0].password);
     EXPECT_EQ(0x70000000u + 1, handle);  // number 1: the device already held key pair 0
 }
@@ -65,11 +62,9 @@ TEST_F(KeyImport, KeyTypeDecidesOnlyBetweenEcAndRsa) {
         fakeLibrary().clearCalls();
         Template t = fullKey();
         if (c.giveType) t.ulong(CKA_KEY_TYPE, c.type);
-        LogWatch log;
         CK_OBJECT_HANDLE handle = untouched;
         EXPECT_EQ(c.expected, create(t, &handle));
         EXPECT_EQ(c.expected == CKR_OK ? 1u : 0u, fakeLibrary().callCount("zelmor_importPfx"));
-        EXPECT_EQ(c.expected != CKR_OK, log.contains("ECC keypair not supported for import"));
     }
 }
 
@@ -82,10 +77,8 @@ TEST_F(KeyImport, MissingComponentIsRefusedBeforeTheDevice) {
             if (type != missing) t.bytes(type, Bytes{5, 6});
         }
         t.raw(missing, nullptr, 0);  // present but empty counts as absent
-        LogWatch log;
         CK_OBJECT_HANDLE handle = untouched;
         EXPECT_EQ(CKR_FUNCTION_FAILED, create(t, &handle));
-        EXPECT_TRUE(log.contains("Invalid input parameters for import RSA key"));
         EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_importPfx"));
         EXPECT_EQ(untouched, handle);
     }
@@ -102,24 +95,6 @@ TEST_F(KeyImport, DeviceRefusalIsMapped) {
         EXPECT_TRUE(log.contains("Import private key into device failed : " + std::to_string(result)));
         EXPECT_EQ(untouched, handle);
     }
-}
-
-TEST_F(KeyImport, LongLabelAndIdArePassedWhole) {
-    Template t = fullKey();
-    t.text(CKA_LABEL, std::string(300, 'x')).bytes(CKA_ID, filled(300, 1));
-    CK_OBJECT_HANDLE handle = untouched;
-    ASSERT_EQ(CKR_OK, create(t, &handle));
-    const ImportPFXDetails pfx = fakeLibrary().calls("zelmor_importPfx").at(0).pfx;
-    EXPECT_EQ(std::string(300, 'x'), pfx.label);
-    EXPECT_EQ(filled(300, 1), pfx.id);
-}
-
-TEST_F(KeyImport, ImportedButNotListedLeavesTheHandle) {
-    fakeLibrary().setResult("zelmor_importPfx", 0);  // success, but no identifier and no key pair
-    Template t = fullKey();
-    CK_OBJECT_HANDLE handle = untouched;
-    EXPECT_EQ(CKR_OK, create(t, &handle));
-    EXPECT_EQ(untouched, handle);
 }
 
 }  // namespace

@@ -27,18 +27,14 @@ inline CK_ULONG above32Bits(uint32_t low) {
 }
 
 inline CK_ATTRIBUTE attribute(CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG length) {
-    CK_ATTRIBUTE entry;
-    entry.type = type;
-    entry.pValue = value;
-    entry.ulValueLen = length;
-    return entry;
+    return CK_ATTRIBUTE{type, value, length};
 }
 
 class ObjectsTest : public testing_support::ModuleTest {
 protected:
-    std::string log() const { return testing_support::readFile(testing_support::todaysLogFile()); }
     bool logHas(const std::string& severity, const std::string& text) const {
-        return log().find("->" + severity + " ::=>" + text + "\n") != std::string::npos;
+        return testing_support::readFile(testing_support::todaysLogFile())
+                   .find("->" + severity + " ::=>" + text + "\n") != std::string::npos;
     }
 
     // Adds a key pair / certificate to the default device; returns the record.
@@ -55,25 +51,28 @@ protected:
         return certificate;
     }
 
-    // C_FindObjectsInit with the template, then every handle in pages of pageSize.
-    Handles findAll(CK_SESSION_HANDLE session, std::vector<CK_ATTRIBUTE> search, CK_ULONG pageSize = 16) {
+    // C_FindObjectsInit with the template, then every handle in pages of 16.
+    Handles findAll(CK_SESSION_HANDLE session, std::vector<CK_ATTRIBUTE> search) {
         Handles found;
         CK_RV rv = f()->C_FindObjectsInit(session, search.empty() ? nullptr : search.data(),
                                           static_cast<CK_ULONG>(search.size()));
         EXPECT_EQ(CKR_OK, rv);
         if (rv != CKR_OK) return found;
         for (;;) {
-            Handles page(pageSize);
+            Handles page(16);
             CK_ULONG count = 99;
-            EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), pageSize, &count));
-            if (count == 0 || count > pageSize) break;
+            EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), 16, &count));
+            if (count == 0 || count > 16) break;
             found.insert(found.end(), page.begin(), page.begin() + count);
         }
         EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
         return found;
     }
-    Handles findByClass(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass) {
-        return findAll(session, {attribute(CKA_CLASS, &objectClass, sizeof objectClass)});
+    // A search with the other entries, then CKA_CLASS objectClass last.
+    Handles findByClass(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass,
+                        std::vector<CK_ATTRIBUTE> others = {}) {
+        others.push_back(attribute(CKA_CLASS, &objectClass, sizeof objectClass));
+        return findAll(session, others);
     }
 
     // The attribute's bytes, read with a length query and a second call.
@@ -85,13 +84,6 @@ protected:
         EXPECT_EQ(CKR_OK, f()->C_GetAttributeValue(session, object, &entry, 1));
         value.resize(entry.ulValueLen);
         return value;
-    }
-    CK_ULONG readUlong(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
-        Bytes value = readAttribute(session, object, type);
-        EXPECT_EQ(sizeof(CK_ULONG), value.size()) << "type " << type;
-        CK_ULONG number = 0;
-        if (value.size() == sizeof number) std::memcpy(&number, value.data(), sizeof number);
-        return number;
     }
 };
 

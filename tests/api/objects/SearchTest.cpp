@@ -2,44 +2,26 @@
 #include "ObjectsTest.h"
 
 using namespace objects_test;
-using testing_support::defaultDevice;
 
 namespace {
 
 class SearchTest : public ObjectsTest {};
 
-CK_OBJECT_CLASS publicKeyClass = CKO_PUBLIC_KEY;
-CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
-
 }  // namespace
 
-TEST_F(SearchTest, HandlesComeFromRecordNumbersAndPrivateKeysNeedALogin) {
-    addKeyPair(5);
-    addCertificate(2, bytesOf("cert-two"));
-    CK_SESSION_HANDLE session = openSession();
-
-    EXPECT_EQ(Handles{}, findByClass(session, CKO_PRIVATE_KEY));
-    EXPECT_TRUE(logHas("DEBUG", "C_FindObjects find object count 0"));
-    EXPECT_EQ(Handles{0x70001005}, findByClass(session, CKO_PUBLIC_KEY));
-    EXPECT_EQ(Handles{0x70002002}, findByClass(session, CKO_CERTIFICATE));
-
-    login(session);
-    EXPECT_EQ(Handles{0x70000005}, findByClass(session, CKO_PRIVATE_KEY));
-}
-
-TEST_F(SearchTest, EverythingComesInFixedOrderPublicPrivateCertificates) {
+TEST_F(SearchTest, FixedOrderPublicPrivateCertificatesAndPrivateKeysNeedALogin) {
     addKeyPair(3);
     addKeyPair(1);
     addCertificate(4, bytesOf("cert-four"));
     addCertificate(0, bytesOf("cert-zero"));
     CK_SESSION_HANDLE session = openSession();
 
-    EXPECT_EQ((Handles{publicBase + 3, publicBase + 1, certificateBase + 4, certificateBase + 0}),
-              findAll(session, {}));
+    EXPECT_EQ((Handles{0x70001003, 0x70001001, 0x70002004, 0x70002000}), findAll(session, {}));
+    EXPECT_EQ(Handles{}, findByClass(session, CKO_PRIVATE_KEY));
     login(session);
-    EXPECT_EQ((Handles{publicBase + 3, publicBase + 1, privateBase + 3, privateBase + 1, certificateBase + 4,
-                       certificateBase + 0}),
+    EXPECT_EQ((Handles{0x70001003, 0x70001001, 0x70000003, 0x70000001, 0x70002004, 0x70002000}),
               findAll(session, {}));
+    EXPECT_EQ((Handles{0x70000003, 0x70000001}), findByClass(session, CKO_PRIVATE_KEY));
 }
 
 TEST_F(SearchTest, PagesThroughTheResults) {
@@ -56,15 +38,12 @@ TEST_F(SearchTest, PagesThroughTheResults) {
     EXPECT_EQ(0u, count);
     EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page, 2, &count));
     ASSERT_EQ(2u, count);
-    EXPECT_EQ(publicBase + 0, page[0]);
-    EXPECT_EQ(publicBase + 1, page[1]);
+    EXPECT_EQ((Handles{publicBase + 0, publicBase + 1}), Handles(page, page + 2));
     EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page, 2, &count));
     ASSERT_EQ(1u, count);
     EXPECT_EQ(publicBase + 2, page[0]);
     EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page, 2, &count));
     EXPECT_EQ(0u, count);
-    EXPECT_TRUE(logHas("DEBUG", "Find object return : " + std::to_string(publicBase + 2)));
-    EXPECT_TRUE(logHas("DEBUG", "C_FindObjects find object count : 3"));
 
     // A new search starts from the beginning again.
     ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
@@ -94,10 +73,6 @@ TEST_F(SearchTest, ArgumentAndStateChecks) {
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_FindObjectsInit(unknown, nullptr, 0));
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_FindObjects(unknown, &handle, 1, &count));
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_FindObjectsFinal(unknown));
-    if (sizeof(CK_ULONG) > 4) {
-        EXPECT_EQ(CKR_SESSION_HANDLE_INVALID,
-                  f()->C_FindObjectsInit(above32Bits(static_cast<uint32_t>(session)), nullptr, 0));
-    }
 }
 
 TEST_F(SearchTest, RefusedTemplateEntriesEndTheInitAfterTheReset) {
@@ -117,88 +92,67 @@ TEST_F(SearchTest, RefusedTemplateEntriesEndTheInitAfterTheReset) {
         {"class too short", attribute(CKA_CLASS, &objectClass, sizeof objectClass - 1)},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
         CK_ATTRIBUTE search[] = {attribute(CKA_CLASS, &objectClass, sizeof objectClass), c.entry};
-        EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, f()->C_FindObjectsInit(session, search, 2)) << c.name;
+        EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, f()->C_FindObjectsInit(session, search, 2));
         // The running search stays open but has lost its objects.
         CK_OBJECT_HANDLE handle = 0;
         CK_ULONG count = 99;
-        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, &handle, 1, &count)) << c.name;
-        EXPECT_EQ(0u, count) << c.name;
+        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, &handle, 1, &count));
+        EXPECT_EQ(0u, count);
         EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
     }
 }
 
-TEST_F(SearchTest, KeyCriteriaUseOnlyTheFirstOnePresent) {
+TEST_F(SearchTest, CriteriaUseOnlyTheFirstOnePresent) {
     ZelmorKeyPair alpha = addKeyPair(0, keyKindRsa2048, "alpha", {0x0A});
     ZelmorKeyPair beta = addKeyPair(1, keyKindEcP256, "beta", {0x0B});
     addKeyPair(2, keyKindRsa1024, "gamma", {0x0B});
-    CK_SESSION_HANDLE session = openSession();
-
-    char alphaLabel[] = "alpha";
-    char betaLabelWithTail[] = "beta\0ignored";
-    CK_BYTE idB[] = {0x0B};
-    CK_BYTE idA[] = {0x0A};
-    Bytes alphaValue(alpha.publicValue, alpha.publicValue + alpha.publicValueLength);
-    Bytes betaValue(beta.publicValue, beta.publicValue + beta.publicValueLength);
-    Bytes subject = bytesOf("whatever");
-    struct Case {
-        const char* name;
-        std::vector<CK_ATTRIBUTE> criteria;
-        Handles expected;
-    } cases[] = {
-        {"label", {attribute(CKA_LABEL, alphaLabel, 5)}, {publicBase + 0}},
-        {"label stops at NUL", {attribute(CKA_LABEL, betaLabelWithTail, sizeof betaLabelWithTail)}, {publicBase + 1}},
-        {"label is not a prefix", {attribute(CKA_LABEL, alphaLabel, 4)}, {}},
-        {"label before ID", {attribute(CKA_ID, idB, 1), attribute(CKA_LABEL, alphaLabel, 5)}, {publicBase + 0}},
-        {"value before ID", {attribute(CKA_ID, idA, 1), attribute(CKA_VALUE, betaValue.data(), 65)}, {publicBase + 1}},
-        {"ID", {attribute(CKA_ID, idB, 1)}, {publicBase + 1, publicBase + 2}},
-        {"ID before modulus", {attribute(CKA_MODULUS, alphaValue.data(), 256), attribute(CKA_ID, idB, 1)},
-         {publicBase + 1, publicBase + 2}},
-        {"modulus", {attribute(CKA_MODULUS, alphaValue.data(), 256)}, {publicBase + 0}},
-        {"modulus must match in length", {attribute(CKA_MODULUS, alphaValue.data(), 255)}, {}},
-        {"subject is ignored for keys", {attribute(CKA_SUBJECT, subject.data(), 8)},
-         {publicBase + 0, publicBase + 1, publicBase + 2}},
-        {"later label wins", {attribute(CKA_LABEL, alphaLabel, 5), attribute(CKA_LABEL, betaLabelWithTail, 4)},
-         {publicBase + 1}},
-    };
-    for (const Case& c : cases) {
-        std::vector<CK_ATTRIBUTE> search = c.criteria;
-        search.insert(search.begin(), attribute(CKA_CLASS, &publicKeyClass, sizeof publicKeyClass));
-        EXPECT_EQ(c.expected, findAll(session, search)) << c.name;
-    }
-}
-
-TEST_F(SearchTest, CertificateCriteriaUseOnlyTheFirstOnePresent) {
     Bytes derA = bytesOf("der-of-a"), derB = bytesOf("der-of-b-longer");
-    addCertificate(0, derA, "first", {0x01});
-    addCertificate(1, derB, "second", {0x02});
+    addCertificate(0, derA, "alpha", {0x0A});
+    addCertificate(1, derB, "second", {0x0B});
     fakeLibrary().edit([&](FakeState& state) {
         state.certificateInfo[derA].subject = bytesOf("CN=A");
         state.certificateInfo[derB].subject = bytesOf("CN=B");
     });
     CK_SESSION_HANDLE session = openSession();
-    char first[] = "first";
-    CK_BYTE id2[] = {0x02};
+
+    char alpha5[] = "alpha";
+    char betaWithTail[] = "beta\0ignored";
+    CK_BYTE idA[] = {0x0A}, idB[] = {0x0B};
     Bytes subjectB = bytesOf("CN=B");
+    const CK_ATTRIBUTE label = attribute(CKA_LABEL, alpha5, 5), byIdA = attribute(CKA_ID, idA, 1),
+                       byIdB = attribute(CKA_ID, idB, 1), modulus = attribute(CKA_MODULUS, alpha.publicValue, 256),
+                       subject = attribute(CKA_SUBJECT, subjectB.data(), 4),
+                       valueB = attribute(CKA_VALUE, derB.data(), static_cast<CK_ULONG>(derB.size()));
+    const CK_OBJECT_HANDLE pub = publicBase, cert = certificateBase;
     struct Case {
         const char* name;
+        CK_OBJECT_CLASS objectClass;
         std::vector<CK_ATTRIBUTE> criteria;
         Handles expected;
     } cases[] = {
-        {"label before value", {attribute(CKA_VALUE, derB.data(), derB.size()), attribute(CKA_LABEL, first, 5)},
-         {certificateBase + 0}},
-        {"value", {attribute(CKA_VALUE, derB.data(), derB.size())}, {certificateBase + 1}},
-        {"ID before subject", {attribute(CKA_SUBJECT, subjectB.data(), 4), attribute(CKA_ID, id2, 1)},
-         {certificateBase + 1}},
-        {"subject", {attribute(CKA_SUBJECT, subjectB.data(), 4)}, {certificateBase + 1}},
-        {"modulus is ignored for certificates", {attribute(CKA_MODULUS, derA.data(), derA.size())},
-         {certificateBase + 0, certificateBase + 1}},
+        {"label", CKO_PUBLIC_KEY, {label}, {pub}},
+        {"label stops at NUL", CKO_PUBLIC_KEY, {attribute(CKA_LABEL, betaWithTail, sizeof betaWithTail)}, {pub + 1}},
+        {"label is not a prefix", CKO_PUBLIC_KEY, {attribute(CKA_LABEL, alpha5, 4)}, {}},
+        {"label before ID", CKO_PUBLIC_KEY, {byIdB, label}, {pub}},
+        {"value before ID", CKO_PUBLIC_KEY, {byIdA, attribute(CKA_VALUE, beta.publicValue, 65)}, {pub + 1}},
+        {"ID", CKO_PUBLIC_KEY, {byIdB}, {pub + 1, pub + 2}},
+        {"ID before modulus", CKO_PUBLIC_KEY, {modulus, byIdB}, {pub + 1, pub + 2}},
+        {"modulus", CKO_PUBLIC_KEY, {modulus}, {pub}},
+        {"modulus must match in length", CKO_PUBLIC_KEY, {attribute(CKA_MODULUS, alpha.publicValue, 255)}, {}},
+        {"subject is ignored for keys", CKO_PUBLIC_KEY, {subject}, {pub, pub + 1, pub + 2}},
+        {"later label wins", CKO_PUBLIC_KEY, {label, attribute(CKA_LABEL, betaWithTail, 4)}, {pub + 1}},
+        {"certificate label before value", CKO_CERTIFICATE, {valueB, label}, {cert}},
+        {"certificate value", CKO_CERTIFICATE, {valueB}, {cert + 1}},
+        {"certificate ID before subject", CKO_CERTIFICATE, {subject, byIdA}, {cert}},
+        {"certificate subject", CKO_CERTIFICATE, {subject}, {cert + 1}},
+        {"modulus is ignored for certificates", CKO_CERTIFICATE, {modulus}, {cert, cert + 1}},
     };
     for (const Case& c : cases) {
-        std::vector<CK_ATTRIBUTE> search = c.criteria;
-        search.push_back(attribute(CKA_CLASS, &certificateClass, sizeof certificateClass));
-        EXPECT_EQ(c.expected, findAll(session, search)) << c.name;
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.expected, findByClass(session, c.objectClass, c.criteria));
     }
     // The subject comes from the device library, given the certificate's DER.
     auto subjectCalls = fakeLibrary().calls("zelmor_getCertificateSubject");
@@ -218,13 +172,6 @@ TEST_F(SearchTest, ClassSelectsTheKindOfObject) {
     EXPECT_EQ((Handles{publicBase, privateBase, certificateBase}), findByClass(session, CKO_VENDOR_DEFINED));
     EXPECT_EQ(Handles{}, findByClass(session, CKO_DATA));
     EXPECT_EQ(Handles{}, findByClass(session, CKO_SECRET_KEY));
-    EXPECT_TRUE(logHas("DEBUG", "Find object class : 4"));
-    EXPECT_TRUE(logHas("DEBUG", "Find object init count : 1"));
-    EXPECT_TRUE(logHas("DEBUG", "Find object init type : 3"));
-
-    CK_BYTE id[] = {0x0A, 0xBC, 0x01};
-    findAll(session, {attribute(CKA_ID, id, sizeof id)});
-    EXPECT_TRUE(logHas("DEBUG", "Find init id : 0ABC01"));
 }
 
 TEST_F(SearchTest, EmptyListsMakeTheDeviceInitialiseOnce) {
@@ -238,6 +185,7 @@ TEST_F(SearchTest, EmptyListsMakeTheDeviceInitialiseOnce) {
     EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_getKeyPairList"));
     EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_getCertificateList"));
 
+    // A failed initialisation is logged; the search goes on without the second reading.
     fakeLibrary().setResult("zelmor_initDevice", -7);
     fakeLibrary().clearCalls();
     EXPECT_EQ(Handles{publicBase}, findAll(session, {}));
@@ -248,46 +196,4 @@ TEST_F(SearchTest, EmptyListsMakeTheDeviceInitialiseOnce) {
     fakeLibrary().clearCalls();
     findAll(session, {});
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_initDevice"));
-}
-
-TEST_F(SearchTest, HostileRecordsAreReadWithinTheirFields) {
-    // A 128-byte label with no terminator, followed by non-zero bytes.
-    ZelmorKeyPair unterminated = makeFakeKeyPair(0, keyKindRsa2048, "", {});
-    std::memset(unterminated.label, 'K', sizeof unterminated.label);
-    std::memset(unterminated.padding1, 'P', sizeof unterminated.padding1);
-    unterminated.publicValueLength = 5000;
-    fakeLibrary().addKeyPair(defaultDevice, unterminated);
-    ZelmorKeyPair negative = makeFakeKeyPair(1, keyKindRsa2048, "neg", {0x01});
-    negative.publicValueLength = -1;
-    negative.idLength = -100;
-    fakeLibrary().addKeyPair(defaultDevice, negative);
-    // Numbers no handle can carry stay out of the results.
-    addKeyPair(0x1000);
-    addCertificate(0x8FFFE000, bytesOf("der"));
-
-    ZelmorCertificate certificate = makeFakeCertificate(3, bytesOf("der"), "", {});
-    std::memset(certificate.label, 'C', sizeof certificate.label);
-    std::memset(certificate.libraryFields, 'F', sizeof certificate.libraryFields);
-    certificate.idLength = 129;
-    fakeLibrary().addCertificate(defaultDevice, certificate);
-
-    CK_SESSION_HANDLE session = openSession();
-    std::string keyLabel(128, 'K');
-    std::string certificateLabel(128, 'C');
-    Bytes fullValue(unterminated.publicValue, unterminated.publicValue + sizeof unterminated.publicValue);
-    Bytes fullId(certificate.id, certificate.id + sizeof certificate.id);
-
-    EXPECT_EQ(Handles{publicBase + 0},
-              findAll(session, {attribute(CKA_CLASS, &publicKeyClass, sizeof publicKeyClass),
-                                attribute(CKA_LABEL, &keyLabel[0], 128)}));
-    EXPECT_EQ(Handles{publicBase + 0},
-              findAll(session, {attribute(CKA_CLASS, &publicKeyClass, sizeof publicKeyClass),
-                                attribute(CKA_VALUE, fullValue.data(), fullValue.size())}));
-    EXPECT_EQ(Handles{certificateBase + 3},
-              findAll(session, {attribute(CKA_CLASS, &certificateClass, sizeof certificateClass),
-                                attribute(CKA_LABEL, &certificateLabel[0], 128)}));
-    EXPECT_EQ(Handles{certificateBase + 3},
-              findAll(session, {attribute(CKA_CLASS, &certificateClass, sizeof certificateClass),
-                                attribute(CKA_ID, fullId.data(), fullId.size())}));
-    EXPECT_EQ((Handles{publicBase + 0, publicBase + 1, certificateBase + 3}), findAll(session, {}));
 }
