@@ -1,5 +1,7 @@
 #include "CryptoTest.h"
 
+#include <functional>
+
 using namespace testing_support;
 
 namespace crypto_tests {
@@ -36,24 +38,17 @@ CK_RV CryptoTest::digestInit(CK_MECHANISM_TYPE type) {
     return f()->C_DigestInit(session, &mechanism);
 }
 
-Bytes CryptoTest::signAll(const Bytes& data) {
-    Bytes copy = data;
-    CK_ULONG length = 0;
-    EXPECT_EQ(CKR_OK, f()->C_Sign(session, ptr(copy), static_cast<CK_ULONG>(copy.size()), nullptr, &length));
-    Bytes signature(length);
-    EXPECT_EQ(CKR_OK, f()->C_Sign(session, ptr(copy), static_cast<CK_ULONG>(copy.size()), ptr(signature), &length));
-    signature.resize(length);
-    return signature;
+CK_RV CryptoTest::call(OneCall function, Bytes data, CK_BYTE_PTR out, CK_ULONG* length) {
+    return function(session, ptr(data), static_cast<CK_ULONG>(data.size()), out, length);
 }
 
-Bytes CryptoTest::digestAll(const Bytes& data) {
-    Bytes copy = data;
+Bytes CryptoTest::callTwice(OneCall function, const Bytes& data) {
     CK_ULONG length = 0;
-    EXPECT_EQ(CKR_OK, f()->C_Digest(session, ptr(copy), static_cast<CK_ULONG>(copy.size()), nullptr, &length));
-    Bytes digest(length);
-    EXPECT_EQ(CKR_OK, f()->C_Digest(session, ptr(copy), static_cast<CK_ULONG>(copy.size()), ptr(digest), &length));
-    digest.resize(length);
-    return digest;
+    EXPECT_EQ(CKR_OK, call(function, data, nullptr, &length));
+    Bytes out(length);
+    EXPECT_EQ(CKR_OK, call(function, data, ptr(out), &length));
+    out.resize(length);
+    return out;
 }
 
 CK_SESSION_HANDLE CryptoTest::publicReadOnlySession() {
@@ -61,12 +56,6 @@ CK_SESSION_HANDLE CryptoTest::publicReadOnlySession() {
     return openSession(false);
 }
 
-bool CryptoTest::hasDebugLine(const std::string& text) const {
-    return readFile(todaysLogFile()).find("->DEBUG ::=>" + text + "\n") != std::string::npos;
-}
-bool CryptoTest::hasErrorLine(const std::string& text) const {
-    return readFile(todaysLogFile()).find("->ERROR ::=>" + text + "\n") != std::string::npos;
-}
 bool CryptoTest::logMentions(const std::string& text) const {
     return readFile(todaysLogFile()).find(text) != std::string::npos;
 }
@@ -105,5 +94,67 @@ Bytes fakeDigestOf(int32_t algorithm, const Bytes& data) {
 }
 
 CK_BYTE_PTR ptr(Bytes& bytes) { return bytes.empty() ? nullptr : bytes.data(); }
+
+// Every data call of every operation family, before its Init.
+TEST_F(CryptoTest, DataCallsWithoutInitAreRefused) {
+    Bytes data(4, 1), out(512);
+    CK_ULONG length = 512;
+    const CK_RV results[] = {
+        call(f()->C_Sign, data, ptr(out), &length),      f()->C_SignUpdate(session, ptr(data), 4),
+        f()->C_SignFinal(session, ptr(out), &length),    f()->C_Verify(session, ptr(data), 4, ptr(out), 4),
+        f()->C_VerifyUpdate(session, ptr(data), 4),      f()->C_VerifyFinal(session, ptr(out), 4),
+        call(f()->C_Digest, data, ptr(out), &length),    f()->C_DigestUpdate(session, ptr(data), 4),
+        f()->C_DigestFinal(session, ptr(out), &length),  call(f()->C_Encrypt, data, ptr(out), &length),
+        call(f()->C_Decrypt, data, ptr(out), &length),
+    };
+    for (std::size_t i = 0; i < sizeof results / sizeof results[0]; ++i) {
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, results[i]) << "call " << i;
+    }
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_Sign(0x60FFFFFF, ptr(data), 4, ptr(out), &length));
+    EXPECT_EQ(0u, deviceCalls());
+}
+
+// Two-call output of every one-call operation: the length query costs the
+// only device call, a buffer one byte short receives nothing, and the fetch
+// ends the operation.
+TEST_F(CryptoTest, TwoCallConventionCostsOneDeviceCall) {
+    const struct {
+        const char* deviceOperation;
+        OneCall function;
+        std::function<CK_RV()> init;
+        Bytes output;
+    } cases[] = {
+        {"zelmor_signHash", f()->C_Sign, [this] { return signInit(CKM_SHA256_RSA_PKCS); }, Bytes(256, 0x5C)},
+        {"zelmor_finalHash", f()->C_Digest, [this] { return digestInit(CKM_SHA_1); }, Bytes(20, 0xD1)},
+        // Public-key handles serve for encryption.
+        {"zelmor_encrypt", f()->C_Encrypt, [this] { return encryptInit(rsaPublicKey); }, Bytes(256, 0xC7)},
+        {"zelmor_decrypt", f()->C_Decrypt, [this] { return decryptInit(rsa1024Key); }, bytesOf("plaintext")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.deviceOperation);
+        fakeLibrary().setOutput(c.deviceOperation, c.output);
+        fakeLibrary().clearCalls();
+        ASSERT_EQ(CKR_OK, c.init());
+        CK_ULONG length = 0;
+        ASSERT_EQ(CKR_OK, call(c.function, bytesOf("message"), nullptr, &length));
+        EXPECT_EQ(c.output.size(), length);
+        const std::size_t callsAfterQuery = deviceCalls();
+
+        Bytes out(c.output.size() + 1, 0xEE);
+        length = static_cast<CK_ULONG>(c.output.size() - 1);
+        EXPECT_EQ(CKR_BUFFER_TOO_SMALL, call(c.function, bytesOf("message"), ptr(out), &length));
+        EXPECT_EQ(c.output.size(), length);
+        EXPECT_EQ(Bytes(out.size(), 0xEE), out);
+        // The later calls' data is ignored, but it must still be given.
+        length = static_cast<CK_ULONG>(out.size());
+        ASSERT_EQ(CKR_OK, call(c.function, bytesOf("other"), ptr(out), &length));
+        EXPECT_EQ(c.output.size(), length);
+        EXPECT_EQ(c.output, Bytes(out.begin(), out.end() - 1));
+        EXPECT_EQ(0xEE, out.back());
+        EXPECT_EQ(callsAfterQuery, deviceCalls());
+        EXPECT_EQ(1u, fakeLibrary().callCount(c.deviceOperation));
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, call(c.function, bytesOf("message"), nullptr, &length));
+    }
+}
 
 }  // namespace crypto_tests

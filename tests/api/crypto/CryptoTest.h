@@ -18,6 +18,9 @@ constexpr CK_OBJECT_HANDLE rsa1024Key = 0x70000002;
 constexpr CK_OBJECT_HANDLE rsaPublicKey = 0x70001000;
 constexpr CK_OBJECT_HANDLE missingKey = 0x70000009;
 
+// C_Sign, C_Digest, C_Encrypt and C_Decrypt share this shape.
+using OneCall = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR);
+
 class CryptoTest : public testing_support::ModuleTest {
 protected:
     void SetUp() override;
@@ -28,15 +31,17 @@ protected:
     CK_RV encryptInit(CK_OBJECT_HANDLE key = rsaKey);
     CK_RV decryptInit(CK_OBJECT_HANDLE key = rsaKey);
 
-    // Two-call output helpers: length query, then fetch.
-    Bytes signAll(const Bytes& data);
-    Bytes digestAll(const Bytes& data);
+    CK_RV call(OneCall function, Bytes data, CK_BYTE_PTR out, CK_ULONG* length);
+    // Two-call output: length query, then fetch.
+    Bytes callTwice(OneCall function, const Bytes& data);
+    Bytes signAll(const Bytes& data) { return callTwice(f()->C_Sign, data); }
+    Bytes digestAll(const Bytes& data) { return callTwice(f()->C_Digest, data); }
 
     CK_SESSION_HANDLE publicReadOnlySession();
 
     // Log lines of this test (the log is emptied in SetUp).
-    bool hasDebugLine(const std::string& text) const;
-    bool hasErrorLine(const std::string& text) const;
+    bool hasDebugLine(const std::string& text) const { return logMentions("->DEBUG ::=>" + text + "\n"); }
+    bool hasErrorLine(const std::string& text) const { return logMentions("->ERROR ::=>" + text + "\n"); }
     bool logMentions(const std::string& text) const;
 
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;

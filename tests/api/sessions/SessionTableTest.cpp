@@ -43,6 +43,10 @@ TEST_F(SessionTableTest, HandlesAreTheLargestPlusOneAndRestartWhenEmpty) {
 TEST_F(SessionTableTest, StatesAndFlagsFollowTheOpenFlagsAndTheLogin) {
     CK_SESSION_HANDLE readOnly = openSession(false);
     CK_SESSION_HANDLE readWrite = openSession(true);
+    // The handle is checked before the pointer.
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GetSessionInfo(readWrite + 1, nullptr));
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GetSessionInfo(0, nullptr));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GetSessionInfo(readWrite, nullptr));
     CK_SESSION_INFO ro = info(readOnly);
     EXPECT_EQ(firstSlot, ro.slotID);
     EXPECT_EQ(CKS_RO_PUBLIC_SESSION, ro.state);
@@ -102,13 +106,6 @@ TEST_F(SessionTableTest, CloseAllSessionsClosesEverySlotsSessions) {
     CK_SESSION_HANDLE again = openSession(false);
     EXPECT_EQ(firstHandle, again);
     EXPECT_EQ(CKS_RO_USER_FUNCTIONS, info(again).state);
-}
-
-TEST_F(SessionTableTest, SessionInfoChecksTheHandleBeforeThePointer) {
-    CK_SESSION_HANDLE session = openSession();
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GetSessionInfo(session + 1, nullptr));
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GetSessionInfo(0, nullptr));
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GetSessionInfo(session, nullptr));
 }
 
 TEST_F(SessionTableTest, HandlesAbove32BitsNameNoSession) {
