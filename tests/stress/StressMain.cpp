@@ -397,12 +397,11 @@ int main(int argc, char** argv) {
 
     std::vector<std::unique_ptr<WorkerClock>> clocks;
     std::vector<std::thread> threads;
+    for (int i = 0; i < settings.threads; ++i) clocks.push_back(std::make_unique<WorkerClock>());
     for (int i = 0; i < settings.threads; ++i) {
-        clocks.push_back(std::make_unique<WorkerClock>());
-        threads.emplace_back([&, i] {
-            Worker(f, settings, *clocks[static_cast<std::size_t>(i)], static_cast<unsigned>(i * 7919 + time(nullptr)))
-                .run();
-        });
+        WorkerClock* clock = clocks[static_cast<std::size_t>(i)].get();
+        unsigned seed = static_cast<unsigned>(i * 7919 + time(nullptr));
+        threads.emplace_back([&settings, f, clock, seed] { Worker(f, settings, *clock, seed).run(); });
     }
 
     const auto deadline = Clock::now() + std::chrono::seconds(settings.seconds);
