@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test suite: Linux natively, the same tests
-# under Wine against the Windows DLL, the AddressSanitizer/UBSan and
-# ThreadSanitizer builds, and the interoperability scenarios with real
-# PKCS#11 applications. Exits non-zero on any failure.
+# Builds everything and runs every test suite: Linux natively (unit, API,
+# virtual device library, end-to-end), the same API tests under Wine against
+# the Windows DLL, the AddressSanitizer/UBSan build, the ThreadSanitizer build
+# of the concurrency tests and a short stress run, the interoperability
+# scenarios with real PKCS#11 applications, and a fuzzing smoke run. Exits
+# non-zero on any failure.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 start=$(date +%s)
+LOGS="$ROOT/build/test-logs"
+rm -rf "$LOGS"
+mkdir -p "$LOGS"
 
-"$ROOT/scripts/build.sh"
-
-echo "== sanitizer builds"
-configure_and_build "$ROOT/build/asan" -DZELMOR_SANITIZE=address
-configure_and_build "$ROOT/build/tsan" -DZELMOR_SANITIZE=thread
+ensure_packages "${BUILD_PACKAGES[@]}"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 failures=()
 run_suite() {
@@ -21,17 +25,54 @@ run_suite() {
     if ! "$@"; then failures+=("$name"); fi
 }
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# Suites that spend most of their time waiting (the module's one-second
+# monitor, application start-up) run in the background while the sanitizer
+# builds compile; their output is printed at the end.
+background_names=()
+run_in_background() {
+    local name=$1 index=${#background_names[@]}
+    shift
+    echo "== $name (in the background)"
+    background_names+=("$name")
+    ( if "$@" >"$LOGS/$index.log" 2>&1; then echo 0; else echo 1; fi >"$LOGS/$index.rc" ) &
+}
+collect_background() {
+    wait
+    local index
+    for index in "${!background_names[@]}"; do
+        echo "== ${background_names[$index]}"
+        cat "$LOGS/$index.log"
+        [ "$(cat "$LOGS/$index.rc")" = 0 ] || failures+=("${background_names[$index]}")
+    done
+}
 
+echo "== Linux build"
+configure_and_build "$ROOT/build/linux"
 run_suite "Linux tests" ctest --test-dir "$ROOT/build/linux" -j"$JOBS" --output-on-failure
-run_suite "AddressSanitizer + UBSan tests" ctest --test-dir "$ROOT/build/asan" -j"$JOBS" --output-on-failure
-run_suite "ThreadSanitizer tests" ctest --test-dir "$ROOT/build/tsan" -j"$JOBS" --output-on-failure -E unload_probe
-run_suite "Interoperability tests" "$ROOT/tests/interop/run_all.sh" "$ROOT/build/linux" --windows "$ROOT/build/windows"
+
+echo "== Windows build"
+configure_and_build "$ROOT/build/windows" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake"
 export_wine_environment
-# One at a time: the suites share the Wine registry value of the log level.
-run_suite "Windows tests under Wine" ctest --test-dir "$ROOT/build/windows" -j1 --output-on-failure
+# One at a time: the Wine suites share the registry value of the log level.
+run_in_background "Windows tests under Wine" ctest --test-dir "$ROOT/build/windows" -j1 --output-on-failure
+run_in_background "Interoperability tests" "$ROOT/tests/interop/run_all.sh" "$ROOT/build/linux" \
+    --windows "$ROOT/build/windows"
+
+echo "== AddressSanitizer + UBSan build"
+configure_and_build "$ROOT/build/asan" -DZELMOR_SANITIZE=address -DZELMOR_BUILD_BENCH=OFF
+run_suite "AddressSanitizer + UBSan tests" ctest --test-dir "$ROOT/build/asan" -j"$JOBS" --output-on-failure
+
+echo "== ThreadSanitizer build (concurrency tests and the stress program)"
+cmake -S "$ROOT" -B "$ROOT/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELMOR_SANITIZE=thread \
+    -DZELMOR_BUILD_BENCH=OFF >/dev/null
+ninja -C "$ROOT/build/tsan" -j"$JOBS" api_concurrency_tests api_slots_tests
+run_suite "ThreadSanitizer tests" ctest --test-dir "$ROOT/build/tsan" -j"$JOBS" --output-on-failure \
+    -R 'api_concurrency|api_slots'
+
+run_suite "Stress run under ThreadSanitizer (60 s)" "$ROOT/scripts/stress.sh" 60 --tsan
+run_suite "Fuzzing smoke run (60 s per harness)" "$ROOT/scripts/fuzz.sh" --smoke
+
+collect_background
 
 echo "== finished in $(( $(date +%s) - start )) s"
 if [ ${#failures[@]} -ne 0 ]; then
