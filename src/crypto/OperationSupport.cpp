@@ -6,6 +6,7 @@
 
 #include "frame/Log.h"
 #include "objects/ObjectHandles.h"
+#include "objects/RecordView.h"
 #include "sessions/SessionAccess.h"
 #include "utils/OutputBuffer.h"
 
@@ -55,9 +56,7 @@ CK_RV resolveKeyPair(const std::string& deviceName, CK_OBJECT_HANDLE hKey, KeyHa
 bool isOperationState(uint32_t state) { return state >= CKS_RO_USER_FUNCTIONS && state <= CKS_RW_SO_FUNCTIONS; }
 
 uint32_t publicValueLength(const ZelmorKeyPair& keyPair) {
-    int32_t length = keyPair.publicValueLength;
-    if (length < 0) return 0;
-    return std::min(static_cast<uint32_t>(length), static_cast<uint32_t>(zelmorPublicValueSize));
+    return static_cast<uint32_t>(publicValueOf(keyPair).size);
 }
 
 }  // namespace zelmor
