@@ -147,11 +147,13 @@ CK_RV generateEcKeyPair(CK_SESSION_HANDLE session, const std::string& label, CK_
     CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, curve, sizeof curve},
                                      {CKA_VERIFY, &yes, sizeof yes},
                                      {CKA_LABEL, &text[0], text.size()}};
-    CK_ATTRIBUTE privateTemplate[] = {{CKA_SIGN, &yes, sizeof yes},
+    CK_KEY_TYPE keyType = CKK_EC;  // the module takes the key type from the private template
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                      {CKA_SIGN, &yes, sizeof yes},
                                       {CKA_TOKEN, &yes, sizeof yes},
                                       {CKA_LABEL, &text[0], text.size()}};
     CK_MECHANISM mechanism{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
-    return p11()->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 3, publicKey, privateKey);
+    return p11()->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 4, publicKey, privateKey);
 }
 
 CK_RV generateRsaKeyPair(CK_SESSION_HANDLE session, const std::string& label, CK_OBJECT_HANDLE* publicKey,
