@@ -39,10 +39,11 @@ const CK_MECHANISM_TYPE ecMechanisms[] = {CKM_ECDSA, CKM_ECDSA_SHA1, CKM_ECDSA_S
 struct Curve {
     const char* group;
     Bytes oid;
+    std::size_t pointSize;  // uncompressed point: 0x04, X, Y
 };
-const Curve curves[] = {{"P-256", {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
-                        {"P-384", {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22}},
-                        {"P-521", {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23}}};
+const Curve curves[] = {{"P-256", {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}, 65},
+                        {"P-384", {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22}, 97},
+                        {"P-521", {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23}, 133}};
 
 const EVP_MD* digestOf(CK_MECHANISM_TYPE mechanism) {
     switch (mechanism) {
@@ -83,12 +84,13 @@ Key publicKeyOf(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object) {
     } else {
         const Bytes oid = attribute(session, object, CKA_EC_PARAMS);
         const char* group = "";
+        std::size_t pointSize = 0;
         for (const Curve& curve : curves)
-            if (curve.oid == oid) group = curve.group;
+            if (curve.oid == oid) group = curve.group, pointSize = curve.pointSize;
         point = attribute(session, object, CKA_VALUE);
-        // Taken as the bare point, or as a DER OCTET STRING around it.
-        if (point.size() > 2 && point[0] == 0x04 && point[1] + 2u == point.size()) point.erase(point.begin(), point.begin() + 2);
-        else if (point.size() > 3 && point[0] == 0x04 && point[1] == 0x81) point.erase(point.begin(), point.begin() + 3);
+        // Taken as the bare point, or as a DER OCTET STRING around it. Decided by
+        // size alone: a point's first coordinate byte may look like a DER length.
+        if (point.size() > pointSize) point.erase(point.begin(), point.end() - static_cast<std::ptrdiff_t>(pointSize));
         OSSL_PARAM_BLD_push_utf8_string(builder, OSSL_PKEY_PARAM_GROUP_NAME, group, 0);
         OSSL_PARAM_BLD_push_octet_string(builder, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size());
     }
