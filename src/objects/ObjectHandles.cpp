@@ -34,24 +34,31 @@ std::vector<ZelmorCertificate> fetchCertificateList(const std::string& deviceNam
     return zelmor_getCertificateList(deviceName.c_str(), moduleState().instance());
 }
 
-bool findKeyPair(const std::string& deviceName, uint32_t number, ZelmorKeyPair* keyPair) {
-    const std::vector<ZelmorKeyPair> list = fetchKeyPairList(deviceName);
-    for (const ZelmorKeyPair& record : list) {
+namespace {
+
+// The list stays the device library's until its next call, and no other call
+// is made before the match is copied out, so only the record found is copied:
+// a lookup runs on every signing and attribute read, and a full token's list
+// is over 100 KB.
+template <typename Record>
+bool copyRecordNumbered(const std::vector<Record>& list, uint32_t number, Record* found) {
+    for (const Record& record : list) {
         if (record.number != number) continue;
-        *keyPair = record;
+        *found = record;
         return true;
     }
     return false;
 }
 
+}  // namespace
+
+bool findKeyPair(const std::string& deviceName, uint32_t number, ZelmorKeyPair* keyPair) {
+    return copyRecordNumbered(zelmor_getKeyPairList(deviceName.c_str(), moduleState().instance()), number, keyPair);
+}
+
 bool findCertificate(const std::string& deviceName, uint32_t number, ZelmorCertificate* certificate) {
-    const std::vector<ZelmorCertificate> list = fetchCertificateList(deviceName);
-    for (const ZelmorCertificate& record : list) {
-        if (record.number != number) continue;
-        *certificate = record;
-        return true;
-    }
-    return false;
+    return copyRecordNumbered(zelmor_getCertificateList(deviceName.c_str(), moduleState().instance()), number,
+                              certificate);
 }
 
 }  // namespace zelmor
