@@ -9,7 +9,10 @@
 # the module (a reference to tell an application's quirk from a module fault).
 
 DEVICE_SERIAL=${DEVICE_SERIAL:-ZLM0000001}
-USER_PIN=${USER_PIN:-12345678}
+# Distinctive PINs: the secrets sweep at the end of a scenario cannot match
+# them by chance.
+USER_PIN=${USER_PIN:-Zq8Wx3Km}
+NEW_USER_PIN=${NEW_USER_PIN:-Nw5Rt9Vb}
 TOKEN_LABEL=${TOKEN_LABEL:-Interop Token}
 
 passed=0
@@ -46,6 +49,10 @@ interop_init() {
         MODULE="$build_dir/libZelmorPKCS11Driver.so"
         SIM="$build_dir/zelmor-sim"
         export ZELMOR_SIM_HOME="$WORK/store"
+        # Every line logged (level 3), so the secrets sweep sees all the module writes.
+        export ZELMOR_CONFIG_DIR="$WORK/config"
+        mkdir -p "$ZELMOR_CONFIG_DIR"
+        echo 3 >"$ZELMOR_CONFIG_DIR/logLevel"
         for file in "$MODULE" "$build_dir/libZelmorDSCLibrary.so" "$SIM"; do
             [ -e "$file" ] || { echo "FAIL: $file is missing (build first)"; exit 2; }
         done
@@ -143,7 +150,30 @@ expect_fails() {
 
 # finish: summary line and exit status of the scenario; the end of the
 # module's log when a step failed and INTEROP_VERBOSE=1.
+# No PIN, in clear or as hex, in the module's logs, the virtual device's store
+# or any step's output; the logs must exist, or the sweep proves nothing.
+check_no_secrets() {
+    if ! find "$WORK/Trevanic" -name '*.LOG' -size +0 2>/dev/null | grep -q .; then
+        fail "the module wrote its log at level 3"
+        return
+    fi
+    local pin hex pattern found=""
+    for pin in "$USER_PIN" "$NEW_USER_PIN"; do
+        hex=$(printf %s "$pin" | xxd -p | tr -d '\n')
+        for pattern in "$pin" "$hex" "${hex^^}"; do
+            found+=$(grep -rlaF -- "$pattern" "$WORK/Trevanic" "$ZELMOR_SIM_HOME" "$WORK/steps" 2>/dev/null)
+        done
+    done
+    if [ -z "$found" ]; then
+        pass "no PIN in the module's logs, the store or any output"
+    else
+        printf '%s\n' "$found" | sort -u >"$LAST.check"
+        fail "a PIN was found in clear or as hex" "$LAST.check"
+    fi
+}
+
 finish() {
+    is_reference || check_no_secrets
     if [ $failed -ne 0 ] && [ "${INTEROP_VERBOSE:-0}" = 1 ]; then
         find "$WORK/Trevanic" -name '*.LOG' 2>/dev/null | while read -r log; do
             echo "   -- module log $log (last lines)"

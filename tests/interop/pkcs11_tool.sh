@@ -149,7 +149,7 @@ else
 fi
 
 # --- PIN change -----------------------------------------------------------------------
-new_pin=24681357
+new_pin=$NEW_USER_PIN
 if run "change the user PIN" p11 --login --pin "$USER_PIN" --change-pin --new-pin "$new_pin"; then
     run "login with the new PIN" p11 --login --pin "$new_pin" --list-objects --type privkey
     expect_output "private keys visible with the new PIN" 'Private Key Object'

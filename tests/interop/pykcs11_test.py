@@ -31,7 +31,9 @@ from cryptography.x509.oid import NameOID
 import datetime
 
 SERIAL = "ZLM0000001"
-PIN = "12345678"
+# Distinctive PINs: the secrets sweep at the end cannot match them by chance.
+PIN = "Zq8Wx3Km"
+NEW_PIN = "Nw5Rt9Vb"
 TOKEN_LABEL = "Interop Token"
 P256_PARAMS = bytes.fromhex("06082a8648ce3d030107")
 REFERENCE = os.environ.get("INTEROP_REFERENCE") == "softhsm"
@@ -82,6 +84,26 @@ def rv_name(rv):
     return "%s (0x%X)" % (PyKCS11.CKR.get(rv, "?"), rv)
 
 
+def check_no_secrets(work):
+    """No PIN, in clear or as hex, in the module's logs or the virtual device's store."""
+    patterns = []
+    for pin in (PIN, NEW_PIN):
+        raw = pin.encode()
+        patterns += [raw, raw.hex().encode(), raw.hex().upper().encode()]
+    logs, hits = 0, []
+    for folder in ("Trevanic", "store"):
+        for root, _, files in os.walk(os.path.join(work, folder)):
+            for name in files:
+                path = os.path.join(root, name)
+                with open(path, "rb") as f:
+                    content = f.read()
+                if name.endswith(".LOG") and content:
+                    logs += 1
+                hits += [path for pattern in patterns if pattern in content]
+    report.check("the module wrote its log at level 3", logs > 0, logs)
+    report.check("no PIN in the module's logs or the store", not hits, sorted(set(hits)))
+
+
 def main():
     build_dir = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/linux")
     work = tempfile.mkdtemp(prefix="zelmor-interop-pykcs11.")
@@ -102,6 +124,12 @@ def main():
             module = os.path.join(build_dir, "libZelmorPKCS11Driver.so")
             sim = os.path.join(build_dir, "zelmor-sim")
             os.environ["ZELMOR_SIM_HOME"] = os.path.join(work, "store")
+            # Every line logged (level 3), so the secrets sweep sees all the module writes.
+            config = os.path.join(work, "config")
+            os.makedirs(config)
+            with open(os.path.join(config, "logLevel"), "w") as f:
+                f.write("3\n")
+            os.environ["ZELMOR_CONFIG_DIR"] = config
             subprocess.run([sim, "create", SERIAL, "--pin", PIN, "--label", TOKEN_LABEL], check=True)
         print("== PyKCS11 %s against %s (work folder %s)" % (PyKCS11.__version__ if hasattr(PyKCS11, "__version__") else "", module, work))
         try:
@@ -109,6 +137,8 @@ def main():
         except Exception:
             import traceback
             report.check("scenario ran to its end", False, traceback.format_exc().replace("\n", "\n      | "))
+        if not REFERENCE:
+            check_no_secrets(work)
     finally:
         if os.environ.get("KEEP_INTEROP_WORK") == "1":
             print("   (work folder kept: %s)" % work)
@@ -312,11 +342,10 @@ def scenario(module, sim, work):
         found = session.findObjects([(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_ID, (0x21, 0x22))])
         report.check("the key is found under its new ID", len(found) == 1, len(found))
 
-    new_pin = "24681357"
-    if report.step("C_SetPIN", session.setPin, PIN, new_pin) is not None:
+    if report.step("C_SetPIN", session.setPin, PIN, NEW_PIN) is not None:
         session.logout()
-        report.step("C_Login with the new PIN", session.login, new_pin)
-        report.step("C_SetPIN back", session.setPin, new_pin, PIN)
+        report.step("C_Login with the new PIN", session.login, NEW_PIN)
+        report.step("C_SetPIN back", session.setPin, NEW_PIN, PIN)
         session.logout()
         report.step("C_Login with the original PIN", session.login, PIN)
 
