@@ -134,6 +134,12 @@ echo "== results"
     echo "  1 ms until the session shows a public state; bounded by the monitor's 1 s device poll"
     echo
     cat "$WORK/table.md"
+    # The profile findings and before/after figures are kept by hand beside
+    # the generated table, so a new run does not lose them.
+    if [ $QUICK -eq 0 ] && [ -f "$ROOT/bench/analysis.md" ]; then
+        echo
+        cat "$ROOT/bench/analysis.md"
+    fi
     echo
     echo "## Commands"
     echo
