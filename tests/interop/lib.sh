@@ -50,6 +50,7 @@ interop_init() {
         SIM="$build_dir/zelmor-sim"
         export ZELMOR_SIM_HOME="$WORK/store"
         # Every line logged (level 3), so the secrets sweep sees all the module writes.
+        SWEEP_SECRETS=1
         export ZELMOR_CONFIG_DIR="$WORK/config"
         mkdir -p "$ZELMOR_CONFIG_DIR"
         echo 3 >"$ZELMOR_CONFIG_DIR/logLevel"
@@ -150,30 +151,32 @@ expect_fails() {
 
 # finish: summary line and exit status of the scenario; the end of the
 # module's log when a step failed and INTEROP_VERBOSE=1.
-# No PIN, in clear or as hex, in the module's logs, the virtual device's store
-# or any step's output; the logs must exist, or the sweep proves nothing.
+# No PIN, in clear or as hex, in the module's logs, the virtual device's
+# stores or any step's output (every *.LOG and every file of a folder named
+# store below $WORK, and steps/); the logs must exist, or the sweep proves
+# nothing.
 check_no_secrets() {
-    if ! find "$WORK/Trevanic" -name '*.LOG' -size +0 2>/dev/null | grep -q .; then
+    if ! find "$WORK" -name '*.LOG' -size +0 2>/dev/null | grep -q .; then
         fail "the module wrote its log at level 3"
         return
     fi
-    local pin hex pattern found=""
+    local pin hex patterns=() found
     for pin in "$USER_PIN" "$NEW_USER_PIN"; do
         hex=$(printf %s "$pin" | xxd -p | tr -d '\n')
-        for pattern in "$pin" "$hex" "${hex^^}"; do
-            found+=$(grep -rlaF -- "$pattern" "$WORK/Trevanic" "$ZELMOR_SIM_HOME" "$WORK/steps" 2>/dev/null)
-        done
+        patterns+=(-e "$pin" -e "$hex" -e "${hex^^}")
     done
+    found=$(find "$WORK" -type f \( -name '*.LOG' -o -path '*/store/*' -o -path "$WORK/steps/*" \) -print0 |
+        xargs -0 -r grep -laF "${patterns[@]}")
     if [ -z "$found" ]; then
         pass "no PIN in the module's logs, the store or any output"
     else
-        printf '%s\n' "$found" | sort -u >"$LAST.check"
+        printf '%s\n' "$found" >"$LAST.check"
         fail "a PIN was found in clear or as hex" "$LAST.check"
     fi
 }
 
 finish() {
-    is_reference || check_no_secrets
+    if [ "${SWEEP_SECRETS:-0}" = 1 ]; then check_no_secrets; fi
     if [ $failed -ne 0 ] && [ "${INTEROP_VERBOSE:-0}" = 1 ]; then
         find "$WORK/Trevanic" -name '*.LOG' 2>/dev/null | while read -r log; do
             echo "   -- module log $log (last lines)"
