@@ -120,9 +120,10 @@ void describeCertificate(FuzzInput& in, FakeState& state, const ZelmorCertificat
 
 std::size_t listLength(FuzzInput& in) {
     // A huge list is rare and only as long as needed to pass the counts an
-    // 8-bit field or a one-page buffer would hold: the module copies the whole
-    // list on every object lookup, about 1 MB for 300 certificates, which
-    // under AddressSanitizer costs milliseconds each time.
+    // 8-bit field or a one-page buffer would hold: every list call copies the
+    // whole list (the fake into its answer, a search into its own copy), about
+    // 1 MB for 300 certificates, which under AddressSanitizer costs
+    // milliseconds each time.
     switch (in.byte() % 64) {
         case 0: case 1: case 2: case 3: return 0;
         case 4: return 250 + in.below(60);
