@@ -9,7 +9,7 @@
 # SOURCE_DATE_EPOCH (the changelog date; default the last commit's time).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
-ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+ensure_packages cmake ninja-build g++ pkg-config libssl-dev "${PACKAGE_PACKAGES[@]}"
 
 folder="$ROOT/build/package"
 options=(-DCMAKE_INSTALL_PREFIX=/usr -DZELMOR_DEBIAN_PACKAGES=ON -DZELMOR_BUILD_TESTS=OFF -DZELMOR_BUILD_BENCH=OFF)
