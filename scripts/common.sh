@@ -6,6 +6,9 @@ JOBS=${JOBS:-$(nproc)}
 # Packages for building and testing on a fresh Debian 12 machine.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev googletest libgtest-dev
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64)
+# Building and checking the Debian packages (scripts/package.sh), and the
+# package install test.
+PACKAGE_PACKAGES=(dpkg-dev file lintian p11-kit opensc)
 
 apt_updated=0
 ensure_packages() {

@@ -4,7 +4,8 @@
 # the Windows DLL, the AddressSanitizer/UBSan build, the ThreadSanitizer build
 # of the concurrency tests and a short stress run, the interoperability
 # scenarios with real PKCS#11 applications, and a fuzzing smoke run. Exits
-# non-zero on any failure.
+# non-zero on any failure. The Debian packages are built, checked with lintian,
+# installed and purged (scripts/package.sh, tests/interop/package_check.sh).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 start=$(date +%s)
@@ -12,7 +13,7 @@ LOGS="$ROOT/build/test-logs"
 rm -rf "$LOGS"
 mkdir -p "$LOGS"
 
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
@@ -57,6 +58,10 @@ export_wine_environment
 run_in_background "Windows tests under Wine" ctest --test-dir "$ROOT/build/windows" -j1 --output-on-failure
 run_in_background "Interoperability tests" "$ROOT/tests/interop/run_all.sh" "$ROOT/build/linux" \
     --windows "$ROOT/build/windows"
+# The install and purge run in a private mount namespace: the interoperability
+# scenarios running meanwhile never see the installed module.
+debian_packages() { "$ROOT/scripts/package.sh" && "$ROOT/tests/interop/package_check.sh" "$ROOT/build/package"; }
+run_in_background "Debian packages (lintian, install, purge)" debian_packages
 
 echo "== AddressSanitizer + UBSan build"
 configure_and_build "$ROOT/build/asan" -DZELMOR_SANITIZE=address -DZELMOR_BUILD_BENCH=OFF
