@@ -12,9 +12,12 @@
 
 namespace platform {
 
-// Reads the raw "logLevel" configuration value into a zero-filled 32-byte
-// buffer. False when the value cannot be read (missing, unreadable, too long).
-bool readLogLevelValue(uint8_t (&data)[32]);
+// Reads the raw configuration value name ("logLevel", "standardsMode") into a
+// zero-filled 32-byte buffer: the registry value under
+// HKLM\Software\Trevanic\Zelmor on Windows, the file of that name in
+// $ZELMOR_CONFIG_DIR on POSIX. False when the value cannot be read (missing,
+// unreadable, too long).
+bool readSettingValue(const char* name, uint8_t (&data)[32]);
 
 // Copies the temporary folder, ending with the platform's separator, into
 // buffer (zero-terminated, cut to size). False when it cannot be obtained.

@@ -10,10 +10,10 @@
 
 namespace platform {
 
-bool readLogLevelValue(uint8_t (&data)[32]) {
+bool readSettingValue(const char* name, uint8_t (&data)[32]) {
     std::memset(data, 0, sizeof data);
     DWORD size = sizeof data;
-    LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", "logLevel", RRF_RT_ANY,
+    LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", name, RRF_RT_ANY,
                                   nullptr, data, &size);
     return status == ERROR_SUCCESS;
 }
