@@ -43,6 +43,7 @@ ObjectView keyView(const ZelmorKeyPair& keyPair, ObjectKind kind, bool withEcPoi
 // CKA_EC_POINT of an EC key pair: the public value (04 || X || Y) as a DER
 // OCTET STRING; empty for RSA keys and keys without a public value.
 std::vector<uint8_t> ecPointOf(const ZelmorKeyPair& keyPair);
+
 ObjectView certificateView(const ZelmorCertificate& certificate);
 
 }  // namespace zelmor
