@@ -9,8 +9,8 @@ namespace zelmor {
 
 bool readStandardsSetting() {
     uint8_t data[32];
-    if (!platform::readSettingValue("standardsMode", data)) return false;
-    // The 32-bit little-endian value of a REG_DWORD.
+    // Only a REG_DWORD: the text "0" of a REG_SZ would read as non-zero.
+    if (!platform::readSettingValue("standardsMode", data, true)) return false;
     return (data[0] | data[1] | data[2] | data[3]) != 0;
 }
 

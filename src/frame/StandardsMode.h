@@ -8,7 +8,8 @@
 namespace zelmor {
 
 // Reads the setting: on when the value (a REG_DWORD on Windows, a decimal
-// number in a file on POSIX) is non-zero; off when it is absent or unreadable.
+// number in a file on POSIX) is non-zero; off when it is absent, unreadable
+// or of another registry type.
 bool readStandardsSetting();
 
 // The setting read by the last C_Initialize.

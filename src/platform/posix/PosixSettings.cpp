@@ -76,7 +76,7 @@ bool parseNumberFile(const std::string& path, uint32_t* value) {
 
 }  // namespace
 
-bool readSettingValue(const char* name, uint8_t (&data)[32]) {
+bool readSettingValue(const char* name, uint8_t (&data)[32], bool /*dwordOnly: always a number here*/) {
     std::string folder = getEnvironmentVariable("ZELMOR_CONFIG_DIR");
     if (folder.empty()) folder = "/etc/trevanic/zelmor";
     std::string path = folder + "/" + name;
