@@ -6,6 +6,7 @@ namespace {
 
 constexpr uint8_t tagInteger = 0x02;
 constexpr uint8_t tagBitString = 0x03;
+constexpr uint8_t tagOctetString = 0x04;
 constexpr uint8_t tagSequence = 0x30;
 constexpr uint8_t publicExponent[] = {0x01, 0x00, 0x01};
 // SEQUENCE { OID 1.2.840.113549.1.1.1, NULL }
@@ -52,6 +53,13 @@ std::vector<uint8_t> encodeRsaSubjectPublicKeyInfo(const uint8_t* modulus, std::
 
     std::vector<uint8_t> encoded;
     appendTagged(encoded, tagSequence, body);
+    return encoded;
+}
+
+std::vector<uint8_t> encodeEcPoint(const uint8_t* point, std::size_t length) {
+    std::vector<uint8_t> encoded{tagOctetString};
+    appendDerLength(encoded, length);
+    encoded.insert(encoded.end(), point, point + length);
     return encoded;
 }
 

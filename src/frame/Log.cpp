@@ -65,7 +65,7 @@ std::string cutToPathBuffer(std::string path) {
 
 int getLogLevel() {
     uint8_t data[32];
-    if (!platform::readLogLevelValue(data)) return logLevelError;
+    if (!platform::readSettingValue("logLevel", data)) return logLevelError;
     int level = static_cast<int8_t>(data[0]);
     return level > logLevelDebug ? logLevelError : level;
 }

@@ -4,6 +4,7 @@
 
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
+#include "frame/StandardsMode.h"
 #include "sessions/SessionTable.h"
 #include "slots/SessionMonitor.h"
 #include "utils/TextFields.h"
@@ -13,6 +14,9 @@ namespace zelmor {
 CK_RV initializeModule() {
     ModuleState& module = moduleState();
     if (module.isInitialised()) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+
+    module.standardsMode.store(readStandardsSetting());
+    if (module.standardsMode.load()) logDebug("Standards mode on");
 
     ZelmorInstance instance = nullptr;
     zelmor_createInstance(&instance);

@@ -44,6 +44,9 @@ struct ModuleState {
 
     Utils utils;
 
+    // The standards setting, read at C_Initialize (frame/StandardsMode.h).
+    std::atomic<bool> standardsMode{false};
+
     ModuleState() = default;
     ~ModuleState();
     ModuleState(const ModuleState&) = delete;

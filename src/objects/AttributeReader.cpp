@@ -4,6 +4,7 @@
 #include <string>
 
 #include "frame/Log.h"
+#include "frame/StandardsMode.h"
 #include "objects/AttributeTable.h"
 #include "objects/ObjectHandles.h"
 #include "objects/ObjectView.h"
@@ -42,7 +43,7 @@ CK_RV viewOfObject(const std::string& deviceName, CK_OBJECT_HANDLE handle, Objec
                 logError("Key pair not found in get attribute : " + handleText);
                 return CKR_OBJECT_HANDLE_INVALID;
             }
-            *view = keyView(keyPair, decoded.kind);
+            *view = keyView(keyPair, decoded.kind, standardsMode());
             return CKR_OK;
         }
         case ObjectKind::None: break;

@@ -64,6 +64,7 @@ Bytes attributeValue(const ObjectView& view, CK_OBJECT_HANDLE handle, CK_ATTRIBU
         case CKA_KEY_GEN_MECHANISM: return ulongValue(view.keyGenMechanism);
         case CKA_MODIFIABLE: return boolValue(view.kind == ObjectKind::Certificate);
         case CKA_EC_PARAMS: return view.ecParameters;
+        case CKA_EC_POINT: return view.ecPoint;
         default: return Bytes();
     }
 }

@@ -6,6 +6,7 @@
 
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
+#include "frame/StandardsMode.h"
 #include "objects/ObjectHandles.h"
 #include "objects/ObjectSelection.h"
 #include "objects/SearchTemplate.h"
@@ -67,7 +68,7 @@ CK_RV findObjectsInit(SessionHandle session, CK_ATTRIBUTE_PTR searchTemplate, CK
     logDebug("Find object init count : " + std::to_string(count));
 
     SearchCriteria criteria;
-    rv = readSearchTemplate(searchTemplate, count, &criteria);
+    rv = readSearchTemplate(searchTemplate, count, standardsMode(), &criteria);
     if (rv != CKR_OK) return rv;
 
     // Device calls without the session lock; the results go in afterwards.

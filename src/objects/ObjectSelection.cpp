@@ -1,6 +1,7 @@
 #include "objects/ObjectSelection.h"
 
 #include "objects/ObjectHandles.h"
+#include "objects/ObjectView.h"
 #include "objects/RecordView.h"
 
 namespace zelmor {
@@ -12,6 +13,11 @@ bool keyMatches(const SearchCriteria& criteria, const ZelmorKeyPair& keyPair) {
     if (criteria.value) return publicValueOf(keyPair).equals(*criteria.value);
     if (criteria.id) return idOf(keyPair).equals(*criteria.id);
     if (criteria.modulus) return publicValueOf(keyPair).equals(*criteria.modulus);
+    if (criteria.ecPoint) {
+        // The DER form, or the bare point that some applications send.
+        const std::vector<uint8_t> point = ecPointOf(keyPair);
+        return !point.empty() && (point == *criteria.ecPoint || publicValueOf(keyPair).equals(*criteria.ecPoint));
+    }
     return true;
 }
 

@@ -18,8 +18,9 @@ struct SearchSelection {
 };
 
 // Selects by class, then matches by the first criterion given (label, value,
-// ID, then modulus for keys or subject for certificates). Asks the device
-// library for certificate subjects when the subject criterion applies.
+// ID, then modulus and EC point for keys or subject for certificates). Asks
+// the device library for certificate subjects when the subject criterion
+// applies.
 SearchSelection selectObjects(const SearchCriteria& criteria, const std::vector<ZelmorCertificate>& certificates,
                               const std::vector<ZelmorKeyPair>& keyPairs);
 

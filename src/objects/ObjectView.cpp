@@ -1,5 +1,6 @@
 #include "objects/ObjectView.h"
 
+#include "crypto/PublicKeyEncoding.h"
 #include "objects/RecordView.h"
 
 namespace zelmor {
@@ -32,7 +33,13 @@ KeyKindProperties keyKindProperties(uint32_t keyKind) {
     }
 }
 
-ObjectView keyView(const ZelmorKeyPair& keyPair, ObjectKind kind) {
+std::vector<uint8_t> ecPointOf(const ZelmorKeyPair& keyPair) {
+    const ByteRange point = publicValueOf(keyPair);
+    if (keyKindProperties(keyPair.keyKind).keyType != CKK_EC || point.size == 0) return {};
+    return encodeEcPoint(point.data, point.size);
+}
+
+ObjectView keyView(const ZelmorKeyPair& keyPair, ObjectKind kind, bool withEcPoint) {
     ObjectView view;
     view.kind = kind;
     view.objectClass = kind == ObjectKind::PrivateKey ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
@@ -44,6 +51,7 @@ ObjectView keyView(const ZelmorKeyPair& keyPair, ObjectKind kind) {
     view.modulusBits = properties.modulusBits;
     view.keyGenMechanism = properties.keyGenMechanism;
     view.ecParameters = properties.ecParameters;
+    if (withEcPoint) view.ecPoint = ecPointOf(keyPair);
     view.usageFlags = keyPair.usageFlags;
     return view;
 }

@@ -31,12 +31,19 @@ struct ObjectView {
     CK_ULONG modulusBits = 2048;
     CK_MECHANISM_TYPE keyGenMechanism = CKM_RSA_PKCS_KEY_PAIR_GEN;
     std::vector<uint8_t> ecParameters;
+    std::vector<uint8_t> ecPoint;  // DER OCTET STRING of the point; empty unless given
     uint32_t usageFlags = 0;
     CK_CERTIFICATE_TYPE certificateType = CKC_X_509;
 };
 
-// kind is ObjectKind::PrivateKey or ObjectKind::PublicKey.
-ObjectView keyView(const ZelmorKeyPair& keyPair, ObjectKind kind);
+// kind is ObjectKind::PrivateKey or ObjectKind::PublicKey. withEcPoint (the
+// standards setting) gives an EC key its point as CKA_EC_POINT.
+ObjectView keyView(const ZelmorKeyPair& keyPair, ObjectKind kind, bool withEcPoint);
+
+// CKA_EC_POINT of an EC key pair: the public value (04 || X || Y) as a DER
+// OCTET STRING; empty for RSA keys and keys without a public value.
+std::vector<uint8_t> ecPointOf(const ZelmorKeyPair& keyPair);
+
 ObjectView certificateView(const ZelmorCertificate& certificate);
 
 }  // namespace zelmor

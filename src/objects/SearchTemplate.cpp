@@ -25,7 +25,8 @@ std::string labelText(const CK_ATTRIBUTE& entry) {
 
 }  // namespace
 
-CK_RV readSearchTemplate(const CK_ATTRIBUTE* searchTemplate, CK_ULONG count, SearchCriteria* criteria) {
+CK_RV readSearchTemplate(const CK_ATTRIBUTE* searchTemplate, CK_ULONG count, bool withEcPoint,
+                         SearchCriteria* criteria) {
     *criteria = SearchCriteria();
     for (CK_ULONG i = 0; i < count; ++i) {
         const CK_ATTRIBUTE& entry = searchTemplate[i];
@@ -47,6 +48,9 @@ CK_RV readSearchTemplate(const CK_ATTRIBUTE* searchTemplate, CK_ULONG count, Sea
             case CKA_MODULUS:
                 logDebug("Modulus provided length : " + std::to_string(entry.ulValueLen));
                 criteria->modulus = valueBytes(entry);
+                break;
+            case CKA_EC_POINT:
+                if (withEcPoint) criteria->ecPoint = valueBytes(entry);
                 break;
             default: break;
         }

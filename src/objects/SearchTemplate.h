@@ -20,12 +20,14 @@ struct SearchCriteria {
     std::optional<std::vector<uint8_t>> subject;
     std::optional<std::vector<uint8_t>> id;
     std::optional<std::vector<uint8_t>> modulus;
+    std::optional<std::vector<uint8_t>> ecPoint;  // only under the standards setting
 };
 
 // Reads count entries of searchTemplate (non-null when count is not 0) in
 // order, logging as it goes; a later entry of a type replaces an earlier one.
 // CKR_ATTRIBUTE_VALUE_INVALID for an entry without a value or a class of the
-// wrong size.
-CK_RV readSearchTemplate(const CK_ATTRIBUTE* searchTemplate, CK_ULONG count, SearchCriteria* criteria);
+// wrong size. CKA_EC_POINT is a criterion only when withEcPoint is set.
+CK_RV readSearchTemplate(const CK_ATTRIBUTE* searchTemplate, CK_ULONG count, bool withEcPoint,
+                         SearchCriteria* criteria);
 
 }  // namespace zelmor

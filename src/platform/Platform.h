@@ -12,9 +12,13 @@
 
 namespace platform {
 
-// Reads the raw "logLevel" configuration value into a zero-filled 32-byte
-// buffer. False when the value cannot be read (missing, unreadable, too long).
-bool readLogLevelValue(uint8_t (&data)[32]);
+// Reads the raw configuration value name ("logLevel", "standardsMode") into a
+// zero-filled 32-byte buffer: the registry value under
+// HKLM\Software\Trevanic\Zelmor on Windows (of any type, or only a REG_DWORD
+// when dwordOnly is set), the file of that name in $ZELMOR_CONFIG_DIR on
+// POSIX (a decimal number, given as the 4 bytes of a REG_DWORD). False when
+// the value cannot be read (missing, unreadable, too long, another type).
+bool readSettingValue(const char* name, uint8_t (&data)[32], bool dwordOnly = false);
 
 // Copies the temporary folder, ending with the platform's separator, into
 // buffer (zero-terminated, cut to size). False when it cannot be obtained.

@@ -43,6 +43,24 @@ run "p11tool --test-sign" "${tool[@]}" --login --test-sign "$token_url;object=gn
         "verified against the private key's parameters" 'Verifying against private key parameters\.\.\. ok' \
         "verified against the token's public key" 'Verifying against public key in the token\.\.\. ok'
 
+# ECDSA keys made by p11tool: it names the key type only in the mechanism and
+# reads the point back, so it needs the module's standards setting.
+if ! is_reference; then
+    run_quiet "${tool[@]}" --login --generate-privkey ecdsa --label gnutls-ec-default "$token_url"
+    run_quiet "${tool[@]}" --login --list-all-privkeys "$token_url"
+    expect_equal "standards setting off: p11tool's ECDSA request makes an RSA-2048 key" \
+        "$(awk '/object=gnutls-ec-default;type=private/ { getline; sub(/^[ \t]+/, ""); print }' "$LAST")" \
+        "Type: Private key (RSA-2048)"
+    limitation "without the standards setting p11tool --generate-privkey ecdsa makes an RSA-2048 key (CKA_KEY_TYPE is not in the private-key template)"
+fi
+standards_mode on
+run "p11tool --generate-privkey ecdsa (standards setting on)" "${tool[@]}" --login --generate-privkey ecdsa \
+    --label gnutls-ec "$token_url" && expect_output "public key printed" 'BEGIN PUBLIC KEY'
+run "p11tool --test-sign with the ECDSA key" "${tool[@]}" --login --test-sign "$token_url;object=gnutls-ec;type=private" &&
+    expect_outputs "$LAST" "signed with ECDSA" 'Signing using ECDSA-SHA256\.\.\. ok' \
+        "verified against the token's EC public key" 'Verifying against public key in the token\.\.\. ok'
+standards_mode off
+
 # p11-kit compares the whole fixed-width token fields. The module fills them
 # with zero bytes rather than blanks, so its URIs carry %00 padding (as printed
 # by --list-tokens) and a hand-written pkcs11:token=Label URI does not match.

@@ -47,4 +47,23 @@ run "keytool signs a certificate request with the token key" keytool -certreq "$
     run "openssl verifies the request's signature" openssl req -in "$WORK/java.csr" -noout -verify &&
     expect_output "request self-signature verify OK" 'verify OK'
 
+# keytool -genkeypair -keyalg EC sends an empty private-key template: the
+# module accepts it only under its standards setting.
+generate_ec() {
+    keytool -genkeypair "${p11_store[@]}" -keyalg EC -groupname secp256r1 -alias "$1" -dname "CN=$1" -validity 30
+}
+if ! is_reference; then
+    expect_fails "standards setting off: keytool -genkeypair -keyalg EC is refused" generate_ec java-ec-default
+    expect_output "with CKR_ARGUMENTS_BAD" 'CKR_ARGUMENTS_BAD'
+    limitation "without the standards setting keytool -genkeypair -keyalg EC fails with CKR_ARGUMENTS_BAD (empty private-key template)"
+fi
+standards_mode on
+if run "keytool -genkeypair -keyalg EC -groupname secp256r1 (standards setting on)" generate_ec java-ec; then
+    run "jarsigner signs with SHA256withECDSA" jarsigner "${p11_store[@]}" -sigalg SHA256withECDSA \
+        -signedjar "$WORK/app-ec.jar" "$WORK/app.jar" java-ec &&
+        run "jarsigner -verify the ECDSA-signed jar" jarsigner -verify -verbose -certs "$WORK/app-ec.jar" &&
+        expect_outputs "$LAST" "jar verified" '^jar verified\.' "signed with a 256-bit EC key" 'SHA256withECDSA, 256-bit key'
+fi
+standards_mode off
+
 finish

@@ -82,6 +82,13 @@ create_device() {
 
 is_reference() { [ "${INTEROP_REFERENCE:-}" = softhsm ]; }
 
+# standards_mode on|off: the module's standards setting for the application
+# processes started from now on (the module reads it at C_Initialize).
+standards_mode() {
+    is_reference && return 0
+    if [ "$1" = on ]; then echo 1 >"$ZELMOR_CONFIG_DIR/standardsMode"; else rm -f "$ZELMOR_CONFIG_DIR/standardsMode"; fi
+}
+
 pass() { passed=$((passed + 1)); echo "PASS: $1"; }
 
 # fail DESCRIPTION [DETAIL_FILE]: counts a failure and shows the start of the

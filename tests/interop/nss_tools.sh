@@ -45,6 +45,23 @@ if run "cmsutil -S signs with the token key" cmsutil -S -d "$db" -N "$TOKEN_LABE
     expect_same_file "signed content intact" "$WORK/message.out" "$WORK/message.txt"
 fi
 
+# certutil -R -k ec generates its key on the token, naming the key type only
+# in the mechanism: that needs the module's standards setting.
+head -c 64 /dev/urandom >"$WORK/noise"
+request_ec() {
+    certutil -R -d "$db" -h "$TOKEN_LABEL" -k ec -q nistp256 -s "CN=$1" -f "$WORK/pinfile" -z "$WORK/noise" -o "$WORK/$1.csr"
+}
+if ! is_reference; then
+    expect_fails "standards setting off: certutil -R -k ec fails" request_ec nss-ec-default
+    expect_output "with SEC_ERROR_BAD_DATA (an RSA key was made)" 'SEC_ERROR_BAD_DATA'
+    limitation "without the standards setting certutil -R -k ec fails (SEC_ERROR_BAD_DATA) and leaves an RSA-2048 key on the token"
+fi
+standards_mode on
+run "certutil -R -k ec makes a request with a new token EC key (standards setting on)" request_ec nss-ec &&
+    run "openssl req -verify accepts the request" openssl req -inform DER -in "$WORK/nss-ec.csr" -noout -verify -text &&
+    expect_outputs "$LAST" "self-signature verified" 'verify OK' "P-256 key" 'NIST CURVE: P-256' "subject" 'Subject: CN ?= ?nss-ec'
+standards_mode off
+
 run "modutil -delete the module" modutil -dbdir "$db" -delete Zelmor -force
 expect_output "module removed" 'Module "Zelmor" deleted'
 

@@ -73,4 +73,24 @@ if run "openssl dgst -sign with the token's EC key" openssl dgst -sha256 "${engi
     expect_output "Signature is valid" 'Signature is valid'
 fi
 
+# openssl req takes the certificate's public key from CKA_EC_POINT, which the
+# module gives only under its standards setting.
+if ! is_reference; then
+    run_quiet openssl req -new -x509 "${engine[@]}" -key "$ec_uri" -sha256 -subj "/CN=EC default" -days 7 -out "$WORK/ec-default.pem"
+    expect_equal "standards setting off: openssl req writes a certificate with an empty EC public key" \
+        "$(openssl x509 -in "$WORK/ec-default.pem" -noout -pubkey 2>/dev/null)" ""
+    limitation "without the standards setting openssl req with an EC token key exits 0 but writes an empty public key"
+fi
+standards_mode on
+if run "openssl req -x509 with the token's EC key (standards setting on)" openssl req -new -x509 "${engine[@]}" \
+    -key "$ec_uri" -sha256 -subj "/CN=EC on the token" -days 7 -out "$WORK/ec-self.pem"; then
+    run "the EC certificate verifies" openssl verify -CAfile "$WORK/ec-self.pem" "$WORK/ec-self.pem"
+    expect_output "certificate OK" ': OK$'
+    if run "pkcs11-tool reads the token's EC public key" p11 --read-object --type pubkey --id 32 -o "$WORK/ec.pub.der"; then
+        openssl x509 -in "$WORK/ec-self.pem" -noout -pubkey | openssl pkey -pubin -outform DER -out "$WORK/ec-cert.pub.der"
+        expect_same_file "the certificate's public key is the token's point" "$WORK/ec-cert.pub.der" "$WORK/ec.pub.der"
+    fi
+fi
+standards_mode off
+
 finish

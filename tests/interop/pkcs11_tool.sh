@@ -53,10 +53,17 @@ expect_no_output "private keys hidden before login" 'Private Key Object'
 
 run "read the RSA public key" p11 --read-object --type pubkey --id 01 -o "$WORK/rsa.pub.der"
 run "RSA public key parses as SubjectPublicKeyInfo" openssl pkey -pubin -inform DER -in "$WORK/rsa.pub.der" -out "$WORK/rsa.pub.pem"
+# An EC public key is exported from CKA_EC_POINT, which the module gives only
+# under its standards setting.
 if ! is_reference; then
-    expect_fails "EC public key export needs CKA_EC_POINT" p11 --read-object --type pubkey --id 02 -o "$WORK/ec.pub.der"
-    limitation "pkcs11-tool cannot export an EC public key: the module reports the point as CKA_VALUE, not CKA_EC_POINT"
+    expect_fails "EC public key export needs CKA_EC_POINT (standards setting off)" p11 --read-object --type pubkey --id 02 -o "$WORK/ec.pub.der"
+    limitation "without the standards setting pkcs11-tool cannot export an EC public key: the point is in CKA_VALUE, CKA_EC_POINT is empty"
 fi
+standards_mode on
+run "read the EC public key (standards setting on)" p11 --read-object --type pubkey --id 02 -o "$WORK/ec.pub.der" &&
+    run "EC public key parses as a P-256 SubjectPublicKeyInfo" openssl pkey -pubin -inform DER -in "$WORK/ec.pub.der" -out "$WORK/ec.pub.pem" &&
+    run_quiet openssl pkey -pubin -in "$WORK/ec.pub.pem" -noout -text && expect_output "curve P-256" 'NIST CURVE: P-256'
+standards_mode off
 
 # --- signing and verification ------------------------------------------------------
 if run "sign with SHA256-RSA-PKCS" p11 --login --pin "$USER_PIN" --sign -m SHA256-RSA-PKCS --id 01 \
@@ -96,6 +103,9 @@ if run "sign with $ecdsa" p11 --login --pin "$USER_PIN" --sign -m $ecdsa --id 02
         -f openssl -i "$data" -o "$WORK/ecdsa.der.sig"
     openssl asn1parse -inform DER -in "$WORK/ecdsa.der.sig" >"$LAST" 2>&1
     expect_output "DER signature is a SEQUENCE of two INTEGERs" 'INTEGER'
+    # The exported public key is the token's: it verifies the token's signature.
+    is_reference || run "openssl verifies the token's ECDSA signature with the exported EC public key" \
+        openssl dgst -sha256 -verify "$WORK/ec.pub.pem" -signature "$WORK/ecdsa.der.sig" "$data"
 fi
 
 # --- encryption and decryption ---------------------------------------------------

@@ -26,7 +26,7 @@ done
 build_dir=$(cd "$build_dir" && pwd)
 
 packages=(opensc python3-pykcs11 python3-cryptography libengine-pkcs11-openssl openjdk-17-jdk-headless
-    libnss3-tools gnutls-bin p11-kit openssl xxd zip unzip binutils)
+    libnss3-tools gnutls-bin p11-kit openssl xxd zip unzip binutils openssh-client)
 [ -n "$windows_dir" ] && packages+=(python3-pefile)
 [ "${INTEROP_REFERENCE:-}" = softhsm ] && packages+=(softhsm2)
 missing=()
@@ -51,6 +51,7 @@ scenarios=(
     "java-sunpkcs11|bash $q_here/java_sunpkcs11.sh $q_build"
     "nss-tools|bash $q_here/nss_tools.sh $q_build"
     "gnutls-p11tool|bash $q_here/gnutls_p11tool.sh $q_build"
+    "openssh|bash $q_here/openssh.sh $q_build"
 )
 [ $install_check -eq 1 ] && [ -z "${INTEROP_REFERENCE:-}" ] && scenarios+=("install-check|bash $q_here/install_check.sh $q_build")
 [ -n "$windows_dir" ] && scenarios+=("version-resource|bash $q_here/version_resource.sh $(printf %q "$windows_dir")")

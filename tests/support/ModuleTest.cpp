@@ -27,8 +27,18 @@ void ModuleTest::SetUp() {
 }
 
 void ModuleTest::TearDown() {
+    if (standardsModeSet) reinitialiseWithStandardsMode(noStandardsMode);
     refreshSlots();
     f()->C_CloseAllSessions(firstSlot);
+}
+
+void ModuleTest::reinitialiseWithStandardsMode(int value) {
+    if (value == noStandardsMode) removeStandardsMode();
+    else setStandardsMode(static_cast<unsigned>(value));
+    standardsModeSet = value != noStandardsMode;
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
+    refreshSlots();
 }
 
 std::vector<CK_SLOT_ID> ModuleTest::refreshSlots() {

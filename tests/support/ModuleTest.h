@@ -29,6 +29,14 @@ protected:
     std::vector<CK_SLOT_ID> refreshSlots();
     CK_SESSION_HANDLE openSession(bool readWrite = true, CK_SLOT_ID slot = firstSlot);
     void login(CK_SESSION_HANDLE session, const std::string& pin = defaultPin);
+    // Sets the standardsMode value (noStandardsMode: none) and re-initialises
+    // the module, which reads it at C_Initialize; open sessions are closed.
+    // TearDown removes the value again.
+    static constexpr int noStandardsMode = -1;
+    void reinitialiseWithStandardsMode(int value);
+
+private:
+    bool standardsModeSet = false;
 };
 
 // Brings the shared module to the initialised state (C_Initialize if needed).

@@ -33,8 +33,24 @@ std::string makeFolder() {
 #endif
 }
 
-#if !defined(_WIN32)
-std::string configFile() { return testFolder() + "/config/logLevel"; }
+#if defined(_WIN32)
+void setRegistryValue(const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                    nullptr);
+    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+void removeRegistryValue(const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, name);
+        RegCloseKey(key);
+    }
+}
+#else
+std::string configFile(const char* name = "logLevel") { return testFolder() + "/config/" + name; }
 #endif
 
 }  // namespace
@@ -49,6 +65,8 @@ void prepareTestEnvironment() {
     std::string folder = testFolder() + "\\";
     SetEnvironmentVariableA("TMP", folder.c_str());
     SetEnvironmentVariableA("TEMP", folder.c_str());
+    // The Wine prefix keeps the registry from earlier runs.
+    removeRegistryValue("standardsMode");
 #else
     setenv("TMPDIR", testFolder().c_str(), 1);
     std::string config = testFolder() + "/config";
@@ -59,12 +77,8 @@ void prepareTestEnvironment() {
 
 void setLogLevel(unsigned value) {
 #if defined(_WIN32)
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                    nullptr);
     DWORD data = value;
-    RegSetValueExA(key, "logLevel", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
-    RegCloseKey(key);
+    setRegistryValue("logLevel", REG_DWORD, &data, sizeof data);
 #else
     std::ofstream(configFile(), std::ios::trunc) << value << "\n";
 #endif
@@ -72,12 +86,7 @@ void setLogLevel(unsigned value) {
 
 void setLogLevelText(const std::string& text) {
 #if defined(_WIN32)
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                    nullptr);
-    RegSetValueExA(key, "logLevel", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>(text.size() + 1));
-    RegCloseKey(key);
+    setRegistryValue("logLevel", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 #else
     std::ofstream(configFile(), std::ios::trunc) << text;
 #endif
@@ -85,13 +94,26 @@ void setLogLevelText(const std::string& text) {
 
 void removeLogLevel() {
 #if defined(_WIN32)
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, "logLevel");
-        RegCloseKey(key);
-    }
+    removeRegistryValue("logLevel");
 #else
     std::remove(configFile().c_str());
+#endif
+}
+
+void setStandardsMode(unsigned value) {
+#if defined(_WIN32)
+    DWORD data = value;
+    setRegistryValue("standardsMode", REG_DWORD, &data, sizeof data);
+#else
+    std::ofstream(configFile("standardsMode"), std::ios::trunc) << value << "\n";
+#endif
+}
+
+void removeStandardsMode() {
+#if defined(_WIN32)
+    removeRegistryValue("standardsMode");
+#else
+    std::remove(configFile("standardsMode").c_str());
 #endif
 }
 

@@ -18,6 +18,11 @@ void setLogLevel(unsigned value);
 void setLogLevelText(const std::string& text);
 void removeLogLevel();
 
+// The standardsMode value (Windows: a REG_DWORD; Linux: the file's decimal
+// text), read by the module at C_Initialize. prepareTestEnvironment removes it.
+void setStandardsMode(unsigned value);
+void removeStandardsMode();
+
 // The folder and the file of today's log for this process.
 std::string logFolder();
 std::string todaysLogFile();

@@ -101,11 +101,12 @@ CK_RV readPublicTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count, CK_ULON
 }  // namespace
 
 CK_RV buildGenerationRequest(const CK_ATTRIBUTE* publicTemplate, CK_ULONG publicCount,
-                             const CK_ATTRIBUTE* privateTemplate, CK_ULONG privateCount, ZelmorKeyPair* request) {
+                             const CK_ATTRIBUTE* privateTemplate, CK_ULONG privateCount, CK_KEY_TYPE defaultKeyType,
+                             ZelmorKeyPair* request) {
     std::memset(request, 0, sizeof *request);
     request->keyKind = keyKindRsa2048;
 
-    CK_ULONG keyType = CKK_RSA;
+    CK_ULONG keyType = defaultKeyType;
     CK_RV rv = readPrivateTemplate(privateTemplate, privateCount, request, &keyType);
     if (rv != CKR_OK) return rv;
     if (request->usageFlags == 0) request->usageFlags = keyUsageSign;

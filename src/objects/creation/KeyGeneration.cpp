@@ -5,6 +5,7 @@
 #include "device/DeviceResults.h"
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
+#include "frame/StandardsMode.h"
 #include "objects/ObjectHandles.h"
 #include "objects/creation/CreatedObjectLookup.h"
 #include "objects/creation/DeviceAccess.h"
@@ -17,6 +18,12 @@ namespace {
 bool isReadWriteState(uint32_t state) {
     return state == CKS_RW_PUBLIC_SESSION || state == CKS_RW_USER_FUNCTIONS || state == CKS_RW_SO_FUNCTIONS;
 }
+
+// Under the standards setting the mechanism names the key type that a
+// private-key template without CKA_KEY_TYPE gets; otherwise that is RSA.
+CK_KEY_TYPE defaultKeyType(CK_MECHANISM_TYPE mechanism, bool standards) {
+    return standards && mechanism == CKM_EC_KEY_PAIR_GEN ? CKK_EC : CKK_RSA;
+}
 }  // namespace
 
 CK_RV generateKeyPair(SessionHandle session, const CK_MECHANISM* mechanism, const CK_ATTRIBUTE* publicTemplate,
@@ -27,15 +34,21 @@ CK_RV generateKeyPair(SessionHandle session, const CK_MECHANISM* mechanism, cons
     });
     if (rv != CKR_OK) return rv;
     if (mechanism == nullptr) return CKR_ARGUMENTS_BAD;
-    // The mechanism type is not examined: the templates alone decide the key.
+    // By default the mechanism type is not examined: the templates alone
+    // decide the key.
     if (mechanism->pParameter != nullptr || mechanism->ulParameterLen != 0) return CKR_MECHANISM_PARAM_INVALID;
-    if (publicTemplate == nullptr || privateTemplate == nullptr || publicCount == 0 || privateCount == 0 ||
-        phPublicKey == nullptr || phPrivateKey == nullptr) {
+    const bool standards = standardsMode();
+    // The standards setting accepts an empty private-key template.
+    const bool privateTemplateGiven =
+        standards ? privateTemplate != nullptr || privateCount == 0 : privateTemplate != nullptr && privateCount != 0;
+    if (publicTemplate == nullptr || publicCount == 0 || !privateTemplateGiven || phPublicKey == nullptr ||
+        phPrivateKey == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
 
     ZelmorKeyPair request;
-    rv = buildGenerationRequest(publicTemplate, publicCount, privateTemplate, privateCount, &request);
+    rv = buildGenerationRequest(publicTemplate, publicCount, privateTemplate, privateCount,
+                                defaultKeyType(mechanism->mechanism, standards), &request);
     if (rv != CKR_OK) return rv;
 
     DeviceAccess access;

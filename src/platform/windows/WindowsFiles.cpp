@@ -10,11 +10,11 @@
 
 namespace platform {
 
-bool readLogLevelValue(uint8_t (&data)[32]) {
+bool readSettingValue(const char* name, uint8_t (&data)[32], bool dwordOnly) {
     std::memset(data, 0, sizeof data);
     DWORD size = sizeof data;
-    LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", "logLevel", RRF_RT_ANY,
-                                  nullptr, data, &size);
+    LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", name,
+                                  dwordOnly ? RRF_RT_REG_DWORD : RRF_RT_ANY, nullptr, data, &size);
     return status == ERROR_SUCCESS;
 }
 

@@ -77,6 +77,65 @@ TEST_F(KeyGeneration, TemplatesDecideKindAndUsage) {
     }
 }
 
+// Under the standards setting a private-key template without CKA_KEY_TYPE
+// takes the key type from the mechanism and may be empty; without it the
+// default stays RSA and an empty template is refused.
+TEST_F(KeyGeneration, StandardsSettingTakesTheKeyTypeFromTheMechanism) {
+    const long none = -1;
+    enum Private { WithSign, Empty, EmptyNull, NullWithCount };
+    struct Case {
+        const char* name;
+        int setting;
+        CK_MECHANISM_TYPE mechanism;
+        long privateType;
+        Private privateTemplate;
+        CK_RV rv;
+        uint32_t kind;  // the public template offers P-384 and 3072 bits
+    };
+    const Case cases[] = {
+        {"off: EC mechanism gives RSA", noStandardsMode, CKM_EC_KEY_PAIR_GEN, none, WithSign, CKR_OK, 3},
+        {"off: empty private template", noStandardsMode, CKM_EC_KEY_PAIR_GEN, none, Empty, CKR_ARGUMENTS_BAD, 0},
+        {"on: EC mechanism", 1, CKM_EC_KEY_PAIR_GEN, none, WithSign, CKR_OK, 6},
+        {"on: EC mechanism, empty private template", 1, CKM_EC_KEY_PAIR_GEN, none, Empty, CKR_OK, 6},
+        {"on: EC mechanism, null private template", 1, CKM_EC_KEY_PAIR_GEN, none, EmptyNull, CKR_OK, 6},
+        {"on: RSA mechanism, empty private template", 1, CKM_RSA_PKCS_KEY_PAIR_GEN, none, Empty, CKR_OK, 3},
+        {"on: the template's key type wins", 1, CKM_EC_KEY_PAIR_GEN, CKK_RSA, WithSign, CKR_OK, 3},
+        {"on: another mechanism gives RSA", 1, CKM_DSA_KEY_PAIR_GEN, none, WithSign, CKR_OK, 3},
+        {"on: null private template with a count", 1, CKM_EC_KEY_PAIR_GEN, none, NullWithCount, CKR_ARGUMENTS_BAD, 0},
+    };
+    int setting = noStandardsMode;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.setting != setting) {
+            setting = c.setting;
+            reinitialiseWithStandardsMode(setting);
+            session = openSession(true);
+            login(session);
+        }
+        fakeLibrary().clearCalls();
+        Template publicTemplate, privateTemplate;
+        publicTemplate.bytes(CKA_EC_PARAMS, p384).ulong(CKA_MODULUS_BITS, 3072);
+        if (c.privateType != none) privateTemplate.ulong(CKA_KEY_TYPE, static_cast<CK_ULONG>(c.privateType));
+        if (c.privateTemplate == WithSign) privateTemplate.boolean(CKA_SIGN, true);
+        CK_MECHANISM mechanism{c.mechanism, nullptr, 0};
+        CK_ATTRIBUTE unused{CKA_TOKEN, nullptr, 0};
+        CK_ATTRIBUTE_PTR privateAttributes = privateTemplate.data();
+        CK_ULONG privateCount = privateTemplate.count();
+        if (c.privateTemplate != WithSign) {
+            privateAttributes = c.privateTemplate == Empty ? &unused : nullptr;
+            privateCount = c.privateTemplate == NullWithCount ? 1 : 0;
+        }
+        EXPECT_EQ(c.rv, f()->C_GenerateKeyPair(session, &mechanism, publicTemplate.data(), publicTemplate.count(),
+                                               privateAttributes, privateCount, &publicKey, &privateKey));
+        if (c.rv != CKR_OK) {
+            EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_generateKeyPair"));
+            continue;
+        }
+        EXPECT_EQ(c.kind, request().keyKind);
+        EXPECT_EQ(1u, request().usageFlags);
+    }
+}
+
 TEST_F(KeyGeneration, HandlesComeFromTheNumberTheDeviceAssignsAndThePasswordFromTheLogin) {
     fakeLibrary().addKeyPair(testing_support::defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "a", Bytes()));
     fakeLibrary().addKeyPair(testing_support::defaultDevice, makeFakeKeyPair(1, keyKindRsa2048, "b", Bytes()));

@@ -125,6 +125,39 @@ TEST_F(AttributeReadTest, KeyKindAndUsageFlagsGiveTypeSizeMechanismCurveAndUse) 
     }
 }
 
+// The standards setting (any non-zero value) gives EC keys CKA_EC_POINT, the
+// point as a DER OCTET STRING (long length form from 128 bytes on), and a
+// search matches it; otherwise the point has length 0 and the criterion is
+// ignored.
+TEST_F(AttributeReadTest, StandardsSettingGivesEcKeysTheirPoint) {
+    const ZelmorKeyPair p256 = addKeyPair(0, keyKindEcP256), p521 = addKeyPair(1, keyKindEcP521),
+                        rsa = addKeyPair(2, keyKindRsa2048);
+    auto pointOf = [](const ZelmorKeyPair& key, Bytes der) {
+        der.insert(der.end(), key.publicValue, key.publicValue + key.publicValueLength);
+        return der;
+    };
+    const Bytes p256Der = pointOf(p256, {0x04, 0x41}), p521Der = pointOf(p521, {0x04, 0x81, 0x85});
+    Bytes p521Bare = pointOf(p521, {}), rsaModulus = pointOf(rsa, {}), p521DerCopy = p521Der;
+    const Handles allPublic{publicBase, publicBase + 1, publicBase + 2};
+    for (int setting : {noStandardsMode, 0, 1}) {
+        SCOPED_TRACE(setting);
+        const bool on = setting == 1;
+        reinitialiseWithStandardsMode(setting);
+        CK_SESSION_HANDLE session = openSession();
+        for (CK_OBJECT_HANDLE key : {privateBase, publicBase}) {
+            EXPECT_EQ(on ? p256Der : none, readAttribute(session, key, CKA_EC_POINT));
+            EXPECT_EQ(on ? p521Der : none, readAttribute(session, key + 1, CKA_EC_POINT));
+            EXPECT_EQ(none, readAttribute(session, key + 2, CKA_EC_POINT));
+        }
+        EXPECT_EQ(on ? Handles{publicBase + 1} : allPublic,
+                  findByClass(session, CKO_PUBLIC_KEY, {attribute(CKA_EC_POINT, p521DerCopy.data(), 136)}));
+        EXPECT_EQ(on ? Handles{publicBase + 1} : allPublic,
+                  findByClass(session, CKO_PUBLIC_KEY, {attribute(CKA_EC_POINT, p521Bare.data(), 133)}));
+        EXPECT_EQ(on ? Handles{} : allPublic,
+                  findByClass(session, CKO_PUBLIC_KEY, {attribute(CKA_EC_POINT, rsaModulus.data(), 256)}));
+    }
+}
+
 TEST_F(AttributeReadTest, LengthQueriesAndShortBuffers) {
     addKeyPair(0, keyKindRsa2048, "abc", {0x01, 0x02, 0x03, 0x04});
     CK_SESSION_HANDLE session = openSession();

@@ -1,7 +1,7 @@
-// Linux stand-in for the registry value "logLevel": the file logLevel in
-// $ZELMOR_CONFIG_DIR (default /etc/trevanic/zelmor) holding a decimal number.
-// Like the registry, the parsed value is kept in memory and the file is read
-// again only when stat shows that it changed.
+// Linux stand-in for the registry values ("logLevel", "standardsMode"): the
+// file of that name in $ZELMOR_CONFIG_DIR (default /etc/trevanic/zelmor)
+// holding a decimal number. Like the registry, the parsed value is kept in
+// memory and the file is read again only when stat shows that it changed.
 #include "platform/Platform.h"
 
 #include <sys/stat.h>
@@ -21,7 +21,7 @@ namespace {
 // objects are destroyed, and nothing to leak when the module is unloaded.
 constexpr std::size_t cachedPathSize = 512;
 
-struct CachedLevel {
+struct CachedValue {
     char path[cachedPathSize] = {};
     bool present = false;
     dev_t device = 0;
@@ -32,16 +32,33 @@ struct CachedLevel {
     uint32_t value = 0;
 };
 
-bool sameFile(const CachedLevel& cached, const std::string& path, const struct stat& status) {
+bool sameFile(const CachedValue& cached, const std::string& path, const struct stat& status) {
     return cached.present && path == cached.path && cached.device == status.st_dev &&
            cached.inode == status.st_ino && cached.size == status.st_size &&
            cached.modified.tv_sec == status.st_mtim.tv_sec && cached.modified.tv_nsec == status.st_mtim.tv_nsec;
 }
 
-CachedLevel cached;
+// One entry per setting file; the log level is read for every line, so a
+// read of another setting must not evict it.
+constexpr std::size_t cacheEntries = 4;
+CachedValue cache[cacheEntries];
+std::size_t nextEvicted = 0;
 std::mutex cacheMutex;  // constant-initialised, trivially destroyed
 
-bool parseLevelFile(const std::string& path, uint32_t* value) {
+// The entry that holds path, else the one to reuse for it.
+CachedValue& entryFor(const std::string& path) {
+    for (CachedValue& entry : cache) {
+        if (entry.present && path == entry.path) return entry;
+    }
+    for (CachedValue& entry : cache) {
+        if (!entry.present) return entry;
+    }
+    CachedValue& evicted = cache[nextEvicted];
+    nextEvicted = (nextEvicted + 1) % cacheEntries;
+    return evicted;
+}
+
+bool parseNumberFile(const std::string& path, uint32_t* value) {
     std::ifstream file(path);
     if (!file) return false;
     std::string text;
@@ -59,15 +76,16 @@ bool parseLevelFile(const std::string& path, uint32_t* value) {
 
 }  // namespace
 
-bool readLogLevelValue(uint8_t (&data)[32]) {
+bool readSettingValue(const char* name, uint8_t (&data)[32], bool /*dwordOnly: always a number here*/) {
     std::string folder = getEnvironmentVariable("ZELMOR_CONFIG_DIR");
     if (folder.empty()) folder = "/etc/trevanic/zelmor";
-    std::string path = folder + "/logLevel";
+    std::string path = folder + "/" + name;
 
     struct stat status {};
     bool exists = ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 
     std::lock_guard<std::mutex> guard(cacheMutex);
+    CachedValue& cached = entryFor(path);
     if (!exists) {
         cached.present = false;
         return false;
@@ -81,7 +99,7 @@ bool readLogLevelValue(uint8_t (&data)[32]) {
         cached.inode = status.st_ino;
         cached.size = status.st_size;
         cached.modified = status.st_mtim;
-        cached.readable = parseLevelFile(path, &cached.value);
+        cached.readable = parseNumberFile(path, &cached.value);
     }
     if (!cached.readable) return false;
     // Returned as the four little-endian bytes of a REG_DWORD.
