@@ -47,7 +47,9 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a file for appending in binary mode so that other handles (threads,
-// processes) may have it open at the same time. POSIX: owner-only, no symlinks.
+// processes) may have it open at the same time. POSIX: only a regular file of
+// the user's own, created 0600, in a folder that only the user may write to;
+// no link is followed and the open never blocks.
 FilePtr openForSharedAppend(const char* path);
 
 // Releases a buffer that the device library allocated on the process heap.
