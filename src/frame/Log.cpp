@@ -107,8 +107,9 @@ bool createLogFolder(const std::string& path) {
     try {
         std::string copy = cutToPathBuffer(path);
         // The shared "Trevanic" level is created for every user of the machine;
-        // the levels below it belong to this user only.
-        std::string::size_type shared = copy.find(sharedFolderName);
+        // the levels below it belong to this user only. The last one counts:
+        // the temporary folder itself may contain a "Trevanic" level.
+        std::string::size_type shared = copy.rfind(sharedFolderName);
         std::string sharedLevel =
             shared == std::string::npos ? std::string() : copy.substr(0, shared + sizeof sharedFolderName - 2);
         for (std::string::size_type i = 1; i < copy.size(); ++i) {

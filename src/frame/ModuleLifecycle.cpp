@@ -27,7 +27,7 @@ CK_RV initializeModule() {
         stopDeviceMonitor();
     }
     module.monitorStopRequested.store(false);
-    bool started = module.monitorThread.start([] { runSessionMonitor(moduleState().userPassword); });
+    bool started = module.monitorThread.start(sessionMonitorStep(module.userPassword), monitorPauseMilliseconds);
     if (!started) {
         // Without its monitor the module would never notice unplugged devices.
         logError("Unable to start the session monitor thread");

@@ -1,6 +1,7 @@
 #include "frame/ModuleState.h"
 
 #include "frame/Log.h"
+#include "slots/SessionMonitor.h"
 
 namespace {
 // Constructed at load, destroyed at unload.
@@ -11,7 +12,8 @@ ModuleState& moduleState() { return state; }
 
 ModuleState::~ModuleState() {
     // Unload without C_Finalize: the monitor must stop before the objects it
-    // uses are destroyed.
+    // uses are destroyed (on Windows this runs inside DllMain, see
+    // platform/windows/WindowsThread.cpp for why that wait is safe).
     if (monitorRunning.load() || monitorThread.joinable()) stopDeviceMonitor();
 }
 
@@ -30,6 +32,7 @@ void stopDeviceMonitor() {
             module.monitorThread.detach();
         } else {
             module.monitorThread.join();
+            zelmor::noteSessionMonitorStopped();
             zelmor::logDebug("Monitor thread joined (stopDeviceMonitor).");
         }
     }

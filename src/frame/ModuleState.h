@@ -19,7 +19,8 @@ struct ModuleState {
     // Non-null exactly while the module is initialised.
     std::atomic<ZelmorInstance> deviceLibraryInstance{nullptr};
 
-    platform::Thread monitorThread;
+    // The session monitor (a thread on Linux, a thread-pool timer on Windows).
+    platform::RepeatingTask monitorThread;
     std::atomic<bool> monitorRunning{false};
     std::atomic<bool> monitorStopRequested{false};
     std::atomic<bool> slotEventPending{false};

@@ -30,6 +30,12 @@ std::string getProcessFileName();
 // Folder holding the current executable, without a trailing separator, or empty.
 std::string getExecutableFolder();
 
+#if defined(_WIN32)
+// getExecutableFolder's work on what moduleFileName reports, which behaves as
+// GetModuleFileNameA(NULL, buffer, size) does (a cut path returns size).
+std::string executableFolderFrom(const std::function<unsigned long(char*, unsigned long)>& moduleFileName);
+#endif
+
 bool isDirectory(const char* path);
 bool pathExists(const char* path);
 
@@ -51,7 +57,9 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a file for appending in binary mode so that other handles (threads,
-// processes) may have it open at the same time. POSIX: owner-only, no symlinks.
+// processes) may have it open at the same time. POSIX: only a regular file of
+// the user's own, created 0600, in a folder that only the user may write to;
+// no link is followed and the open never blocks.
 FilePtr openForSharedAppend(const char* path);
 
 // Releases a buffer that the device library allocated on the process heap.
@@ -63,21 +71,25 @@ char pathSeparator();
 // The two default install folders tried for CA certificates when ZELMOR_HOME is unset.
 const char* const* defaultInstallFolders(std::size_t* count);
 
-// A joinable thread that can be stopped and joined from outside DllMain. On
-// Windows the thread keeps its own reference to the module and leaves through
-// FreeLibraryAndExitThread, so the module is never unmapped under it.
-class Thread {
+// Runs step again and again, pausing pauseMilliseconds after each run, until
+// step returns false or the task is joined; one run at a time. POSIX: a thread
+// of its own. Windows: a thread-pool timer, so that between runs no thread is
+// in the module and unloading it can cancel the task (WindowsThread.cpp).
+class RepeatingTask {
 public:
-    Thread();
-    ~Thread();
-    Thread(const Thread&) = delete;
-    Thread& operator=(const Thread&) = delete;
+    RepeatingTask();
+    ~RepeatingTask();
+    RepeatingTask(const RepeatingTask&) = delete;
+    RepeatingTask& operator=(const RepeatingTask&) = delete;
 
-    bool start(std::function<void()> body);
+    bool start(std::function<bool()> step, unsigned pauseMilliseconds);
+    // Started and not yet joined or detached.
     bool joinable() const;
+    // True when called from inside step.
     bool isCurrentThread() const;
+    // Returns once step runs no more and will not run again.
     void join();
-    // Forgets the thread without joining (process exit: it is already gone).
+    // Forgets the task without waiting (process exit: its threads are gone).
     void detach();
 
 private:

@@ -1,6 +1,7 @@
 #include "slots/SessionMonitor.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,32 +40,40 @@ std::size_t checkDevices(ModuleState& module, SecretString& password) {
 
 }  // namespace
 
-void runSessionMonitor(SecretString& password) {
-    ModuleState& module = moduleState();
-    logDebug("Session monitor thread started.");
-    module.monitorRunning.store(true);
+void noteSessionMonitorStopped() {
+    if (moduleState().monitorRunning.exchange(false)) logDebug("Session monitor thread stopped.");
+}
 
-    // A new thread starts from 0, so devices already connected post an event.
-    std::size_t previousCount = 0;
-    while (!module.monitorStopRequested.load()) {
-        // A failing pass (out of memory) must not end the thread, which would
+std::function<bool()> sessionMonitorStep(SecretString& password) {
+    // A new monitor starts from 0, so devices already connected post an event.
+    auto previousCount = std::make_shared<std::size_t>(0);
+    auto started = std::make_shared<bool>(false);
+    return [previousCount, started, &password] {
+        ModuleState& module = moduleState();
+        if (!*started) {
+            *started = true;
+            logDebug("Session monitor thread started.");
+            module.monitorRunning.store(true);
+        }
+        if (module.monitorStopRequested.load()) {
+            noteSessionMonitorStopped();
+            return false;
+        }
+        // A failing pass (out of memory) must not end the monitor, which would
         // leave the module without device monitoring and monitorRunning set.
         try {
             const std::size_t count = checkDevices(module, password);
-            if (count != previousCount) {
-                logDebug("Slot event: device count changed from " + std::to_string(previousCount) + " to " +
+            if (count != *previousCount) {
+                logDebug("Slot event: device count changed from " + std::to_string(*previousCount) + " to " +
                          std::to_string(count));
                 postSlotEvent();
-                previousCount = count;
+                *previousCount = count;
             }
         } catch (...) {
             logError("Session monitor: device check failed");
         }
-        module.utils.pause(monitorPauseMilliseconds);
-    }
-
-    logDebug("Session monitor thread stopped.");
-    module.monitorRunning.store(false);
+        return true;
+    };
 }
 
 }  // namespace zelmor

@@ -2,12 +2,23 @@
 // demotes logged-in sessions of devices that are gone and posts slot events.
 #pragma once
 
+#include <functional>
+
 #include "utils/SecretString.h"
 
 namespace zelmor {
 
 constexpr unsigned monitorPauseMilliseconds = 1000;
 
-void runSessionMonitor(SecretString& password);
+// The monitor's step, run again and again by the platform's repeating task
+// with monitorPauseMilliseconds between runs: the first run announces the
+// start, a run that finds a stop requested announces the end and returns
+// false, every other run is one poll. password is userPassword, which a poll
+// clears when a logged-in session's device is gone.
+std::function<bool()> sessionMonitorStep(SecretString& password);
+
+// Announces the end of the monitor once, when a stop ended it without a
+// last step (on Windows the stop cancels the next run).
+void noteSessionMonitorStopped();
 
 }  // namespace zelmor

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <thread>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "FakeDeviceLibrary.h"
 #include "ModuleLoader.h"
 
@@ -46,6 +50,51 @@ int main(int argc, char** argv) {
         pause(300);
         return 0;  // the module is still loaded and initialised
     }
+#if defined(_WIN32)
+    if (std::strcmp(mode, "reload-without-finalize") == 0) {
+        // FreeLibrary without C_Finalize unmaps the module and stops its
+        // monitor; the next load starts from nothing: not initialised, no
+        // session, no PIN cached.
+        CK_SESSION_HANDLE previous = CK_INVALID_HANDLE;
+        for (int round = 0; round < 20; ++round) {
+            LoadedModule module(testing_support::modulePath());
+            if (!module.loaded()) return fail("module not loaded");
+            CK_FUNCTION_LIST_PTR p11 = module.functions();
+            CK_INFO info;
+            if (p11->C_GetInfo(&info) != CKR_CRYPTOKI_NOT_INITIALIZED) return fail("initialised after reload");
+            if (p11->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
+            CK_SESSION_INFO sessionInfo;
+            if (previous != CK_INVALID_HANDLE && p11->C_GetSessionInfo(previous, &sessionInfo) == CKR_OK) {
+                return fail("session of the unloaded module still open");
+            }
+            CK_SLOT_ID slot = 0;
+            CK_ULONG count = 1;
+            if (p11->C_GetSlotList(CK_TRUE, &slot, &count) != CKR_OK || count != 1) return fail("C_GetSlotList");
+            CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+            if (p11->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK) {
+                return fail("C_OpenSession");
+            }
+            // A cached PIN would put the new session in a user state.
+            if (p11->C_GetSessionInfo(session, &sessionInfo) != CKR_OK || sessionInfo.state != CKS_RO_PUBLIC_SESSION) {
+                return fail("new session not public: PIN still cached");
+            }
+            CK_UTF8CHAR pin[] = "12345678";
+            if (p11->C_Login(session, CKU_USER, pin, 8) != CKR_OK) return fail("C_Login");
+            previous = session;
+
+            module.unload();
+            if (GetModuleHandleA("ZelmorPKCS11Driver.dll") != nullptr) return fail("module still mapped");
+            if (round % 10 == 0 || round == 19) {
+                std::size_t polls = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
+                pause(1300);  // longer than the monitor's pause
+                if (fakeLibrary().callCount("zelmor_getConnectedDeviceList") != polls) {
+                    return fail("device library still polled after unload");
+                }
+            }
+        }
+        return 0;
+    }
+#endif
     if (std::strcmp(mode, "unload-after-finalize") == 0) {
         for (int round = 0; round < 2; ++round) {
             LoadedModule module(testing_support::modulePath());

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "TestEnvironment.h"
+#include "platform/Platform.h"
 #include "utils/Utils.h"
 
 TEST(ExtractCommonName, FirstCnValueUpToCommaOrLineBreak) {
@@ -57,3 +59,30 @@ TEST(ExecutableFolder, HoldsTheRunningProgram) {
     EXPECT_NE('/', last);
     EXPECT_NE('\\', last);
 }
+
+#if defined(_WIN32)
+TEST(ExecutableFolder, CutBeforeTheLastSeparatorOfTheWholePath) {
+    const std::string deep = "C:\\" + std::string(400, 'd') + "\\app.exe";
+    struct Case {
+        std::string reported;
+        std::string folder;
+    } cases[] = {
+        {"C:\\Program Files\\App\\app.exe", "C:\\Program Files\\App"},
+        {"C:/tools/app.exe", "C:/tools"},
+        {"app.exe", "app.exe"},
+        {deep, "C:\\" + std::string(400, 'd')},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        std::string folder = platform::executableFolderFrom([&](char* buffer, unsigned long size) {
+            // As GetModuleFileNameA: cut to the buffer, and then the buffer size is returned.
+            unsigned long length = static_cast<unsigned long>(c.reported.size());
+            unsigned long copied = length < size ? length : size - 1;
+            std::memcpy(buffer, c.reported.data(), copied);
+            buffer[copied] = '\0';
+            return length < size ? length : size;
+        });
+        EXPECT_EQ(c.folder, folder) << c.reported;
+    }
+}
+#endif

@@ -11,8 +11,14 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
 #endif
 
 using namespace testing_support;
@@ -161,18 +167,69 @@ TEST_F(LogTest, FoldersAndFileAreCreatedPrivateBelowASharedFolder) {
     EXPECT_EQ(01777u, shared.st_mode & 07777);
     EXPECT_EQ(0700u, own.st_mode & 07777);
     EXPECT_EQ(0600u, file.st_mode & 07777);
+
+    // A temporary folder with a "Trevanic" level of its own: only the last one is shared.
+    const std::string nested = testFolder() + "/nested/Trevanic/tmp/";
+    zelmor::createLogFolder(nested + "/Trevanic/app/");
+    struct stat outer {}, inner {};
+    ASSERT_EQ(0, stat((testFolder() + "/nested/Trevanic").c_str(), &outer));
+    ASSERT_EQ(0, stat((nested + "/Trevanic").c_str(), &inner));
+    EXPECT_EQ(0700u, outer.st_mode & 07777);
+    EXPECT_EQ(01777u, inner.st_mode & 07777);
 }
 
-TEST_F(LogTest, SymbolicLinkAtTheLogPathIsNotFollowed) {
+// Another user may have planted something at the log path below the shared
+// folder first: the line is dropped, never written there, and never blocks.
+TEST_F(LogTest, PlantedLogPathIsRefused) {
     setLogLevel(3);
     zelmor::logDebug("make folders");
-    removeFile(todaysLogFile());
-    std::string target = testFolder() + "/target";
-    ASSERT_EQ(0, symlink(target.c_str(), todaysLogFile().c_str()));
-    ::testing::internal::CaptureStdout();
-    zelmor::logDebug("must not land in target");
-    EXPECT_EQ("\nUnable to write log", ::testing::internal::GetCapturedStdout());
-    EXPECT_EQ("", readFile(target));
-    removeFile(todaysLogFile());
+    const std::string folder = logFolder(), file = todaysLogFile(), target = testFolder() + "/target";
+    const passwd* nobody = getpwnam("nobody");
+    const bool canChown = geteuid() == 0 && nobody != nullptr;
+    struct Case {
+        const char* name;
+        bool needsChown;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        {"symbolic link", false, [&] { ASSERT_EQ(0, symlink(target.c_str(), file.c_str())); }},
+        {"FIFO", false, [&] { ASSERT_EQ(0, mkfifo(file.c_str(), 0666)); }},
+        {"file of another user", true,
+         [&] {
+             close(open(file.c_str(), O_WRONLY | O_CREAT, 0600));
+             ASSERT_EQ(0, chown(file.c_str(), nobody->pw_uid, nobody->pw_gid));
+         }},
+        {"folder of another user", true,
+         [&] { ASSERT_EQ(0, chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid)); }},
+        {"group-writable folder", false, [&] { ASSERT_EQ(0, chmod(folder.c_str(), 0770)); }},
+        {"world-writable folder", false, [&] { ASSERT_EQ(0, chmod(folder.c_str(), 01777)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsChown && !canChown) continue;  // planting as another user needs root
+        removeFile(file);
+        c.plant();
+        ::testing::internal::CaptureStdout();
+        auto writing = std::async(std::launch::async, [] { zelmor::logDebug("planted"); });
+        int reader = -1;
+        if (writing.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // Blocked on the FIFO: a reader releases it so the test fails instead of hanging.
+            reader = open(file.c_str(), O_RDONLY | O_NONBLOCK);
+            ADD_FAILURE() << "writing the log blocked";
+        }
+        writing.wait();
+        if (reader >= 0) close(reader);
+        EXPECT_EQ("\nUnable to write log", ::testing::internal::GetCapturedStdout());
+        struct stat status {};
+        if (lstat(file.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+            EXPECT_EQ(std::string::npos, readFile(file).find("planted"));
+        }
+        EXPECT_EQ("", readFile(target));
+        removeFile(file);
+        ASSERT_EQ(0, chown(folder.c_str(), geteuid(), getegid()));
+        ASSERT_EQ(0, chmod(folder.c_str(), 0700));
+    }
+    zelmor::logDebug("own folder again");
+    EXPECT_NE(std::string::npos, log().find("own folder again"));
 }
 #endif

@@ -82,8 +82,31 @@ std::string getEnvironmentVariable(const char* name, bool* found) {
 }
 
 FilePtr openForSharedAppend(const char* path) {
-    int descriptor = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // The log lives below a folder that every user may write to, so another
+    // user could have put something at this path first. Write only into a
+    // folder of our own that nobody else may write to, and only into a
+    // regular file of our own: no link is followed, and a planted FIFO or
+    // device cannot block the caller (O_NONBLOCK), it is refused after fstat.
+    const std::string text(path);
+    const std::size_t slash = text.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+    const std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
+    const uid_t user = ::geteuid();
+
+    int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folderDescriptor < 0) return FilePtr();
+    struct stat status {};
+    const bool ownFolder = ::fstat(folderDescriptor, &status) == 0 && S_ISDIR(status.st_mode) &&
+                           status.st_uid == user && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    int descriptor = ownFolder ? ::openat(folderDescriptor, name.c_str(),
+                                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600)
+                               : -1;
+    ::close(folderDescriptor);
     if (descriptor < 0) return FilePtr();
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != user) {
+        ::close(descriptor);
+        return FilePtr();
+    }
     std::FILE* file = ::fdopen(descriptor, "ab");
     if (file == nullptr) ::close(descriptor);
     return FilePtr(file);

@@ -30,14 +30,31 @@ std::string getProcessFileName() {
     return std::string(name, length);
 }
 
+std::string executableFolderFrom(const std::function<unsigned long(char*, unsigned long)>& moduleFileName) {
+    // A path longer than the buffer comes back cut (its length equals the
+    // buffer size): ask again with a larger buffer rather than naming a folder
+    // that does not exist. 32767 characters is the longest path Windows has.
+    std::string path;
+    for (unsigned long size = MAX_PATH;; size *= 2) {
+        if (size > 32768) size = 32768;
+        path.assign(size, '\0');
+        unsigned long length = moduleFileName(&path[0], size);
+        if (length == 0) return {};
+        if (length < size) {
+            path.resize(length);
+            break;
+        }
+        if (size == 32768) return {};
+    }
+    std::size_t separator = path.find_last_of("\\/");
+    if (separator == std::string::npos) return path;  // no folder part: the name is all there is
+    return path.substr(0, separator);
+}
+
 std::string getExecutableFolder() {
-    char path[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return {};
-    std::string text(path, length);
-    std::size_t separator = text.find_last_of("\\/");
-    if (separator == std::string::npos) return {};
-    return text.substr(0, separator);
+    return executableFolderFrom([](char* buffer, unsigned long size) -> unsigned long {
+        return GetModuleFileNameA(nullptr, buffer, size);
+    });
 }
 
 bool isDirectory(const char* path) {

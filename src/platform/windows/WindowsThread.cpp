@@ -1,13 +1,24 @@
-// Joinable thread on Windows, and the module's DllMain.
+// Repeating task on Windows, and the module's DllMain.
 //
-// Unloading: DllMain must not join a thread (the ending thread needs the
-// loader lock that DllMain holds), and no thread may still run module code
-// once the module is unmapped. So each thread started here takes its own
-// reference to the module and leaves through FreeLibraryAndExitThread: the
-// module cannot be unmapped while the thread runs, and the thread's last
-// instructions run in the system, not in the module. C_Finalize joins the
-// thread normally. At process exit the system has already ended the thread,
-// so the detach notification only forgets it.
+// Unloading: an application may call FreeLibrary without C_Finalize, and the
+// module must then really go: the monitor stops and no thread is left running
+// module code once it is unmapped. A thread of our own cannot give that: if it
+// holds a reference to the module, FreeLibrary never unloads it; if it does
+// not, DllMain would have to wait for it to end, and an ending thread needs the
+// loader lock that DllMain holds.
+//
+// So the task is a thread-pool timer that fires once per run and is armed
+// again at the end of each run. Between runs no thread is in the module, and
+// the timer holds no reference to it. At unload the module's destructors
+// (inside DllMain) join the task: they disarm the timer, drop a run that is
+// queued but not started, and wait only for a run already executing. Such a
+// run never needs the loader lock (it polls the device library, walks the
+// session table and logs), so the wait ends. SetThreadpoolCallbackLibrary is
+// not used: under Wine it keeps a reference to the module for the timer's
+// whole life, which is the very pinning this avoids.
+//
+// At process exit the system has already ended the pool's threads: the task
+// is only forgotten, and no pool function is called.
 #include "platform/Platform.h"
 
 #include <windows.h>
@@ -20,71 +31,77 @@ namespace {
 
 std::atomic<bool> exiting{false};
 
-struct StartBlock {
-    std::function<void()> body;
-    HMODULE module;  // the thread's own reference to this module
-};
-
-DWORD WINAPI threadEntry(LPVOID parameter) {
-    HMODULE module = nullptr;
-    {
-        std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(parameter));
-        module = block->module;
-        try {
-            block->body();
-        } catch (...) {
-        }
-    }
-    FreeLibraryAndExitThread(module, 0);
-    return 0;
-}
-
 }  // namespace
 
-struct Thread::Impl {
-    HANDLE handle = nullptr;
-    DWORD id = 0;
+struct RepeatingTask::Impl {
+    std::function<bool()> step;
+    LARGE_INTEGER pause{};  // relative due time, 100 ns units (negative)
+    PTP_TIMER timer = nullptr;
+    SRWLOCK lock = SRWLOCK_INIT;  // guards stopping and the re-arming of the timer
+    bool stopping = false;
+    std::atomic<DWORD> runningThread{0};
+
+    void arm(LARGE_INTEGER& due) {
+        FILETIME time;
+        time.dwLowDateTime = due.LowPart;
+        time.dwHighDateTime = static_cast<DWORD>(due.HighPart);
+        SetThreadpoolTimer(timer, &time, 0, 0);
+    }
+
+    static VOID CALLBACK run(PTP_CALLBACK_INSTANCE, PVOID context, PTP_TIMER) {
+        auto* self = static_cast<Impl*>(context);
+        self->runningThread.store(GetCurrentThreadId());
+        bool again = false;
+        try {
+            again = self->step();
+        } catch (...) {
+        }
+        self->runningThread.store(0);
+        AcquireSRWLockExclusive(&self->lock);
+        if (again && !self->stopping) self->arm(self->pause);
+        ReleaseSRWLockExclusive(&self->lock);
+    }
 };
 
-Thread::Thread() : impl(new Impl) {}
+RepeatingTask::RepeatingTask() : impl(new Impl) {}
 
-Thread::~Thread() { detach(); }
+RepeatingTask::~RepeatingTask() {
+    // Joined before destruction by its owner; at process exit it is forgotten.
+    if (impl->timer != nullptr && !exiting.load()) join();
+}
 
-bool Thread::start(std::function<void()> body) {
-    if (impl->handle != nullptr) return false;
-    // Pin the module before the thread exists so that an unload racing with
-    // the start cannot unmap the code the thread is about to run.
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&threadEntry),
-                            &module)) {
-        return false;
-    }
-    auto* block = new StartBlock{std::move(body), module};
-    HANDLE handle = CreateThread(nullptr, 0, threadEntry, block, 0, &impl->id);
-    if (handle == nullptr) {
-        delete block;
-        FreeLibrary(module);
-        return false;
-    }
-    impl->handle = handle;
+bool RepeatingTask::start(std::function<bool()> step, unsigned pauseMilliseconds) {
+    if (impl->timer != nullptr) return false;
+    impl->step = std::move(step);
+    impl->pause.QuadPart = -static_cast<LONGLONG>(pauseMilliseconds) * 10000;
+    impl->stopping = false;
+    impl->timer = CreateThreadpoolTimer(&Impl::run, impl.get(), nullptr);
+    if (impl->timer == nullptr) return false;
+    LARGE_INTEGER now{};  // a due time of 0: the first run starts at once
+    AcquireSRWLockExclusive(&impl->lock);
+    impl->arm(now);
+    ReleaseSRWLockExclusive(&impl->lock);
     return true;
 }
 
-bool Thread::joinable() const { return impl->handle != nullptr; }
+bool RepeatingTask::joinable() const { return impl->timer != nullptr; }
 
-bool Thread::isCurrentThread() const { return impl->handle != nullptr && impl->id == GetCurrentThreadId(); }
-
-void Thread::join() {
-    if (impl->handle == nullptr) return;
-    WaitForSingleObject(impl->handle, INFINITE);
-    detach();
+bool RepeatingTask::isCurrentThread() const {
+    return impl->timer != nullptr && impl->runningThread.load() == GetCurrentThreadId();
 }
 
-void Thread::detach() {
-    if (impl->handle != nullptr) CloseHandle(impl->handle);
-    impl->handle = nullptr;
-    impl->id = 0;
+void RepeatingTask::join() {
+    if (impl->timer == nullptr) return;
+    AcquireSRWLockExclusive(&impl->lock);
+    impl->stopping = true;
+    SetThreadpoolTimer(impl->timer, nullptr, 0, 0);
+    ReleaseSRWLockExclusive(&impl->lock);
+    WaitForThreadpoolTimerCallbacks(impl->timer, TRUE);
+    CloseThreadpoolTimer(impl->timer);
+    impl->timer = nullptr;
 }
+
+void RepeatingTask::detach() { impl->timer = nullptr; }
 
 bool processIsExiting() { return exiting.load(); }
 

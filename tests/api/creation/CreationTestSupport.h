@@ -139,6 +139,12 @@ protected:
 
     CK_RV create(Template& t, CK_OBJECT_HANDLE* handle) { return f()->C_CreateObject(session, t.data(), t.count(), handle); }
     std::vector<FakeCall> imports() const { return fakeLibrary().calls("zelmor_importCertificate"); }
+    // Device calls other than the monitor's polls, which may come at any time.
+    std::size_t deviceCalls() const {
+        std::size_t count = 0;
+        for (const FakeCall& call : fakeLibrary().calls()) count += call.operation != "zelmor_getConnectedDeviceList";
+        return count;
+    }
 
     const Bytes leaf = der("leaf");
     std::string home;

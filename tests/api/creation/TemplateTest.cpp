@@ -19,7 +19,7 @@ TEST_F(CreationTemplates, EntryChecks) {
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_CreateObject(session, nullptr, 1, &handle));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_CreateObject(session, t.data(), 0, &handle));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_CreateObject(session, t.data(), t.count(), nullptr));
-    EXPECT_EQ(0u, fakeLibrary().calls().size());
+    EXPECT_EQ(0u, deviceCalls());
 }
 
 TEST_F(CreationTemplates, ReadOnlySessionWithoutLoginMayCreate) {
@@ -44,7 +44,7 @@ TEST_F(CreationTemplates, ClassDispatch) {
         LogWatch log;
         EXPECT_EQ(CKR_FUNCTION_NOT_SUPPORTED, create(t));
         EXPECT_TRUE(log.contains("Provided object class not supported : " + std::to_string(refused)));
-        EXPECT_EQ(0u, fakeLibrary().calls().size());
+        EXPECT_EQ(0u, deviceCalls());
     }
 }
 
@@ -73,7 +73,7 @@ TEST_F(CreationTemplates, ShortCkUlongValuesAreRefused) {
         Template t;
         t.bytes(CKA_VALUE, leaf).raw(type, shortValue, sizeof shortValue);
         EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, create(t));
-        EXPECT_EQ(0u, fakeLibrary().calls().size());
+        EXPECT_EQ(0u, deviceCalls());
         EXPECT_EQ(untouched, handle);
     }
 
