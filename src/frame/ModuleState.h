@@ -16,6 +16,11 @@
 #include "utils/Utils.h"
 
 struct ModuleState {
+    // Serialises C_Initialize and C_Finalize: applications and the plug-ins
+    // they load may each start or stop the module from their own thread.
+    // Taken before every other lock; no other entry point takes it.
+    std::mutex lifecycleMutex;
+
     // Non-null exactly while the module is initialised.
     std::atomic<ZelmorInstance> deviceLibraryInstance{nullptr};
 
