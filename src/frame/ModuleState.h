@@ -37,6 +37,9 @@ struct ModuleState {
     std::mutex sessionTableMutex;
     std::map<SessionHandle, SessionRecord> sessionTable;
     SecretString userPassword;
+    // The serial of the last session opened; never reset, so a serial is
+    // never given twice while the module is loaded.
+    uint64_t lastSessionSerial = 0;
 
     // Slots found by the last C_GetSlotList, by device identifier.
     std::mutex slotCacheMutex;

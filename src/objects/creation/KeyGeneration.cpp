@@ -19,7 +19,7 @@ bool isReadWriteState(uint32_t state) {
 }
 }  // namespace
 
-CK_RV generateKeyPair(SessionHandle session, const CK_MECHANISM* mechanism, const CK_ATTRIBUTE* publicTemplate,
+CK_RV generateKeyPair(SessionRef session, const CK_MECHANISM* mechanism, const CK_ATTRIBUTE* publicTemplate,
                       CK_ULONG publicCount, const CK_ATTRIBUTE* privateTemplate, CK_ULONG privateCount,
                       CK_OBJECT_HANDLE* phPublicKey, CK_OBJECT_HANDLE* phPrivateKey) {
     CK_RV rv = withSession(session, [](const SessionRecord& record) {
