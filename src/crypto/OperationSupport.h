@@ -5,7 +5,8 @@
 // Locking: sessionTableMutex is held only while a session record or
 // userPassword is read or written, never across a device-library call. A
 // call copies what it needs, releases the lock, calls the library, then takes
-// the lock again and looks the session up afresh before storing anything.
+// the lock again and looks the session up afresh (by handle and serial, see
+// sessions/SessionAccess.h) before storing anything.
 #pragma once
 
 #include <cstdint>

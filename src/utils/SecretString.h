@@ -4,7 +4,6 @@
 // emptied or destroyed.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -79,8 +78,9 @@ public:
     void append(const uint8_t* data, std::size_t length) {
         if (length == 0) return;
         if (length > bytes.capacity() - bytes.size()) {
+            const std::size_t doubled = 2 * bytes.capacity();
             std::vector<uint8_t> larger;
-            larger.reserve(std::max(bytes.size() + length, 2 * bytes.capacity()));
+            larger.reserve(doubled > bytes.size() + length ? doubled : bytes.size() + length);
             larger.assign(bytes.begin(), bytes.end());
             wipe();
             bytes.swap(larger);
