@@ -31,7 +31,7 @@ CK_RV checkSession(const SessionRecord& record, const CipherRules& rules) {
 
 }  // namespace
 
-CK_RV cipherInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey, CipherDirection direction) {
+CK_RV cipherInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey, CipherDirection direction) {
     const CipherRules& rules = direction == CipherDirection::Encrypt ? encryptRules : decryptRules;
     uint32_t state = 0;
     std::string deviceName;
@@ -58,7 +58,7 @@ CK_RV cipherInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HAN
         CK_RV checked = checkSession(record, rules);
         if (checked != CKR_OK) return checked;
         record.keyPair = keyPair;
-        wipe(record.outputCache);
+        record.outputCache.discard();
         // With a digest active the session enters DigestEncrypt or
         // DecryptDigest. No entry point proceeds in those states: C_Encrypt,
         // C_Decrypt and the digest calls answer CKR_OPERATION_NOT_INITIALIZED,

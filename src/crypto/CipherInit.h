@@ -10,6 +10,6 @@ namespace zelmor {
 
 enum class CipherDirection { Encrypt, Decrypt };
 
-CK_RV cipherInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey, CipherDirection direction);
+CK_RV cipherInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey, CipherDirection direction);
 
 }  // namespace zelmor

@@ -21,7 +21,7 @@ class DeviceOutput {
 public:
     DeviceOutput() = default;
     ~DeviceOutput() {
-        if (bytes != nullptr && length > 0) std::memset(bytes, 0, length);
+        if (bytes != nullptr && length > 0) wipeBytes(bytes, length);
         platform::freeDeviceLibraryBuffer(bytes);
     }
     DeviceOutput(const DeviceOutput&) = delete;
@@ -40,16 +40,16 @@ struct DecryptionCall {
 
 }  // namespace
 
-CK_RV decrypt(SessionHandle handle, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength, CK_BYTE_PTR data,
+CK_RV decrypt(SessionRef handle, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength, CK_BYTE_PTR data,
               CK_ULONG_PTR dataLength) {
     DecryptionCall call;
     bool delivered = false;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Decrypt) return CKR_OPERATION_NOT_INITIALIZED;
         if (encrypted == nullptr || encryptedLength == 0 || dataLength == nullptr) return CKR_ARGUMENTS_BAD;
-        if (!record.outputCache.empty()) {
+        if (record.outputCache.ready) {
             delivered = true;
-            return deliverResult(record, record.outputCache, data, dataLength);
+            return deliverResult(record, data, dataLength);
         }
         if (encryptedLength > std::numeric_limits<uint32_t>::max()) return CKR_ENCRYPTED_DATA_LEN_RANGE;
         call.deviceName = record.deviceName();
@@ -76,10 +76,10 @@ CK_RV decrypt(SessionHandle handle, CK_BYTE_PTR encrypted, CK_ULONG encryptedLen
 
     return withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Decrypt) return CKR_OPERATION_NOT_INITIALIZED;
-        if (record.outputCache.empty() && plaintext.length > 0) {
-            record.outputCache.assign(plaintext.bytes, plaintext.bytes + plaintext.length);
-        }
-        return deliverResult(record, record.outputCache, data, dataLength);
+        // An empty plaintext is a result as well: the next call fetches it
+        // without decrypting again.
+        if (!record.outputCache.ready) record.outputCache.keep(plaintext.bytes, plaintext.length);
+        return deliverResult(record, data, dataLength);
     });
 }
 

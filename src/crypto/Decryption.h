@@ -7,7 +7,7 @@
 
 namespace zelmor {
 
-CK_RV decrypt(SessionHandle handle, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength, CK_BYTE_PTR data,
+CK_RV decrypt(SessionRef handle, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength, CK_BYTE_PTR data,
               CK_ULONG_PTR dataLength);
 
 }  // namespace zelmor

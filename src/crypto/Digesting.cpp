@@ -17,52 +17,43 @@ const char finalFailedText[] = "Final hash data in diget failed : ";
 
 CK_RV checkDigestStart(const SessionRecord& record) {
     if (!isOperationState(record.state)) return CKR_SESSION_HANDLE_INVALID;
-    // A digest already active may be started again.
+    // A digest already active may be started again, but not while another
+    // call works on its context.
     bool startable = record.activeOperation == ActiveOperation::None ||
                      record.activeOperation == ActiveOperation::Digest;
-    return startable ? CKR_OK : CKR_OPERATION_ACTIVE;
+    return startable && !record.hashContextLent ? CKR_OK : CKR_OPERATION_ACTIVE;
 }
 
-// The hash context is borrowed from the session while the library works on
-// it, so that a concurrent call on the same session cannot finish it under
-// us. It goes back if the digest is still there and has no other context;
-// otherwise it is released.
-ZelmorHashContext borrowContext(SessionRecord& record) {
-    ZelmorHashContext context = record.hashContext;
-    record.hashContext = nullptr;
-    return context;
+// The hash context is lent to the call while the library works on it (see
+// lendHashContext); it goes back if the digest is still there, otherwise it
+// is released. Failures of the digest calls do not end the digest, so the
+// reason it did not go back is not reported.
+void returnContext(SessionRef handle, ZelmorHashContext context) {
+    returnHashContext(handle, ActiveOperation::Digest, context);
 }
 
-void returnContext(SessionHandle handle, ZelmorHashContext context) {
-    withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        if (record.activeOperation == ActiveOperation::Digest && record.hashContext == nullptr) {
-            record.hashContext = context;
-            context = nullptr;
-        }
-        return CKR_OK;
-    });
-    releaseHashContext(context);
-}
-
-// Finishes the context (the context is gone afterwards, whatever the result)
-// and, on success, keeps the digest in the session.
-CK_RV finishDigest(SessionHandle handle, ZelmorHashContext context, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
+// Finishes the lent context (it is gone afterwards, whatever the result) and,
+// on success, keeps the digest in the session.
+CK_RV finishDigest(SessionRef handle, ZelmorHashContext context, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
     HashValue value;
     int32_t result = finishHashContext(context, digestBufferSize, 0, &value);
+    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+        record.hashContextLent = false;
+        if (result != ZelmorResult::ok) return CKR_FUNCTION_FAILED;
+        if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
+        if (!record.outputCache.ready) record.outputCache.keep(value.bytes, value.length);
+        return deliverResult(record, output, outputLength);
+    });
     if (result != ZelmorResult::ok) {
         logError(resultText(finalFailedText, result));
         return CKR_FUNCTION_FAILED;
     }
-    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
-        if (record.dataBuffer.empty()) record.dataBuffer.assign(value.bytes, value.bytes + value.length);
-        return deliverResult(record, record.dataBuffer, output, outputLength);
-    });
+    return rv;
 }
 
 }  // namespace
 
-CK_RV digestInit(SessionHandle handle, CK_MECHANISM_PTR mechanism) {
+CK_RV digestInit(SessionRef handle, CK_MECHANISM_PTR mechanism) {
     uint32_t state = 0;
     std::string deviceName;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
@@ -104,7 +95,7 @@ CK_RV digestInit(SessionHandle handle, CK_MECHANISM_PTR mechanism) {
         }
         unused = record.hashContext;
         record.hashContext = context;
-        wipe(record.dataBuffer);
+        record.outputCache.discard();
         record.activeOperation = ActiveOperation::Digest;
         return CKR_OK;
     });
@@ -113,20 +104,19 @@ CK_RV digestInit(SessionHandle handle, CK_MECHANISM_PTR mechanism) {
     return rv;
 }
 
-CK_RV digest(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR output,
+CK_RV digest(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR output,
              CK_ULONG_PTR outputLength) {
     ZelmorHashContext context = nullptr;
     bool delivered = false;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
         if (data == nullptr || dataLength == 0 || outputLength == nullptr) return CKR_ARGUMENTS_BAD;
-        if (!record.dataBuffer.empty()) {
+        if (record.outputCache.ready) {
             // Finished by an earlier call of this operation: this call's data is not used.
             delivered = true;
-            return deliverResult(record, record.dataBuffer, output, outputLength);
+            return deliverResult(record, output, outputLength);
         }
-        context = borrowContext(record);
-        return CKR_OK;
+        return lendHashContext(record, &context);
     });
     if (!delivered && rv == CKR_OK) {
         int32_t result = updateHashContext(context, data, dataLength);
@@ -141,13 +131,12 @@ CK_RV digest(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYT
     return rv;
 }
 
-CK_RV digestUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength) {
+CK_RV digestUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
     ZelmorHashContext context = nullptr;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
         if (part == nullptr || partLength == 0) return CKR_ARGUMENTS_BAD;
-        context = borrowContext(record);
-        return CKR_OK;
+        return lendHashContext(record, &context);
     });
     if (rv != CKR_OK) return rv;
     int32_t result = updateHashContext(context, part, partLength);
@@ -159,18 +148,17 @@ CK_RV digestUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength) 
     return CKR_OK;
 }
 
-CK_RV digestFinal(SessionHandle handle, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
+CK_RV digestFinal(SessionRef handle, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
     ZelmorHashContext context = nullptr;
     bool delivered = false;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
         if (outputLength == nullptr) return CKR_ARGUMENTS_BAD;
-        if (!record.dataBuffer.empty()) {
+        if (record.outputCache.ready) {
             delivered = true;
-            return deliverResult(record, record.dataBuffer, output, outputLength);
+            return deliverResult(record, output, outputLength);
         }
-        context = borrowContext(record);
-        return CKR_OK;
+        return lendHashContext(record, &context);
     });
     if (!delivered && rv == CKR_OK) rv = finishDigest(handle, context, output, outputLength);
     if (rv == CKR_OK) logDebug("C_DigestFinal Success");

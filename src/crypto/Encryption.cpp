@@ -27,7 +27,7 @@ int32_t encryptionTypeFor(uint32_t keyKind) {
     }
 }
 
-CK_RV encrypt(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR encrypted,
+CK_RV encrypt(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR encrypted,
               CK_ULONG_PTR encryptedLength) {
     uint32_t keyKind = 0;
     std::vector<uint8_t> publicKey;
@@ -35,10 +35,10 @@ CK_RV encrypt(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BY
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Encrypt) return CKR_OPERATION_NOT_INITIALIZED;
         if (data == nullptr || dataLength == 0 || encryptedLength == nullptr) return CKR_ARGUMENTS_BAD;
-        if (!record.outputCache.empty()) {
+        if (record.outputCache.ready) {
             // Computed by an earlier call of this operation: this call's data is not used.
             delivered = true;
-            return deliverResult(record, record.outputCache, encrypted, encryptedLength);
+            return deliverResult(record, encrypted, encryptedLength);
         }
         if (dataLength > std::numeric_limits<uint32_t>::max()) return CKR_DATA_LEN_RANGE;
         keyKind = record.keyPair.keyKind;
@@ -62,8 +62,8 @@ CK_RV encrypt(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BY
 
     return withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Encrypt) return CKR_OPERATION_NOT_INITIALIZED;
-        if (record.outputCache.empty()) record.outputCache.assign(ciphertext, ciphertext + ciphertextLength);
-        return deliverResult(record, record.outputCache, encrypted, encryptedLength);
+        if (!record.outputCache.ready) record.outputCache.keep(ciphertext, ciphertextLength);
+        return deliverResult(record, encrypted, encryptedLength);
     });
 }
 

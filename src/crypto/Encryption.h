@@ -13,7 +13,7 @@ namespace zelmor {
 // 4096, 8 for any other kind.
 int32_t encryptionTypeFor(uint32_t keyKind);
 
-CK_RV encrypt(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR encrypted,
+CK_RV encrypt(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR encrypted,
               CK_ULONG_PTR encryptedLength);
 
 }  // namespace zelmor

@@ -10,7 +10,7 @@
 
 namespace zelmor {
 
-CK_RV absorbPart(SessionHandle handle, ActiveOperation operation, CK_BYTE_PTR part, CK_ULONG partLength,
+CK_RV absorbPart(SessionRef handle, ActiveOperation operation, CK_BYTE_PTR part, CK_ULONG partLength,
                  const PartFailureTexts& texts) {
     std::string deviceName;
     int32_t hashAlgorithm = rawInput;
@@ -24,15 +24,11 @@ CK_RV absorbPart(SessionHandle handle, ActiveOperation operation, CK_BYTE_PTR pa
             if (partLength > std::numeric_limits<uint32_t>::max() - record.dataBuffer.size()) {
                 return CKR_DATA_LEN_RANGE;
             }
-            record.dataBuffer.insert(record.dataBuffer.end(), part, part + partLength);
+            record.dataBuffer.append(part, partLength);
             return CKR_OK;
         }
-        // Borrowed for the device calls: a concurrent call on the same session
-        // then cannot finish the context while it is being fed.
-        context = record.hashContext;
-        record.hashContext = nullptr;
         deviceName = record.deviceName();
-        return CKR_OK;
+        return lendHashContext(record, &context);
     });
     if (rv != CKR_OK || hashAlgorithm == rawInput) return rv;
 
@@ -40,6 +36,7 @@ CK_RV absorbPart(SessionHandle handle, ActiveOperation operation, CK_BYTE_PTR pa
         int32_t result = zelmor_initHash(deviceName.c_str(), hashAlgorithm, &context, moduleState().instance());
         if (result != ZelmorResult::ok) {
             logError(resultText(texts.initHashFailed, result));
+            returnHashContext(handle, operation, nullptr);
             endOperation(handle, operation);
             return CKR_FUNCTION_FAILED;
         }
@@ -48,30 +45,21 @@ CK_RV absorbPart(SessionHandle handle, ActiveOperation operation, CK_BYTE_PTR pa
     if (result != ZelmorResult::ok) {
         logError(resultText(texts.updateHashFailed, result));
         releaseHashContext(context);
+        returnHashContext(handle, operation, nullptr);
         endOperation(handle, operation);
         return CKR_FUNCTION_FAILED;
     }
-
-    ZelmorHashContext unused = context;
-    rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        if (record.activeOperation != operation) return CKR_OPERATION_NOT_INITIALIZED;
-        // Another call on this session opened a context meanwhile: the parts
-        // can no longer be told apart.
-        if (record.hashContext != nullptr) return CKR_FUNCTION_FAILED;
-        record.hashContext = context;
-        unused = nullptr;
-        return CKR_OK;
-    });
-    releaseHashContext(unused);
-    return rv;
+    return returnHashContext(handle, operation, context);
 }
 
-void PendingInput::takeFrom(SessionRecord& record) {
+CK_RV PendingInput::takeFrom(SessionRecord& record) {
+    if (record.hashContextLent) return CKR_OPERATION_ACTIVE;
     signingHashAlgorithm(record.mechanism, &hashAlgorithm);
     context = record.hashContext;
     record.hashContext = nullptr;
     parts.swap(record.dataBuffer);
     record.dataBuffer.clear();
+    return CKR_OK;
 }
 
 int32_t PendingInput::finish() {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "crypto/HashContext.h"
 #include "crypto/MechanismHashes.h"
@@ -21,7 +20,7 @@ struct PartFailureTexts {
 // C_SignUpdate / C_VerifyUpdate for the session's active `operation`. The
 // first part of a hashing mechanism opens the hash context. A device failure
 // ends the operation.
-CK_RV absorbPart(SessionHandle handle, ActiveOperation operation, CK_BYTE_PTR part, CK_ULONG partLength,
+CK_RV absorbPart(SessionRef handle, ActiveOperation operation, CK_BYTE_PTR part, CK_ULONG partLength,
                  const PartFailureTexts& texts);
 
 // The input of C_SignFinal / C_VerifyFinal: taken out of the session under
@@ -30,10 +29,12 @@ CK_RV absorbPart(SessionHandle handle, ActiveOperation operation, CK_BYTE_PTR pa
 struct PendingInput {
     int32_t hashAlgorithm = rawInput;
     ZelmorHashContext context = nullptr;
-    std::vector<uint8_t> parts;
+    SecretBytes parts;
     HashValue hash;
 
-    void takeFrom(SessionRecord& record);
+    // CKR_OPERATION_ACTIVE, and nothing taken, while a C_SignUpdate or
+    // C_VerifyUpdate of the session works on the hash context.
+    CK_RV takeFrom(SessionRecord& record);
     // Hashing mechanisms: finishes the context (also a never-opened one: the
     // library decides). Raw mechanisms: nothing to do. Returns the library's result.
     int32_t finish();

@@ -1,9 +1,9 @@
 #include "crypto/OperationSupport.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
+#include "crypto/HashContext.h"
 #include "frame/Log.h"
 #include "objects/ObjectHandles.h"
 #include "objects/RecordView.h"
@@ -14,27 +14,43 @@ namespace zelmor {
 
 bool debugLogging() { return getLogLevel() >= logLevelDebug; }
 
-CK_RV endOperation(SessionHandle handle, ActiveOperation operation) {
+CK_RV endOperation(SessionRef handle, ActiveOperation operation) {
     return withSession(handle, [&](SessionRecord& record) {
         if (record.activeOperation == operation) record.activeOperation = ActiveOperation::None;
         return CKR_OK;
     });
 }
 
-void wipe(std::vector<uint8_t>& bytes) {
-    if (!bytes.empty()) std::memset(bytes.data(), 0, bytes.size());
-    bytes.clear();
-}
-
-CK_RV deliverResult(SessionRecord& record, std::vector<uint8_t>& result, CK_BYTE_PTR buffer, CK_ULONG_PTR length,
-                    bool* copied) {
-    OutputStep step = deliverOutput(result, buffer, length);
-    if (copied != nullptr) *copied = step == OutputStep::Copied;
+CK_RV deliverResult(SessionRecord& record, CK_BYTE_PTR buffer, CK_ULONG_PTR length) {
+    const SecretBytes& result = record.outputCache.bytes;
+    OutputStep step = deliverOutput(result.data(), result.size(), buffer, length);
     if (step == OutputStep::Copied) {
-        wipe(result);
+        record.outputCache.discard();
         record.activeOperation = ActiveOperation::None;
     }
     return resultOf(step);
+}
+
+CK_RV lendHashContext(SessionRecord& record, ZelmorHashContext* context) {
+    if (record.hashContextLent) return CKR_OPERATION_ACTIVE;
+    *context = record.hashContext;
+    record.hashContext = nullptr;
+    record.hashContextLent = true;
+    return CKR_OK;
+}
+
+CK_RV returnHashContext(SessionRef session, ActiveOperation operation, ZelmorHashContext context) {
+    CK_RV rv = withSession(session, [&](SessionRecord& record) -> CK_RV {
+        record.hashContextLent = false;
+        if (record.activeOperation != operation) return CKR_OPERATION_NOT_INITIALIZED;
+        // Defensive: nothing opens a context while one is out.
+        if (record.hashContext != nullptr) return CKR_FUNCTION_FAILED;
+        record.hashContext = context;
+        context = nullptr;
+        return CKR_OK;
+    });
+    releaseHashContext(context);
+    return rv;
 }
 
 CK_RV resolveKeyPair(const std::string& deviceName, CK_OBJECT_HANDLE hKey, KeyHandles accepted,

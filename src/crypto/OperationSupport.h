@@ -5,12 +5,12 @@
 // Locking: sessionTableMutex is held only while a session record or
 // userPassword is read or written, never across a device-library call. A
 // call copies what it needs, releases the lock, calls the library, then takes
-// the lock again and looks the session up afresh before storing anything.
+// the lock again and looks the session up afresh (by handle and serial, see
+// sessions/SessionAccess.h) before storing anything.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "ZelmorDSCLibrary.h"
 #include "pkcs11.h"
@@ -23,17 +23,26 @@ bool debugLogging();
 
 // Sets the session's operation to None if it is still `operation`.
 // CKR_SESSION_HANDLE_INVALID if the session was closed meanwhile.
-CK_RV endOperation(SessionHandle handle, ActiveOperation operation);
+CK_RV endOperation(SessionRef handle, ActiveOperation operation);
 
 // The output step of C_Sign, C_SignFinal, C_Encrypt, C_Decrypt, C_Digest and
-// C_DigestFinal: reports the length of `result` or copies it out (see
-// deliverOutput). A copied result is wiped from the session and the
+// C_DigestFinal: reports the length of the session's kept result or copies it
+// out (see deliverOutput). A copied result is wiped from the session and the
 // operation ends.
-CK_RV deliverResult(SessionRecord& record, std::vector<uint8_t>& result, CK_BYTE_PTR buffer, CK_ULONG_PTR length,
-                    bool* copied = nullptr);
+CK_RV deliverResult(SessionRecord& record, CK_BYTE_PTR buffer, CK_ULONG_PTR length);
 
-// Wipes and empties a byte buffer of the session.
-void wipe(std::vector<uint8_t>& bytes);
+// The session's hash context is lent to one call at a time, which works on it
+// without the lock. While it is out, other calls of the session that would
+// feed, finish or replace it get CKR_OPERATION_ACTIVE: they must neither
+// touch it together with the borrower nor find it missing and hand the
+// library none.
+CK_RV lendHashContext(SessionRecord& record, ZelmorHashContext* context);
+
+// Ends the loan: the context goes back into the session if `operation` is
+// still active there (CKR_OK); otherwise, or when the session was closed or
+// replaced meanwhile, it is finished so that the library can release it, and
+// the result says why. A null context only ends the loan.
+CK_RV returnHashContext(SessionRef session, ActiveOperation operation, ZelmorHashContext context);
 
 // Which key handles an Init accepts: signing and decryption take private-key
 // handles only (number = hKey - 0x70000000); verification and encryption also

@@ -10,7 +10,7 @@
 
 namespace zelmor {
 
-CK_RV generateRandom(SessionHandle handle, CK_BYTE_PTR output, CK_ULONG length) {
+CK_RV generateRandom(SessionRef handle, CK_BYTE_PTR output, CK_ULONG length) {
     if (output == nullptr || length == 0) return CKR_ARGUMENTS_BAD;
     std::string deviceName;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) {

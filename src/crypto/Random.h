@@ -7,6 +7,6 @@
 
 namespace zelmor {
 
-CK_RV generateRandom(SessionHandle handle, CK_BYTE_PTR output, CK_ULONG length);
+CK_RV generateRandom(SessionRef handle, CK_BYTE_PTR output, CK_ULONG length);
 
 }  // namespace zelmor

@@ -6,5 +6,5 @@ using namespace zelmor;
 
 CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen) {
     return bySession("C_GenerateRandom", hSession,
-                     [&](SessionHandle session) { return generateRandom(session, pRandomData, ulRandomLen); });
+                     [&](SessionRef session) { return generateRandom(session, pRandomData, ulRandomLen); });
 }

@@ -44,7 +44,7 @@ int32_t signOnDevice(const SignatureCall& call, const uint8_t* input, uint32_t i
 // Keeps a new signature in the session (unless a concurrent call on the same
 // session kept one first) and runs the output step. An operation that ended
 // meanwhile gives CKR_OPERATION_NOT_INITIALIZED.
-CK_RV keepAndDeliverSignature(SessionHandle handle, const SignatureValue& signature, CK_BYTE_PTR output,
+CK_RV keepAndDeliverSignature(SessionRef handle, const SignatureValue& signature, CK_BYTE_PTR output,
                               CK_ULONG_PTR outputLength);
 
 }  // namespace zelmor

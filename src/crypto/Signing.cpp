@@ -26,7 +26,7 @@ int32_t signOnDevice(const SignatureCall& call, const uint8_t* input, uint32_t i
     return result;
 }
 
-CK_RV signInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey) {
+CK_RV signInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey) {
     uint32_t state = 0;
     std::string deviceName;
     auto checkSession = [&](const SessionRecord& record) -> CK_RV {
@@ -62,7 +62,7 @@ CK_RV signInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDL
         if (checked != CKR_OK) return checked;
         record.mechanism = static_cast<uint32_t>(mechanism->mechanism);
         record.keyPair = keyPair;
-        wipe(record.outputCache);
+        record.outputCache.discard();
         record.dataBuffer.clear();
         stale = record.hashContext;
         record.hashContext = nullptr;
@@ -95,16 +95,16 @@ void logSignInput(const SignatureCall& call, const uint8_t* input, uint32_t leng
 
 }  // namespace
 
-CK_RV keepAndDeliverSignature(SessionHandle handle, const SignatureValue& signature, CK_BYTE_PTR output,
+CK_RV keepAndDeliverSignature(SessionRef handle, const SignatureValue& signature, CK_BYTE_PTR output,
                               CK_ULONG_PTR outputLength) {
     return withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Sign) return CKR_OPERATION_NOT_INITIALIZED;
-        if (record.outputCache.empty()) record.outputCache.assign(signature.bytes, signature.bytes + signature.length);
-        return deliverResult(record, record.outputCache, output, outputLength);
+        if (!record.outputCache.ready) record.outputCache.keep(signature.bytes, signature.length);
+        return deliverResult(record, output, outputLength);
     });
 }
 
-CK_RV sign(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
+CK_RV sign(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
            CK_ULONG_PTR signatureLength) {
     SignatureCall call;
     bool delivered = false;
@@ -112,10 +112,10 @@ CK_RV sign(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_
         if (record.activeOperation != ActiveOperation::Sign) return CKR_OPERATION_NOT_INITIALIZED;
         if (data == nullptr || dataLength == 0 || signatureLength == nullptr) return CKR_ARGUMENTS_BAD;
         call.mechanism = record.mechanism;
-        if (!record.outputCache.empty()) {
+        if (record.outputCache.ready) {
             // Computed by an earlier call of this operation: this call's data is not used.
             delivered = true;
-            return deliverResult(record, record.outputCache, signature, signatureLength);
+            return deliverResult(record, signature, signatureLength);
         }
         call.capture(record, moduleState().userPassword);
         return CKR_OK;

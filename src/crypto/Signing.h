@@ -8,10 +8,10 @@
 
 namespace zelmor {
 
-CK_RV signInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey);
-CK_RV sign(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
+CK_RV signInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey);
+CK_RV sign(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
            CK_ULONG_PTR signatureLength);
-CK_RV signUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength);
-CK_RV signFinal(SessionHandle handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength);
+CK_RV signUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength);
+CK_RV signFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength);
 
 }  // namespace zelmor

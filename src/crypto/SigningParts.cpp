@@ -9,25 +9,24 @@
 
 namespace zelmor {
 
-CK_RV signUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength) {
+CK_RV signUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
     static const PartFailureTexts texts{"C_SignUpdate: initHash failed ", "C_SignUpdate: updateHash failed "};
     return absorbPart(handle, ActiveOperation::Sign, part, partLength, texts);
 }
 
-CK_RV signFinal(SessionHandle handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
+CK_RV signFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
     SignatureCall call;
     PendingInput input;
     bool delivered = false;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Sign) return CKR_OPERATION_NOT_INITIALIZED;
         if (signatureLength == nullptr) return CKR_ARGUMENTS_BAD;
-        if (!record.outputCache.empty()) {
+        if (record.outputCache.ready) {
             delivered = true;
-            return deliverResult(record, record.outputCache, signature, signatureLength);
+            return deliverResult(record, signature, signatureLength);
         }
         call.capture(record, moduleState().userPassword);
-        input.takeFrom(record);
-        return CKR_OK;
+        return input.takeFrom(record);
     });
     if (delivered || rv != CKR_OK) return rv;
 

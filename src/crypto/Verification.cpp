@@ -41,7 +41,7 @@ struct VerificationCall {
 bool fitsDeviceLength(CK_ULONG length) { return length <= std::numeric_limits<uint32_t>::max(); }
 
 // Every call that reaches zelmor_verifySignatureHash ends the operation.
-CK_RV verdict(SessionHandle handle, int32_t result, const char* failureText) {
+CK_RV verdict(SessionRef handle, int32_t result, const char* failureText) {
     CK_RV ended = endOperation(handle, ActiveOperation::Verify);
     if (result != ZelmorResult::ok) {
         logError(resultText(failureText, result));
@@ -52,12 +52,13 @@ CK_RV verdict(SessionHandle handle, int32_t result, const char* failureText) {
 
 }  // namespace
 
-CK_RV verifyInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey) {
+CK_RV verifyInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey) {
     std::string deviceName;
     auto checkSession = [](const SessionRecord& record) -> CK_RV {
         bool startable = record.activeOperation == ActiveOperation::None ||
                          record.activeOperation == ActiveOperation::Digest;
-        return startable ? CKR_OK : CKR_OPERATION_ACTIVE;
+        // A digest whose context another call is working on is not replaced under it.
+        return startable && !record.hashContextLent ? CKR_OK : CKR_OPERATION_ACTIVE;
     };
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         CK_RV checked = checkSession(record);
@@ -83,7 +84,8 @@ CK_RV verifyInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HAN
         if (checked != CKR_OK) return checked;
         record.keyPair = keyPair;
         record.mechanism = static_cast<uint32_t>(mechanism->mechanism);
-        wipe(record.dataBuffer);
+        record.dataBuffer.clear();
+        record.outputCache.discard();
         stale = record.hashContext;
         record.hashContext = nullptr;
         record.activeOperation = ActiveOperation::Verify;
@@ -93,7 +95,7 @@ CK_RV verifyInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HAN
     return rv;
 }
 
-CK_RV verify(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
+CK_RV verify(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
              CK_ULONG signatureLength) {
     VerificationCall call;
     int32_t hashAlgorithm = rawInput;
@@ -126,12 +128,12 @@ CK_RV verify(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYT
     return verdict(handle, result, "Verify signature failed : ");
 }
 
-CK_RV verifyUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength) {
+CK_RV verifyUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
     static const PartFailureTexts texts{"C_VerifyUpdate: initHash failed ", "C_VerifyUpdate: updateHash failed "};
     return absorbPart(handle, ActiveOperation::Verify, part, partLength, texts);
 }
 
-CK_RV verifyFinal(SessionHandle handle, CK_BYTE_PTR signature, CK_ULONG signatureLength) {
+CK_RV verifyFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG signatureLength) {
     VerificationCall call;
     PendingInput input;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
@@ -139,8 +141,7 @@ CK_RV verifyFinal(SessionHandle handle, CK_BYTE_PTR signature, CK_ULONG signatur
         if (signature == nullptr || signatureLength == 0) return CKR_ARGUMENTS_BAD;
         if (!fitsDeviceLength(signatureLength)) return CKR_SIGNATURE_LEN_RANGE;
         call.capture(record);
-        input.takeFrom(record);
-        return CKR_OK;
+        return input.takeFrom(record);
     });
     if (rv != CKR_OK) return rv;
 

@@ -8,10 +8,10 @@
 
 namespace zelmor {
 
-CK_RV verifyInit(SessionHandle handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey);
-CK_RV verify(SessionHandle handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
+CK_RV verifyInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey);
+CK_RV verify(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
              CK_ULONG signatureLength);
-CK_RV verifyUpdate(SessionHandle handle, CK_BYTE_PTR part, CK_ULONG partLength);
-CK_RV verifyFinal(SessionHandle handle, CK_BYTE_PTR signature, CK_ULONG signatureLength);
+CK_RV verifyUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength);
+CK_RV verifyFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG signatureLength);
 
 }  // namespace zelmor

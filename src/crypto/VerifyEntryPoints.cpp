@@ -6,22 +6,22 @@ using namespace zelmor;
 
 CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
     return bySession("C_VerifyInit", hSession,
-                     [&](SessionHandle session) { return verifyInit(session, pMechanism, hKey); });
+                     [&](SessionRef session) { return verifyInit(session, pMechanism, hKey); });
 }
 
 CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
                CK_ULONG ulSignatureLen) {
-    return bySession("C_Verify", hSession, [&](SessionHandle session) {
+    return bySession("C_Verify", hSession, [&](SessionRef session) {
         return verify(session, pData, ulDataLen, pSignature, ulSignatureLen);
     });
 }
 
 CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
     return bySession("C_VerifyUpdate", hSession,
-                     [&](SessionHandle session) { return verifyUpdate(session, pPart, ulPartLen); });
+                     [&](SessionRef session) { return verifyUpdate(session, pPart, ulPartLen); });
 }
 
 CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
     return bySession("C_VerifyFinal", hSession,
-                     [&](SessionHandle session) { return verifyFinal(session, pSignature, ulSignatureLen); });
+                     [&](SessionRef session) { return verifyFinal(session, pSignature, ulSignatureLen); });
 }

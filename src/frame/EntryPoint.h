@@ -3,12 +3,12 @@
 // Each C_ function is one call to one of these with its work as a lambda.
 #pragma once
 
-#include <limits>
 #include <new>
 
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
 #include "pkcs11.h"
+#include "sessions/SessionAccess.h"
 
 namespace zelmor {
 
@@ -43,20 +43,17 @@ CK_RV initialised(const char* name, Body&& body) noexcept {
     });
 }
 
-// Entry points that take a session handle. body receives the 32-bit handle;
-// it must take sessionTableMutex itself for each access to the record (see
-// sessions/SessionAccess.h) and never hold it across a device-library call.
+// Entry points that take a session handle. body receives the session as the
+// first look-up found it (see sessions/SessionAccess.h); it must take
+// sessionTableMutex itself, through withSession, for each access to the
+// record and never hold it across a device-library call.
 template <typename Body>
 CK_RV bySession(const char* name, CK_SESSION_HANDLE hSession, Body&& body) noexcept {
     return initialised(name, [&]() -> CK_RV {
-        if (hSession > std::numeric_limits<SessionHandle>::max()) return CKR_SESSION_HANDLE_INVALID;
-        SessionHandle handle = static_cast<SessionHandle>(hSession);
-        {
-            ModuleState& module = moduleState();
-            std::lock_guard<std::mutex> guard(module.sessionTableMutex);
-            if (module.sessionTable.find(handle) == module.sessionTable.end()) return CKR_SESSION_HANDLE_INVALID;
-        }
-        return body(handle);
+        SessionRef session;
+        CK_RV rv = lookUpSession(hSession, &session);
+        if (rv != CKR_OK) return rv;
+        return body(session);
     });
 }
 

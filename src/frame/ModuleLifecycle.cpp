@@ -1,6 +1,7 @@
 #include "frame/ModuleLifecycle.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
@@ -13,6 +14,7 @@ namespace zelmor {
 
 CK_RV initializeModule() {
     ModuleState& module = moduleState();
+    std::lock_guard<std::mutex> lifecycle(module.lifecycleMutex);
     if (module.isInitialised()) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
 
     module.standardsMode.store(readStandardsSetting());
@@ -42,6 +44,9 @@ CK_RV initializeModule() {
 
 CK_RV finalizeModule() {
     ModuleState& module = moduleState();
+    std::lock_guard<std::mutex> lifecycle(module.lifecycleMutex);
+    // Another C_Finalize may have finished while this one waited for the lock.
+    if (!module.isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     stopDeviceMonitor();
     std::vector<ZelmorHashContext> unfinished;
     {
@@ -50,8 +55,8 @@ CK_RV finalizeModule() {
         unfinished = takeHashContexts(module.sessionTable);
     }
     releaseHashContexts(unfinished);
-    zelmor_releaseInstance(module.deviceLibraryInstance.load());
-    module.deviceLibraryInstance.store(nullptr);
+    // Taken out before it is released: no call can pass it on afterwards.
+    zelmor_releaseInstance(module.deviceLibraryInstance.exchange(nullptr));
     {
         std::lock_guard<std::mutex> guard(module.slotCacheMutex);
         module.slotCache.clear();

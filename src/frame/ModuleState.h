@@ -16,6 +16,11 @@
 #include "utils/Utils.h"
 
 struct ModuleState {
+    // Serialises C_Initialize and C_Finalize: applications and the plug-ins
+    // they load may each start or stop the module from their own thread.
+    // Taken before every other lock; no other entry point takes it.
+    std::mutex lifecycleMutex;
+
     // Non-null exactly while the module is initialised.
     std::atomic<ZelmorInstance> deviceLibraryInstance{nullptr};
 
@@ -33,6 +38,9 @@ struct ModuleState {
     std::mutex sessionTableMutex;
     std::map<SessionHandle, SessionRecord> sessionTable;
     SecretString userPassword;
+    // The serial of the last session opened; never reset, so a serial is
+    // never given twice while the module is loaded.
+    uint64_t lastSessionSerial = 0;
 
     // Slots found by the last C_GetSlotList, by device identifier.
     std::mutex slotCacheMutex;

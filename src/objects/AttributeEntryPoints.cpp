@@ -8,21 +8,21 @@ using namespace zelmor;
 
 CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                           CK_ULONG ulCount) {
-    return bySession("C_GetAttributeValue", hSession, [&](SessionHandle session) {
+    return bySession("C_GetAttributeValue", hSession, [&](SessionRef session) {
         return readAttributes(session, hObject, pTemplate, ulCount);
     });
 }
 
 CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                           CK_ULONG ulCount) {
-    return bySession("C_SetAttributeValue", hSession, [&](SessionHandle session) {
+    return bySession("C_SetAttributeValue", hSession, [&](SessionRef session) {
         return writeAttributes(session, hObject, pTemplate, ulCount);
     });
 }
 
 CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ULONG_PTR pulSize) {
     return bySession("C_GetObjectSize", hSession,
-                     [&](SessionHandle session) { return readObjectSize(session, hObject, pulSize); });
+                     [&](SessionRef session) { return readObjectSize(session, hObject, pulSize); });
 }
 
 // The session is looked up by the work itself: an unknown one gets its own log line.

@@ -15,7 +15,7 @@ namespace zelmor {
 
 namespace {
 
-CK_RV sessionDeviceName(SessionHandle session, std::string* deviceName) {
+CK_RV sessionDeviceName(SessionRef session, std::string* deviceName) {
     return withSession(session, [&](SessionRecord& record) {
         *deviceName = record.deviceName();
         return CKR_OK;
@@ -54,7 +54,7 @@ CK_RV viewOfObject(const std::string& deviceName, CK_OBJECT_HANDLE handle, Objec
 
 }  // namespace
 
-CK_RV readAttributes(SessionHandle session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+CK_RV readAttributes(SessionRef session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
     if (attributes == nullptr) {
         logError("C_GetAttributeValue template is null");
         return CKR_ARGUMENTS_BAD;
@@ -84,7 +84,7 @@ CK_RV readAttributes(SessionHandle session, CK_OBJECT_HANDLE handle, CK_ATTRIBUT
     return CKR_OK;
 }
 
-CK_RV readObjectSize(SessionHandle session, CK_OBJECT_HANDLE handle, CK_ULONG_PTR size) {
+CK_RV readObjectSize(SessionRef session, CK_OBJECT_HANDLE handle, CK_ULONG_PTR size) {
     if (size == nullptr) return CKR_ARGUMENTS_BAD;
     std::string deviceName;
     CK_RV rv = sessionDeviceName(session, &deviceName);

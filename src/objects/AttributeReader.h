@@ -7,7 +7,7 @@
 
 namespace zelmor {
 
-CK_RV readAttributes(SessionHandle session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
-CK_RV readObjectSize(SessionHandle session, CK_OBJECT_HANDLE handle, CK_ULONG_PTR size);
+CK_RV readAttributes(SessionRef session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
+CK_RV readObjectSize(SessionRef session, CK_OBJECT_HANDLE handle, CK_ULONG_PTR size);
 
 }  // namespace zelmor

@@ -41,7 +41,7 @@ KeyPairChanges readChanges(const CK_ATTRIBUTE* attributes, CK_ULONG count) {
 
 }  // namespace
 
-CK_RV writeAttributes(SessionHandle session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
+CK_RV writeAttributes(SessionRef session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count) {
     if (attributes == nullptr || count == 0) return CKR_ARGUMENTS_BAD;
     const DecodedHandle decoded = decodeObjectHandle(handle);
     if (decoded.kind != ObjectKind::PrivateKey && decoded.kind != ObjectKind::PublicKey) {

@@ -7,6 +7,6 @@
 
 namespace zelmor {
 
-CK_RV writeAttributes(SessionHandle session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
+CK_RV writeAttributes(SessionRef session, CK_OBJECT_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
 
 }  // namespace zelmor

@@ -7,7 +7,7 @@ using namespace zelmor;
 
 CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                      CK_OBJECT_HANDLE_PTR phObject) {
-    return bySession("C_CreateObject", hSession, [&](SessionHandle session) {
+    return bySession("C_CreateObject", hSession, [&](SessionRef session) {
         return createObject(session, pTemplate, ulCount, phObject);
     });
 }
@@ -16,7 +16,7 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                         CK_ULONG ulPublicKeyAttributeCount, CK_ATTRIBUTE_PTR pPrivateKeyTemplate,
                         CK_ULONG ulPrivateKeyAttributeCount, CK_OBJECT_HANDLE_PTR phPublicKey,
                         CK_OBJECT_HANDLE_PTR phPrivateKey) {
-    return bySession("C_GenerateKeyPair", hSession, [&](SessionHandle session) {
+    return bySession("C_GenerateKeyPair", hSession, [&](SessionRef session) {
         return generateKeyPair(session, pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
                                pPrivateKeyTemplate, ulPrivateKeyAttributeCount, phPublicKey, phPrivateKey);
     });

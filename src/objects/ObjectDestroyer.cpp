@@ -1,6 +1,5 @@
 #include "objects/ObjectDestroyer.h"
 
-#include <limits>
 #include <string>
 
 #include "device/DeviceResults.h"
@@ -55,9 +54,10 @@ CK_RV deleteCertificate(const DeletionContext& context, CK_OBJECT_HANDLE handle,
 
 CK_RV destroyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle) {
     DeletionContext context;
-    CK_RV rv = CKR_SESSION_HANDLE_INVALID;
-    if (session <= std::numeric_limits<SessionHandle>::max()) {
-        rv = withSession(static_cast<SessionHandle>(session), [&](SessionRecord& record) {
+    SessionRef found;
+    CK_RV rv = lookUpSession(session, &found);
+    if (rv == CKR_OK) {
+        rv = withSession(found, [&](SessionRecord& record) {
             const bool readWrite = record.state == CKS_RW_PUBLIC_SESSION ||
                                    record.state == CKS_RW_USER_FUNCTIONS || record.state == CKS_RW_SO_FUNCTIONS;
             if (!readWrite) {

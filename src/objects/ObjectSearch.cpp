@@ -52,7 +52,7 @@ std::vector<CK_OBJECT_HANDLE> searchSequence(const SessionRecord& record) {
 
 }  // namespace
 
-CK_RV findObjectsInit(SessionHandle session, CK_ATTRIBUTE_PTR searchTemplate, CK_ULONG count) {
+CK_RV findObjectsInit(SessionRef session, CK_ATTRIBUTE_PTR searchTemplate, CK_ULONG count) {
     if (searchTemplate == nullptr && count != 0) return CKR_ARGUMENTS_BAD;
     std::string deviceName;
     CK_RV rv = withSession(session, [&](SessionRecord& record) {
@@ -87,7 +87,7 @@ CK_RV findObjectsInit(SessionHandle session, CK_ATTRIBUTE_PTR searchTemplate, CK
     });
 }
 
-CK_RV findObjects(SessionHandle session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG maxCount, CK_ULONG_PTR count) {
+CK_RV findObjects(SessionRef session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG maxCount, CK_ULONG_PTR count) {
     return withSession(session, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Find) return CKR_OPERATION_NOT_INITIALIZED;
         if (count == nullptr || (handles == nullptr && maxCount != 0)) return CKR_ARGUMENTS_BAD;
@@ -114,7 +114,7 @@ CK_RV findObjects(SessionHandle session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG 
     });
 }
 
-CK_RV findObjectsFinal(SessionHandle session) {
+CK_RV findObjectsFinal(SessionRef session) {
     return withSession(session, [](SessionRecord& record) {
         if (record.activeOperation != ActiveOperation::Find) return CKR_OPERATION_NOT_INITIALIZED;
         record.activeOperation = ActiveOperation::None;

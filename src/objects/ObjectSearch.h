@@ -8,8 +8,8 @@
 
 namespace zelmor {
 
-CK_RV findObjectsInit(SessionHandle session, CK_ATTRIBUTE_PTR searchTemplate, CK_ULONG count);
-CK_RV findObjects(SessionHandle session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG maxCount, CK_ULONG_PTR count);
-CK_RV findObjectsFinal(SessionHandle session);
+CK_RV findObjectsInit(SessionRef session, CK_ATTRIBUTE_PTR searchTemplate, CK_ULONG count);
+CK_RV findObjects(SessionRef session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG maxCount, CK_ULONG_PTR count);
+CK_RV findObjectsFinal(SessionRef session);
 
 }  // namespace zelmor

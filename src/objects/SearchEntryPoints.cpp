@@ -6,16 +6,16 @@ using namespace zelmor;
 
 CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
     return bySession("C_FindObjectsInit", hSession,
-                     [&](SessionHandle session) { return findObjectsInit(session, pTemplate, ulCount); });
+                     [&](SessionRef session) { return findObjectsInit(session, pTemplate, ulCount); });
 }
 
 CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
                     CK_ULONG_PTR pulObjectCount) {
-    return bySession("C_FindObjects", hSession, [&](SessionHandle session) {
+    return bySession("C_FindObjects", hSession, [&](SessionRef session) {
         return findObjects(session, phObject, ulMaxObjectCount, pulObjectCount);
     });
 }
 
 CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
-    return bySession("C_FindObjectsFinal", hSession, [&](SessionHandle session) { return findObjectsFinal(session); });
+    return bySession("C_FindObjectsFinal", hSession, [&](SessionRef session) { return findObjectsFinal(session); });
 }

@@ -56,7 +56,7 @@ CK_RV validationFailure(int32_t result, int32_t retryCount) {
 
 }  // namespace
 
-CK_RV login(SessionHandle handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK_ULONG pinLength) {
+CK_RV login(SessionRef handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK_ULONG pinLength) {
     ModuleState& module = moduleState();
     std::string deviceName;
     SecretString pinCopy;
@@ -89,7 +89,7 @@ CK_RV login(SessionHandle handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK
     return withSession(handle, [&](SessionRecord& session) { return completeLogin(module, session, pinCopy); });
 }
 
-CK_RV logout(SessionHandle handle) {
+CK_RV logout(SessionRef handle) {
     ModuleState& module = moduleState();
     CK_RV rv = withSession(handle, [&](SessionRecord& session) -> CK_RV {
         if (session.state == CKS_RO_PUBLIC_SESSION || session.state == CKS_RW_PUBLIC_SESSION) {
@@ -112,7 +112,7 @@ CK_RV logout(SessionHandle handle) {
     return rv;
 }
 
-CK_RV setPin(SessionHandle handle, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin,
+CK_RV setPin(SessionRef handle, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin,
              CK_ULONG newLength) {
     ModuleState& module = moduleState();
     std::string deviceName;

@@ -12,9 +12,9 @@ constexpr CK_ULONG minPinLength = 4;
 constexpr CK_ULONG maxPinLength = 63;
 
 // The entry points after their prologue (the session was found).
-CK_RV login(SessionHandle handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK_ULONG pinLength);
-CK_RV logout(SessionHandle handle);
-CK_RV setPin(SessionHandle handle, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin,
+CK_RV login(SessionRef handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK_ULONG pinLength);
+CK_RV logout(SessionRef handle);
+CK_RV setPin(SessionRef handle, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin,
              CK_ULONG newLength);
 
 }  // namespace zelmor

@@ -10,7 +10,7 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR /*pApplicatio
 }
 
 CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
-    return bySession("C_CloseSession", hSession, [](SessionHandle handle) { return closeSession(handle); });
+    return bySession("C_CloseSession", hSession, [](SessionRef handle) { return closeSession(handle); });
 }
 
 CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
@@ -19,5 +19,5 @@ CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
 
 CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
     return bySession("C_GetSessionInfo", hSession,
-                     [&](SessionHandle handle) { return getSessionInfo(handle, pInfo); });
+                     [&](SessionRef handle) { return getSessionInfo(handle, pInfo); });
 }

@@ -7,6 +7,7 @@
 
 #include "ZelmorDSCLibrary.h"
 #include "pkcs11.h"
+#include "utils/SecretString.h"
 
 // The one operation a session may have active. DigestEncrypt and
 // DecryptDigest exist as codes only: no entry point starts them.
@@ -26,7 +27,34 @@ using SessionHandle = uint32_t;
 using SlotId = uint32_t;
 constexpr SessionHandle firstSessionHandle = 0x60000001;
 
+// A session as one call knows it: the handle, and the serial of the record
+// that the call's first look-up found. Handles are reused, serials never
+// while the module is loaded, so each later look-up of the call can tell that
+// the handle now names another session.
+struct SessionRef {
+    SessionHandle handle = 0;
+    uint64_t serial = 0;
+};
+
+// A finished signature, ciphertext, plaintext or digest waiting for the call
+// that fetches it. `ready` says it has been computed: an empty plaintext is a
+// result too. The bytes are wiped whenever they are replaced or dropped.
+struct KeptResult {
+    SecretBytes bytes;
+    bool ready = false;
+
+    void keep(const uint8_t* data, std::size_t length) {
+        bytes.assign(data, length);
+        ready = true;
+    }
+    void discard() {
+        bytes.clear();
+        ready = false;
+    }
+};
+
 struct SessionRecord {
+    uint64_t serial = 0;  // given by C_OpenSession, see SessionRef
     uint32_t state = CKS_RO_PUBLIC_SESSION;
     SlotId slotId = 0;
     TokenInfo tokenInfo{};
@@ -37,9 +65,11 @@ struct SessionRecord {
     bool includePrivateKeys = false;
     uint32_t findPosition = 0;
     ZelmorKeyPair keyPair{};
-    std::vector<uint8_t> outputCache;
-    std::vector<uint8_t> dataBuffer;
+    KeptResult outputCache;
+    SecretBytes dataBuffer;  // parts of a multi-part raw signature or verification
     ZelmorHashContext hashContext = nullptr;
+    // hashContext is out with one call, which works on it without the lock.
+    bool hashContextLent = false;
     uint32_t mechanism = 0;
 
     const std::string& deviceName() const { return tokenInfo.serialNumber; }

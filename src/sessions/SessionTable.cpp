@@ -57,6 +57,7 @@ CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE_PTR sessi
         const bool loggedIn = !module.userPassword.empty();
         record.state = readWrite ? (loggedIn ? CKS_RW_USER_FUNCTIONS : CKS_RW_PUBLIC_SESSION)
                                  : (loggedIn ? CKS_RO_USER_FUNCTIONS : CKS_RO_PUBLIC_SESSION);
+        record.serial = ++module.lastSessionSerial;
         handle = nextSessionHandle(module.sessionTable);
         module.sessionTable.emplace(handle, std::move(record));
     }
@@ -78,14 +79,17 @@ void releaseHashContexts(const std::vector<ZelmorHashContext>& contexts) {
     for (ZelmorHashContext context : contexts) releaseHashContext(context);
 }
 
-CK_RV closeSession(SessionHandle handle) {
+CK_RV closeSession(SessionRef session) {
     ModuleState& module = moduleState();
     ZelmorHashContext unfinished = nullptr;
     {
         std::lock_guard<std::mutex> guard(module.sessionTableMutex);
-        auto found = module.sessionTable.find(handle);
-        // Closed by another thread since the prologue's lookup: nothing to close.
-        if (found == module.sessionTable.end()) return CKR_SESSION_HANDLE_INVALID;
+        auto found = module.sessionTable.find(session.handle);
+        // Closed by another thread since the prologue's lookup (and maybe
+        // its handle given to a new session): nothing to close.
+        if (found == module.sessionTable.end() || found->second.serial != session.serial) {
+            return CKR_SESSION_HANDLE_INVALID;
+        }
         unfinished = found->second.hashContext;
         module.sessionTable.erase(found);
     }
@@ -108,7 +112,7 @@ CK_RV closeAllSessions(CK_SLOT_ID slotID) {
     return CKR_OK;
 }
 
-CK_RV getSessionInfo(SessionHandle handle, CK_SESSION_INFO_PTR info) {
+CK_RV getSessionInfo(SessionRef handle, CK_SESSION_INFO_PTR info) {
     if (info == nullptr) return CKR_ARGUMENTS_BAD;
     SlotId slotId = 0;
     uint32_t state = 0;

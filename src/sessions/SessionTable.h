@@ -27,8 +27,8 @@ void releaseHashContexts(const std::vector<ZelmorHashContext>& contexts);
 
 // The session entry points after their prologue.
 CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE_PTR session);
-CK_RV closeSession(SessionHandle handle);
+CK_RV closeSession(SessionRef session);
 CK_RV closeAllSessions(CK_SLOT_ID slotID);
-CK_RV getSessionInfo(SessionHandle handle, CK_SESSION_INFO_PTR info);
+CK_RV getSessionInfo(SessionRef handle, CK_SESSION_INFO_PTR info);
 
 }  // namespace zelmor

@@ -2,8 +2,9 @@
 // buffer gets CKR_BUFFER_TOO_SMALL and the length, a large enough one the bytes.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "pkcs11.h"
 
@@ -11,13 +12,13 @@ namespace zelmor {
 
 enum class OutputStep { LengthReported, TooSmall, Copied };
 
-// Reports or copies bytes; *length is always set to bytes.size().
-inline OutputStep deliverOutput(const std::vector<unsigned char>& bytes, CK_BYTE_PTR buffer, CK_ULONG_PTR length) {
+// Reports or copies the size bytes at data; *length is always set to size.
+inline OutputStep deliverOutput(const uint8_t* data, std::size_t size, CK_BYTE_PTR buffer, CK_ULONG_PTR length) {
     CK_ULONG offered = *length;
-    *length = static_cast<CK_ULONG>(bytes.size());
+    *length = static_cast<CK_ULONG>(size);
     if (buffer == nullptr) return OutputStep::LengthReported;
-    if (offered < bytes.size()) return OutputStep::TooSmall;
-    if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
+    if (offered < size) return OutputStep::TooSmall;
+    if (size > 0) std::memcpy(buffer, data, size);
     return OutputStep::Copied;
 }
 

@@ -1,10 +1,22 @@
-// A byte string holding a PIN. Its bytes are overwritten, not just released,
-// whenever it is replaced, emptied or destroyed.
+// Byte strings holding secrets: SecretString for a PIN, SecretBytes for what
+// a session keeps between calls (a plaintext, a signature, data to sign).
+// Their bytes are overwritten, not just released, whenever they are replaced,
+// emptied or destroyed.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
+
+// Zeroes length bytes through a volatile pointer, so the writes are not
+// dropped as stores to memory that is about to be freed.
+inline void wipeBytes(void* data, std::size_t length) {
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = 0;
+}
 
 class SecretString {
 public:
@@ -33,10 +45,61 @@ public:
 
 private:
     void wipe() {
-        volatile char* bytes = &text[0];
-        for (std::size_t i = 0; i < text.capacity(); ++i) bytes[i] = 0;
+        wipeBytes(&text[0], text.capacity());
         text.clear();
     }
 
     std::string text;
+};
+
+class SecretBytes {
+public:
+    SecretBytes() = default;
+    SecretBytes(const SecretBytes& other) { assign(other.data(), other.size()); }
+    SecretBytes(SecretBytes&& other) noexcept : bytes(std::move(other.bytes)) {}
+    SecretBytes& operator=(const SecretBytes& other) {
+        if (this != &other) assign(other.data(), other.size());
+        return *this;
+    }
+    SecretBytes& operator=(SecretBytes&& other) noexcept {
+        if (this != &other) {
+            wipe();
+            bytes = std::move(other.bytes);
+        }
+        return *this;
+    }
+    ~SecretBytes() { wipe(); }
+
+    void assign(const uint8_t* data, std::size_t length) {
+        wipe();
+        if (length > 0) bytes.assign(data, data + length);
+    }
+    // Grows into a new buffer itself, so the old one is wiped before it goes.
+    void append(const uint8_t* data, std::size_t length) {
+        if (length == 0) return;
+        if (length > bytes.capacity() - bytes.size()) {
+            const std::size_t doubled = 2 * bytes.capacity();
+            std::vector<uint8_t> larger;
+            larger.reserve(doubled > bytes.size() + length ? doubled : bytes.size() + length);
+            larger.assign(bytes.begin(), bytes.end());
+            wipe();
+            bytes.swap(larger);
+        }
+        bytes.insert(bytes.end(), data, data + length);
+    }
+    void clear() { wipe(); }
+    void swap(SecretBytes& other) noexcept { bytes.swap(other.bytes); }
+
+    bool empty() const { return bytes.empty(); }
+    std::size_t size() const { return bytes.size(); }
+    const uint8_t* data() const { return bytes.data(); }
+
+private:
+    // Every shrink goes through here, so no byte beyond size() is left unwiped.
+    void wipe() {
+        if (!bytes.empty()) wipeBytes(bytes.data(), bytes.size());
+        bytes.clear();
+    }
+
+    std::vector<uint8_t> bytes;
 };

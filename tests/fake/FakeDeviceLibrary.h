@@ -68,8 +68,10 @@ struct FakeState {
     // calls) of an operation only; the other calls behave as usual.
     std::map<std::string, std::map<std::size_t, int32_t>> forcedResultsOnCall;
     // Run on the caller's thread, outside the fake's lock, when the operation
-    // (importCertificate, importPfx, generateKeyPair) is entered: lets a test
-    // act while the module waits for the device.
+    // (by its full name) is entered: lets a test hold a call inside the
+    // library, or act while the module waits for the device. Every operation
+    // has this hook but the connected-device list, which the monitor calls
+    // under the module's session lock.
     std::map<std::string, std::function<void()>> duringCall;
     // Output bytes for signHash, finalHash, encrypt, decrypt, generateRamdomNumber.
     std::map<std::string, ZelmorBytes> outputs;
@@ -77,9 +79,6 @@ struct FakeState {
     ZelmorFileList caFiles;
     std::vector<FakeCall> calls;
     int liveHashContexts = 0;
-    // Called by zelmor_signHash before it takes the fake's lock (so a test can
-    // hold a signing thread inside the library while others run).
-    std::function<void()> signHashGate;
     // zelmor_decrypt hands out a plaintext buffer even when its result is forced.
     bool decryptAllocatesOnFailure = false;
     uint32_t nextIdentifier = 1;

@@ -138,6 +138,7 @@ void* allocateOnProcessHeap(std::size_t size) {
 }  // namespace
 
 void zelmor_createInstance(ZelmorInstance* instance) {
+    runDuringCall("zelmor_createInstance");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     record(state, "zelmor_createInstance", nullptr);
@@ -145,6 +146,7 @@ void zelmor_createInstance(ZelmorInstance* instance) {
 }
 
 void zelmor_releaseInstance(ZelmorInstance instance) {
+    runDuringCall("zelmor_releaseInstance");
     Lock guard(fakeMutex());
     record(fakeState(), "zelmor_releaseInstance", instance);
 }
@@ -158,6 +160,7 @@ std::vector<std::string> zelmor_getConnectedDeviceList(bool refresh, ZelmorInsta
 }
 
 TokenInfo zelmor_getTokenInfo(const char* deviceName, ZelmorInstance instance) {
+    runDuringCall("zelmor_getTokenInfo");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     record(state, "zelmor_getTokenInfo", instance).deviceName = text(deviceName);
@@ -166,6 +169,7 @@ TokenInfo zelmor_getTokenInfo(const char* deviceName, ZelmorInstance instance) {
 }
 
 int32_t zelmor_initDevice(const char* deviceName, bool full, ZelmorInstance instance) {
+    runDuringCall("zelmor_initDevice");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_initDevice", instance);
@@ -178,6 +182,7 @@ int32_t zelmor_initDevice(const char* deviceName, bool full, ZelmorInstance inst
 
 int32_t zelmor_validatePassword(const char* deviceName, const char* password, int32_t userType, int32_t* retryCount,
                                 ZelmorInstance instance) {
+    runDuringCall("zelmor_validatePassword");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_validatePassword", instance);
@@ -201,6 +206,7 @@ int32_t zelmor_validatePassword(const char* deviceName, const char* password, in
 
 bool zelmor_changeUserPassword(const char* deviceName, const char* oldPassword, const char* newPassword,
                                int32_t* retryCount, bool flag1, bool flag2, ZelmorInstance instance) {
+    runDuringCall("zelmor_changeUserPassword");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_changeUserPassword", instance);
@@ -222,6 +228,7 @@ bool zelmor_changeUserPassword(const char* deviceName, const char* oldPassword, 
 const std::vector<ZelmorKeyPair>& zelmor_getKeyPairList(const char* deviceName, ZelmorInstance instance) {
     // Valid until this thread's next call, like the library's own list.
     thread_local std::vector<ZelmorKeyPair> list;
+    runDuringCall("zelmor_getKeyPairList");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     record(state, "zelmor_getKeyPairList", instance).deviceName = text(deviceName);
@@ -232,6 +239,7 @@ const std::vector<ZelmorKeyPair>& zelmor_getKeyPairList(const char* deviceName, 
 
 const std::vector<ZelmorCertificate>& zelmor_getCertificateList(const char* deviceName, ZelmorInstance instance) {
     thread_local std::vector<ZelmorCertificate> list;
+    runDuringCall("zelmor_getCertificateList");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     record(state, "zelmor_getCertificateList", instance).deviceName = text(deviceName);
@@ -244,6 +252,7 @@ namespace {
 template <typename Field>
 ZelmorBytes certificatePart(const char* operation, const uint8_t* der, int32_t derLength, ZelmorInstance instance,
                             Field field) {
+    runDuringCall(operation);
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     ZelmorBytes value = bytes(der, derLength > 0 ? static_cast<std::size_t>(derLength) : 0);
@@ -270,6 +279,7 @@ ZelmorBytes zelmor_getCertificateSerialDER(const uint8_t* der, int32_t derLength
 
 int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t derLength, CertificateDetails* details,
                                      ZelmorInstance instance) {
+    runDuringCall("zelmor_getCertificateDetails");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     ZelmorBytes value = bytes(der, derLength > 0 ? static_cast<std::size_t>(derLength) : 0);
@@ -284,6 +294,7 @@ int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t derLength, Cert
 
 ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, const std::vector<std::string>& extensions,
                                                           ZelmorInstance instance) {
+    runDuringCall("zelmor_getFilesWithExtensionsAndConvertDER");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_getFilesWithExtensionsAndConvertDER", instance);
@@ -363,6 +374,7 @@ int32_t zelmor_generateKeyPair(const char* deviceName, const char* password, Zel
 
 int32_t zelmor_updateKeyPairDetails(const char* deviceName, const uint8_t* keyPairIdentifier, const char* password,
                                     const char* label, const uint8_t* id, int32_t idLength, ZelmorInstance instance) {
+    runDuringCall("zelmor_updateKeyPairDetails");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_updateKeyPairDetails", instance);
@@ -389,6 +401,7 @@ int32_t zelmor_updateKeyPairDetails(const char* deviceName, const uint8_t* keyPa
 
 int32_t zelmor_deleteKeyPair(const char* deviceName, const uint8_t* keyPairIdentifier, const char* password,
                              bool keyFlag, ZelmorInstance instance) {
+    runDuringCall("zelmor_deleteKeyPair");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_deleteKeyPair", instance);
@@ -408,6 +421,7 @@ int32_t zelmor_deleteKeyPair(const char* deviceName, const uint8_t* keyPairIdent
 
 int32_t zelmor_deleteCertificate(const char* deviceName, const uint8_t* certificateIdentifier, const char* password,
                                  ZelmorInstance instance) {
+    runDuringCall("zelmor_deleteCertificate");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_deleteCertificate", instance);
@@ -426,6 +440,7 @@ int32_t zelmor_deleteCertificate(const char* deviceName, const uint8_t* certific
 
 int32_t zelmor_initHash(const char* deviceName, int32_t hashAlgorithm, ZelmorHashContext* context,
                         ZelmorInstance instance) {
+    runDuringCall("zelmor_initHash");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_initHash", instance);
@@ -439,6 +454,7 @@ int32_t zelmor_initHash(const char* deviceName, int32_t hashAlgorithm, ZelmorHas
 }
 
 int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32_t length, ZelmorInstance instance) {
+    runDuringCall("zelmor_updateHash");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_updateHash", instance);
@@ -453,6 +469,7 @@ int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32
 }
 
 int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* length, ZelmorInstance instance) {
+    runDuringCall("zelmor_finalHash");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_finalHash", instance);
@@ -480,12 +497,7 @@ int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* l
 int32_t zelmor_signHash(const char* deviceName, const uint8_t* keyPairIdentifier, const char* password,
                         const uint8_t* data, uint32_t dataLength, uint8_t* signature, uint32_t* signatureLength,
                         bool flag, ZelmorInstance instance) {
-    std::function<void()> gate;
-    {
-        Lock guard(fakeMutex());
-        gate = fakeState().signHashGate;
-    }
-    if (gate) gate();
+    runDuringCall("zelmor_signHash");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_signHash", instance);
@@ -505,6 +517,7 @@ int32_t zelmor_signHash(const char* deviceName, const uint8_t* keyPairIdentifier
 int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* deviceName, const uint8_t* data, uint32_t dataLength,
                                    const uint8_t* publicValue, uint32_t publicValueLength, const uint8_t* signature,
                                    uint32_t signatureLength, ZelmorInstance instance) {
+    runDuringCall("zelmor_verifySignatureHash");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_verifySignatureHash", instance);
@@ -521,6 +534,7 @@ int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* deviceName, con
 int32_t zelmor_encrypt(int32_t encryptionType, int32_t paddingMode, const uint8_t* data, uint32_t dataLength,
                        uint8_t* output, uint32_t* outputLength, const uint8_t* publicKeyDer,
                        uint32_t publicKeyDerLength, ZelmorInstance instance) {
+    runDuringCall("zelmor_encrypt");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_encrypt", instance);
@@ -541,6 +555,7 @@ int32_t zelmor_encrypt(int32_t encryptionType, int32_t paddingMode, const uint8_
 int32_t zelmor_decrypt(const char* deviceName, const uint8_t* keyPairIdentifier, const char* password,
                        const uint8_t* data, uint32_t dataLength, uint8_t** output, uint32_t* outputLength,
                        bool keyFlag, ZelmorInstance instance) {
+    runDuringCall("zelmor_decrypt");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_decrypt", instance);
@@ -562,6 +577,7 @@ int32_t zelmor_decrypt(const char* deviceName, const uint8_t* keyPairIdentifier,
 
 int32_t zelmor_generateRamdomNumber(const char* deviceName, uint32_t length, uint8_t* output, bool flag,
                                     ZelmorInstance instance) {
+    runDuringCall("zelmor_generateRamdomNumber");
     Lock guard(fakeMutex());
     FakeState& state = fakeState();
     FakeCall& call = record(state, "zelmor_generateRamdomNumber", instance);

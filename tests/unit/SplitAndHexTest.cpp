@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "frame/Log.h"
 #include "utils/SecretString.h"
@@ -45,4 +47,22 @@ TEST(SecretString, ComparesBytesAndEmptiesOnClear) {
     secret.clear();
     EXPECT_TRUE(secret.empty());
     EXPECT_TRUE(secret.equals("", 0));
+}
+
+// SecretBytes grows into buffers of its own (to wipe the old one): the bytes
+// must survive every growth.
+TEST(SecretBytes, KeepsAppendedBytesAcrossGrowthAndEmptiesOnClear) {
+    SecretBytes bytes;
+    std::vector<uint8_t> expected;
+    for (uint8_t part = 1; part <= 40; ++part) {
+        const std::vector<uint8_t> piece(part, part);
+        bytes.append(piece.data(), piece.size());
+        expected.insert(expected.end(), piece.begin(), piece.end());
+    }
+    ASSERT_EQ(expected.size(), bytes.size());
+    EXPECT_EQ(expected, std::vector<uint8_t>(bytes.data(), bytes.data() + bytes.size()));
+    SecretBytes copy = bytes;
+    bytes.clear();
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(expected, std::vector<uint8_t>(copy.data(), copy.data() + copy.size()));
 }

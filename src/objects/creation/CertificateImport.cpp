@@ -43,7 +43,7 @@ CK_RV importRecords(const DeviceAccess& access, std::vector<ZelmorCertificate>& 
 
 // Looks the imported leaf up and hands its handle out if the session is
 // still open.
-CK_RV reportLeaf(SessionHandle session, const DeviceAccess& access, const uint8_t* identifier,
+CK_RV reportLeaf(SessionRef session, const DeviceAccess& access, const uint8_t* identifier,
                  CK_OBJECT_HANDLE* phObject) {
     uint32_t number = 0;
     bool found = findCertificateByIdentifier(access.deviceName, identifier, &number);
@@ -55,7 +55,7 @@ CK_RV reportLeaf(SessionHandle session, const DeviceAccess& access, const uint8_
 
 }  // namespace
 
-CK_RV importCertificate(SessionHandle session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject) {
+CK_RV importCertificate(SessionRef session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject) {
     if (values.value.empty()) {
         logError("Certificate data not available in create object");
         return CKR_FUNCTION_FAILED;

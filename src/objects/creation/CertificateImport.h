@@ -11,6 +11,6 @@ namespace zelmor {
 // Imports the chain root first and the certificate last; without a complete
 // chain, the certificate alone. *phObject receives the certificate's handle
 // when the device lists it afterwards.
-CK_RV importCertificate(SessionHandle session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject);
+CK_RV importCertificate(SessionRef session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject);
 
 }  // namespace zelmor

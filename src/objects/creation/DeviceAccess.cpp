@@ -5,7 +5,7 @@
 
 namespace zelmor {
 
-CK_RV copyDeviceAccess(SessionHandle handle, DeviceAccess* access) {
+CK_RV copyDeviceAccess(SessionRef handle, DeviceAccess* access) {
     return withSession(handle, [&](const SessionRecord& record) {
         access->deviceName = record.deviceName();
         access->password = moduleState().userPassword;
@@ -13,7 +13,7 @@ CK_RV copyDeviceAccess(SessionHandle handle, DeviceAccess* access) {
     });
 }
 
-CK_RV confirmSessionOpen(SessionHandle handle) {
+CK_RV confirmSessionOpen(SessionRef handle) {
     return withSession(handle, [](const SessionRecord&) { return CKR_OK; });
 }
 

@@ -17,10 +17,10 @@ struct DeviceAccess {
 
 // Copies the session's device name and the user password under the lock.
 // CKR_SESSION_HANDLE_INVALID when the session has been closed meanwhile.
-CK_RV copyDeviceAccess(SessionHandle handle, DeviceAccess* access);
+CK_RV copyDeviceAccess(SessionRef handle, DeviceAccess* access);
 
 // Takes the lock again after a device call: CKR_OK while the session is
 // still open, CKR_SESSION_HANDLE_INVALID once it has been closed.
-CK_RV confirmSessionOpen(SessionHandle handle);
+CK_RV confirmSessionOpen(SessionRef handle);
 
 }  // namespace zelmor

@@ -26,7 +26,7 @@ CK_KEY_TYPE defaultKeyType(CK_MECHANISM_TYPE mechanism, bool standards) {
 }
 }  // namespace
 
-CK_RV generateKeyPair(SessionHandle session, const CK_MECHANISM* mechanism, const CK_ATTRIBUTE* publicTemplate,
+CK_RV generateKeyPair(SessionRef session, const CK_MECHANISM* mechanism, const CK_ATTRIBUTE* publicTemplate,
                       CK_ULONG publicCount, const CK_ATTRIBUTE* privateTemplate, CK_ULONG privateCount,
                       CK_OBJECT_HANDLE* phPublicKey, CK_OBJECT_HANDLE* phPrivateKey) {
     CK_RV rv = withSession(session, [](const SessionRecord& record) {

@@ -24,7 +24,7 @@ struct WipedImportDetails {
 constexpr int32_t importKindRsa = 2;
 }  // namespace
 
-CK_RV importPrivateKey(SessionHandle session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject) {
+CK_RV importPrivateKey(SessionRef session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject) {
     if (values.keyType == CKK_EC) {
         logError("ECC keypair not supported for import");
         return CKR_FUNCTION_FAILED;

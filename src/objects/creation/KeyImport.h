@@ -10,6 +10,6 @@ namespace zelmor {
 // Hands modulus, private exponent and first prime with label and ID to the
 // device library; elliptic-curve keys are refused. *phObject receives the new
 // private key's handle when the device lists the key pair afterwards.
-CK_RV importPrivateKey(SessionHandle session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject);
+CK_RV importPrivateKey(SessionRef session, const CreationTemplate& values, CK_OBJECT_HANDLE* phObject);
 
 }  // namespace zelmor

@@ -9,7 +9,7 @@
 
 namespace zelmor {
 
-CK_RV createObject(SessionHandle session, const CK_ATTRIBUTE* attributes, CK_ULONG count,
+CK_RV createObject(SessionRef session, const CK_ATTRIBUTE* attributes, CK_ULONG count,
                    CK_OBJECT_HANDLE* phObject) {
     if (attributes == nullptr || count == 0 || phObject == nullptr) return CKR_ARGUMENTS_BAD;
     CreationTemplate values;

@@ -8,7 +8,7 @@ namespace zelmor {
 
 // Certificates (the default class) and RSA private keys; every other class
 // is refused.
-CK_RV createObject(SessionHandle session, const CK_ATTRIBUTE* attributes, CK_ULONG count,
+CK_RV createObject(SessionRef session, const CK_ATTRIBUTE* attributes, CK_ULONG count,
                    CK_OBJECT_HANDLE* phObject);
 
 }  // namespace zelmor

@@ -4,6 +4,7 @@
 // and the event flags are only touched under their locks.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -140,4 +141,50 @@ TEST_F(ConcurrencyTest, SessionsLoginsAndDevicesChangingTogether) {
     refreshSlots();
     ASSERT_EQ(CKR_OK, f()->C_CloseAllSessions(firstSlot));
     EXPECT_EQ(0x60000001u, openSession());
+}
+
+// Two threads start the module together, then two stop it together (as an
+// application and a plug-in of it may): one of each pair does the work, the
+// other is told it is done. The first thread to reach zelmor_createInstance
+// or zelmor_releaseInstance is held there until a second one arrives or a
+// short wait ends, so without serialisation both would be inside at once.
+TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
+    CK_FUNCTION_LIST_PTR functions = f();
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int inside = 0;
+    auto holdForASecondCaller = [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++inside;
+        arrived.notify_all();
+        arrived.wait_for(lock, std::chrono::milliseconds(100), [&] { return inside >= 2; });
+    };
+    fakeLibrary().edit([&](FakeState& state) {
+        state.duringCall["zelmor_createInstance"] = holdForASecondCaller;
+        state.duringCall["zelmor_releaseInstance"] = holdForASecondCaller;
+    });
+    auto race = [&](auto call) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            inside = 0;
+        }
+        CK_RV results[2] = {};
+        std::thread first([&] { results[0] = call(nullptr); });
+        std::thread second([&] { results[1] = call(nullptr); });
+        first.join();
+        second.join();
+        return std::multiset<CK_RV>{results[0], results[1]};
+    };
+
+    ASSERT_EQ(CKR_OK, functions->C_Finalize(nullptr));
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        fakeLibrary().clearCalls();
+        EXPECT_EQ((std::multiset<CK_RV>{CKR_OK, CKR_CRYPTOKI_ALREADY_INITIALIZED}), race(functions->C_Initialize));
+        EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_createInstance"));
+        EXPECT_EQ((std::multiset<CK_RV>{CKR_OK, CKR_CRYPTOKI_NOT_INITIALIZED}), race(functions->C_Finalize));
+        EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_releaseInstance"));
+    }
+    fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
+    EXPECT_EQ(CKR_OK, functions->C_Initialize(nullptr));
 }

@@ -45,7 +45,7 @@ TEST_F(SigningConcurrencyTest, TwoSessionsSignInParallel) {
     auto rendezvous = std::make_shared<Rendezvous>(2);
     std::atomic<int> entered{0}, met{0};
     fakeLibrary().edit([&](FakeState& state) {
-        state.signHashGate = [rendezvous, &entered, &met] {
+        state.duringCall["zelmor_signHash"] = [rendezvous, &entered, &met] {
             if (entered++ < 2 && rendezvous->arriveAndWait()) ++met;
         };
     });
@@ -67,7 +67,7 @@ TEST_F(SigningConcurrencyTest, TwoSessionsSignInParallel) {
     std::thread first(signer, 0), second(signer, 1);
     first.join();
     second.join();
-    fakeLibrary().edit([](FakeState& state) { state.signHashGate = nullptr; });
+    fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
 
     EXPECT_EQ(2, met.load());
     EXPECT_EQ(0, failures.load());
@@ -90,7 +90,7 @@ TEST_F(SigningConcurrencyTest, SessionClosedDuringSigningGetsAnInvalidHandle) {
     std::condition_variable condition;
     bool inside = false, closed = false;
     fakeLibrary().edit([&](FakeState& state) {
-        state.signHashGate = [&] {
+        state.duringCall["zelmor_signHash"] = [&] {
             std::unique_lock<std::mutex> lock(mutex);
             inside = true;
             condition.notify_all();
@@ -115,6 +115,6 @@ TEST_F(SigningConcurrencyTest, SessionClosedDuringSigningGetsAnInvalidHandle) {
     }
     condition.notify_all();
     signer.join();
-    fakeLibrary().edit([](FakeState& state) { state.signHashGate = nullptr; });
+    fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, signResult);
 }

@@ -129,6 +129,8 @@ TEST_F(CryptoTest, TwoCallConventionCostsOneDeviceCall) {
         // Public-key handles serve for encryption.
         {"zelmor_encrypt", f()->C_Encrypt, [this] { return encryptInit(rsaPublicKey); }, Bytes(256, 0xC7)},
         {"zelmor_decrypt", f()->C_Decrypt, [this] { return decryptInit(rsa1024Key); }, bytesOf("plaintext")},
+        // An empty plaintext is a result too, not a sign that none was computed.
+        {"zelmor_decrypt", f()->C_Decrypt, [this] { return decryptInit(rsa1024Key); }, Bytes()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.deviceOperation);
@@ -141,10 +143,12 @@ TEST_F(CryptoTest, TwoCallConventionCostsOneDeviceCall) {
         const std::size_t callsAfterQuery = deviceCalls();
 
         Bytes out(c.output.size() + 1, 0xEE);
-        length = static_cast<CK_ULONG>(c.output.size() - 1);
-        EXPECT_EQ(CKR_BUFFER_TOO_SMALL, call(c.function, bytesOf("message"), ptr(out), &length));
-        EXPECT_EQ(c.output.size(), length);
-        EXPECT_EQ(Bytes(out.size(), 0xEE), out);
+        if (!c.output.empty()) {
+            length = static_cast<CK_ULONG>(c.output.size() - 1);
+            EXPECT_EQ(CKR_BUFFER_TOO_SMALL, call(c.function, bytesOf("message"), ptr(out), &length));
+            EXPECT_EQ(c.output.size(), length);
+            EXPECT_EQ(Bytes(out.size(), 0xEE), out);
+        }
         // The later calls' data is ignored, but it must still be given.
         length = static_cast<CK_ULONG>(out.size());
         ASSERT_EQ(CKR_OK, call(c.function, bytesOf("other"), ptr(out), &length));
