@@ -2,6 +2,7 @@
 // folder setting, certificates the fake can parse, and log inspection.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -53,8 +54,10 @@ inline Bytes filled(std::size_t length, uint8_t first) {
 
 // Stand-in DER: distinct bytes per name; the fake parses what it is told to.
 inline Bytes der(const std::string& name) {
-    Bytes value{0x30, 0x82};
-    value.insert(value.end(), name.begin(), name.end());
+    Bytes value(name.size() + 2);
+    value[0] = 0x30;
+    value[1] = 0x82;
+    std::copy(name.begin(), name.end(), value.begin() + 2);
     return value;
 }
 
