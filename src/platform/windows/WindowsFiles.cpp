@@ -56,9 +56,14 @@ LocalTime localTimeNow() {
 }
 
 std::string getEnvironmentVariable(const char* name, bool* found) {
-    const char* value = std::getenv(name);
-    if (found != nullptr) *found = value != nullptr;
-    return value != nullptr ? std::string(value) : std::string();
+    // _dupenv_s reads what getenv reads (MSVC deprecates getenv, C4996).
+    char* value = nullptr;
+    std::size_t length = 0;
+    const bool present = _dupenv_s(&value, &length, name) == 0 && value != nullptr;
+    std::string text = present ? std::string(value) : std::string();
+    std::free(value);
+    if (found != nullptr) *found = present;
+    return text;
 }
 
 FilePtr openForSharedAppend(const char* path) { return FilePtr(_fsopen(path, "ab", _SH_DENYNO)); }

@@ -36,7 +36,6 @@ DWORD WINAPI threadEntry(LPVOID parameter) {
         }
     }
     FreeLibraryAndExitThread(module, 0);
-    return 0;
 }
 
 }  // namespace
