@@ -24,8 +24,7 @@ if [ ! -f "$MSVC_STL_INCLUDE/yvals_core.h" ]; then
     exit 1
 fi
 export MSVC_STL_INCLUDE
-ensure_packages cmake ninja-build clang-14 clang-tools-14 lld-14 llvm-14 mingw-w64-x86-64-dev \
-    binutils-mingw-w64-x86-64 wine wine64
+ensure_packages "${MSVC_CHECK_PACKAGES[@]}"
 start=$(date +%s)
 OUT="$ROOT/build/msvc-check"
 CONFIG="$OUT/cmake"
@@ -55,7 +54,7 @@ grep -qF 'ZelmorPKCS11Driver.msvc.def' <<<"$commands" || fail "the link does not
 echo "MSVC flags in every compile command, no GCC-only flag, MSVC export definitions"
 
 echo "== compile (/W4 /WX)"
-ninja -C "$CONFIG" ZelmorModuleObjects src/CMakeFiles/ZelmorPKCS11Driver.dir/frame/exports/ZelmorPKCS11Driver.rc.res |
+ninja -C "$CONFIG" -j"$JOBS" ZelmorModuleObjects src/CMakeFiles/ZelmorPKCS11Driver.dir/frame/exports/ZelmorPKCS11Driver.rc.res |
     grep -v '^\[' || true
 module_objects=$(find "$CONFIG/src/CMakeFiles/ZelmorModuleObjects.dir" -name '*.obj' | sort)
 sources=$(find "$ROOT/src" -name '*.cpp' ! -path '*/platform/posix/*' ! -path '*/linkstub/*' | wc -l)
