@@ -54,8 +54,8 @@ grep -qF 'ZelmorPKCS11Driver.msvc.def' <<<"$commands" || fail "the link does not
 echo "MSVC flags in every compile command, no GCC-only flag, MSVC export definitions"
 
 echo "== compile (/W4 /WX)"
-ninja -C "$CONFIG" -j"$JOBS" ZelmorModuleObjects src/CMakeFiles/ZelmorPKCS11Driver.dir/frame/exports/ZelmorPKCS11Driver.rc.res |
-    grep -v '^\[' || true
+ninja -C "$CONFIG" -j"$JOBS" ZelmorModuleObjects src/CMakeFiles/ZelmorPKCS11Driver.dir/frame/exports/ZelmorPKCS11Driver.rc.res \
+    >"$OUT/compile.log" 2>&1 || { cat "$OUT/compile.log"; fail "the module does not compile cleanly"; }
 module_objects=$(find "$CONFIG/src/CMakeFiles/ZelmorModuleObjects.dir" -name '*.obj' | sort)
 sources=$(find "$ROOT/src" -name '*.cpp' ! -path '*/platform/posix/*' ! -path '*/linkstub/*' | wc -l)
 [ "$(wc -l <<<"$module_objects")" -eq "$sources" ] || fail "$sources sources, $(wc -l <<<"$module_objects") objects"
@@ -91,6 +91,7 @@ link /subsystem:console /entry:mainCRTStartup "/out:$RUN/msvc-abi-driver.exe" "$
 
 echo "== exports and imports"
 "$ROOT/tests/check_exports.sh" windows "$RUN/ZelmorPKCS11Driver.dll" "$ROOT/tests/expected_exports.txt"
+echo "of which $(llvm-readobj-14 --coff-exports "$RUN/ZelmorPKCS11Driver.dll" | grep -c '^  Name: ?') MSVC-decorated"
 imports=$(llvm-readobj-14 --coff-imports "$RUN/ZelmorPKCS11Driver.dll")
 awk '/^  Name: /{dll=$2} /^  Symbol: / && dll=="ZelmorDSCLibrary.dll"{print $2}' <<<"$imports" | sort >"$OBJ/device-imports.txt"
 diff <(sort "$MSVC/expected_device_imports.txt") "$OBJ/device-imports.txt" ||
