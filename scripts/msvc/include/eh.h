@@ -5,8 +5,6 @@
 
 extern "C" {
 typedef void(__cdecl* terminate_handler)();
-typedef void(__cdecl* terminate_function)();
-__declspec(dllimport) __declspec(noreturn) void __cdecl abort();
 __declspec(dllimport) __declspec(noreturn) void __cdecl terminate() noexcept;
 __declspec(dllimport) terminate_handler __cdecl set_terminate(terminate_handler handler) noexcept;
 __declspec(dllimport) terminate_handler __cdecl _get_terminate();
