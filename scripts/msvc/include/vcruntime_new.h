@@ -1,5 +1,5 @@
-// Stand-in for MSVC's vcruntime_new.h: the allocation functions (defined over
-// malloc/free in ../runtime.cpp) and placement new.
+// Stand-in for MSVC's vcruntime_new.h: the allocation functions (those the check
+// links are defined over malloc/free in ../runtime/runtime.cpp) and placement new.
 #pragma once
 #include <vcruntime.h>
 
