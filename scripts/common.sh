@@ -10,6 +10,11 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev googletest libgtest-
 # package install test.
 PACKAGE_PACKAGES=(dpkg-dev file lintian p11-kit opensc)
 
+# Packages of scripts/msvc-check.sh: clang-cl, lld-link, llvm-readobj and
+# llvm-dlltool, mingw-w64's Windows headers, Wine's runtime DLLs.
+MSVC_CHECK_PACKAGES=(cmake ninja-build clang-14 clang-tools-14 lld-14 llvm-14 mingw-w64-x86-64-dev
+    binutils-mingw-w64-x86-64 wine wine64)
+
 apt_updated=0
 ensure_packages() {
     local missing=()

@@ -3,9 +3,10 @@
 # virtual device library, end-to-end), the same API tests under Wine against
 # the Windows DLL, the AddressSanitizer/UBSan build, the ThreadSanitizer build
 # of the concurrency tests and a short stress run, the interoperability
-# scenarios with real PKCS#11 applications, and a fuzzing smoke run. Exits
-# non-zero on any failure. The Debian packages are built, checked with lintian,
-# installed and purged (scripts/package.sh, tests/interop/package_check.sh).
+# scenarios with real PKCS#11 applications, a fuzzing smoke run, and the MSVC
+# check (scripts/msvc-check.sh). The Debian packages are built, checked with
+# lintian, installed and purged (scripts/package.sh,
+# tests/interop/package_check.sh). Exits non-zero on any failure.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 start=$(date +%s)
@@ -14,6 +15,10 @@ rm -rf "$LOGS"
 mkdir -p "$LOGS"
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+# The MSVC check needs the MSVC standard library headers; /opt/msvc-stl/stl/inc
+# is their conventional place (DEVELOPERS.md). Without them it says it skips.
+if [ -z "${MSVC_STL_INCLUDE:-}" ] && [ -d /opt/msvc-stl/stl/inc ]; then export MSVC_STL_INCLUDE=/opt/msvc-stl/stl/inc; fi
+[ -z "${MSVC_STL_INCLUDE:-}" ] || ensure_packages "${MSVC_CHECK_PACKAGES[@]}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
@@ -62,6 +67,7 @@ run_in_background "Interoperability tests" "$ROOT/tests/interop/run_all.sh" "$RO
 # scenarios running meanwhile never see the installed module.
 debian_packages() { "$ROOT/scripts/package.sh" && "$ROOT/tests/interop/package_check.sh" "$ROOT/build/package"; }
 run_in_background "Debian packages (lintian, install, purge)" debian_packages
+run_in_background "MSVC check (clang-cl, Wine)" "$ROOT/scripts/msvc-check.sh"
 
 echo "== AddressSanitizer + UBSan build"
 configure_and_build "$ROOT/build/asan" -DZELMOR_SANITIZE=address -DZELMOR_BUILD_BENCH=OFF

@@ -1396,7 +1396,8 @@ CK_PKCS11_FUNCTION_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags,
 /* ABI layout checks                                                  */
 /* ------------------------------------------------------------------ */
 
-#if defined(__cplusplus) && __cplusplus >= 201103L
+/* cl.exe reports __cplusplus as 199711L without /Zc:__cplusplus; _MSVC_LANG is the real level. */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201103L))
 #define CK_PKCS11_ABI_CHECK(cond, msg) static_assert(cond, msg)
 #elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define CK_PKCS11_ABI_CHECK(cond, msg) _Static_assert(cond, msg)

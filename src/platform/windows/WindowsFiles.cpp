@@ -73,9 +73,19 @@ LocalTime localTimeNow() {
 }
 
 std::string getEnvironmentVariable(const char* name, bool* found) {
-    const char* value = std::getenv(name);
-    if (found != nullptr) *found = value != nullptr;
-    return value != nullptr ? std::string(value) : std::string();
+    // The process environment, which every C runtime in the process updates
+    // (the host application's may not be the module's).
+    SetLastError(ERROR_SUCCESS);
+    DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+    if (found != nullptr) *found = size != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    // A size larger than the buffer is what a value grown meanwhile needs.
+    std::string value;
+    while (size > value.size()) {
+        value.resize(size);
+        size = GetEnvironmentVariableA(name, &value[0], size);
+    }
+    value.resize(size);
+    return value;
 }
 
 FilePtr openForSharedAppend(const char* path) { return FilePtr(_fsopen(path, "ab", _SH_DENYNO)); }

@@ -1,0 +1,3 @@
+// Stand-in for MSVC's intrin0.h: clang's intrin.h declares the intrinsics.
+#pragma once
+#include <intrin.h>
