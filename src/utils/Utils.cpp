@@ -1,8 +1,6 @@
 #include "utils/Utils.h"
 
-#include <chrono>
 #include <regex>
-#include <thread>
 
 #include "platform/Platform.h"
 
@@ -21,10 +19,6 @@ std::vector<std::string> Utils::split(const std::string& text, const std::string
     }
     pieces.push_back(text.substr(start));
     return pieces;
-}
-
-void Utils::pause(unsigned milliseconds) const {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 std::string Utils::getEnvironmentVariable(const std::string& name) const {

@@ -1,5 +1,6 @@
-// The module's utility class: text splitting, the monitor's pause and the
-// environment, path and certificate-name helpers of certificate import.
+// The module's utility class: text splitting and the environment, path and
+// certificate-name helpers of certificate import. (The monitor's pause is the
+// platform's RepeatingTask.)
 #pragma once
 
 #include <string>
@@ -10,9 +11,6 @@ public:
     // Cuts text at every occurrence of delimiter; a text without it gives
     // one piece, the whole text.
     std::vector<std::string> split(const std::string& text, const std::string& delimiter) const;
-
-    // Sleeps the calling thread.
-    void pause(unsigned milliseconds) const;
 
     // The named variable of the process environment, or empty when unset.
     std::string getEnvironmentVariable(const std::string& name) const;
