@@ -8,6 +8,7 @@
 #pragma once
 
 #include <limits>
+#include <map>
 #include <mutex>
 
 #include "frame/ModuleState.h"
@@ -28,6 +29,15 @@ inline CK_RV lookUpSession(CK_SESSION_HANDLE hSession, SessionRef* session) {
     return CKR_OK;
 }
 
+// The record a later look-up of a call may use, or the table's end when the
+// session was closed meanwhile or its handle now names another session. The
+// caller holds sessionTableMutex.
+using SessionMap = std::map<SessionHandle, SessionRecord>;
+inline SessionMap::iterator findSession(SessionMap& table, SessionRef session) {
+    auto found = table.find(session.handle);
+    return found != table.end() && found->second.serial == session.serial ? found : table.end();
+}
+
 // Runs work(record) while holding sessionTableMutex. A session closed in the
 // meantime, or replaced by a new one under the same handle, gives
 // CKR_SESSION_HANDLE_INVALID. work returns a CK_RV.
@@ -35,10 +45,8 @@ template <typename Work>
 CK_RV withSession(SessionRef session, Work&& work) {
     ModuleState& module = moduleState();
     std::lock_guard<std::mutex> guard(module.sessionTableMutex);
-    auto found = module.sessionTable.find(session.handle);
-    if (found == module.sessionTable.end() || found->second.serial != session.serial) {
-        return CKR_SESSION_HANDLE_INVALID;
-    }
+    auto found = findSession(module.sessionTable, session);
+    if (found == module.sessionTable.end()) return CKR_SESSION_HANDLE_INVALID;
     return work(found->second);
 }
 

@@ -84,12 +84,10 @@ CK_RV closeSession(SessionRef session) {
     ZelmorHashContext unfinished = nullptr;
     {
         std::lock_guard<std::mutex> guard(module.sessionTableMutex);
-        auto found = module.sessionTable.find(session.handle);
+        auto found = findSession(module.sessionTable, session);
         // Closed by another thread since the prologue's lookup (and maybe
         // its handle given to a new session): nothing to close.
-        if (found == module.sessionTable.end() || found->second.serial != session.serial) {
-            return CKR_SESSION_HANDLE_INVALID;
-        }
+        if (found == module.sessionTable.end()) return CKR_SESSION_HANDLE_INVALID;
         unfinished = found->second.hashContext;
         module.sessionTable.erase(found);
     }
