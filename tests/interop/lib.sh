@@ -1,239 +1,134 @@
-# Shared by the interoperability scenarios: a private temporary store with one
-# virtual device, step and assertion helpers that keep going after a failed
-# step (so one run reports every broken step), and a cleanup trap.
+#!/usr/bin/env bash
+# The scenario library of the interoperability tests.
 #
-# A scenario sources this file, calls `interop_init BUILD_DIR NAME`, then
-# `create_device`, runs its steps and ends with `finish`.
+#   tests/interop/lib.sh BUILD_DIR SCENARIO
 #
-# INTEROP_REFERENCE=softhsm runs the same scenario against SoftHSM2 instead of
-# the module (a reference to tell an application's quirk from a module fault).
+# runs one scenario (run_all.sh runs them all): a private work folder and
+# temporary store with one virtual device, the scenario's steps (SCENARIO.sh
+# with - as _, sourced; or SCENARIO.py, whose PASS/FAIL/LIMITATION lines are
+# counted), and at the end a sweep: no PIN in the module's logs, the store or
+# any step's output. A scenario is a list of `t` steps (one line each) that
+# keep going after a failed step, so one run reports every broken step.
+# KEEP_INTEROP_WORK=1 keeps the work folder (every step's output, the module's log).
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# Distinctive PINs: the sweep cannot match them by chance.
+export DEVICE_SERIAL=ZLM0000001 USER_PIN=Zq8Wx3Km NEW_USER_PIN=Nw5Rt9Vb TOKEN_LABEL="Interop Token"
+passed=0 failed=0 limitations=0 steps=0 SWEEP=0
 
-DEVICE_SERIAL=${DEVICE_SERIAL:-ZLM0000001}
-# Distinctive PINs: the secrets sweep at the end of a scenario cannot match
-# them by chance.
-USER_PIN=${USER_PIN:-Zq8Wx3Km}
-NEW_USER_PIN=${NEW_USER_PIN:-Nw5Rt9Vb}
-TOKEN_LABEL=${TOKEN_LABEL:-Interop Token}
-
-passed=0
-failed=0
-limitations=0
-step_number=0
-
-# interop_workspace NAME: the scenario's work folder ($WORK, removed at exit
-# unless KEEP_INTEROP_WORK=1) with the last step's output in $LAST.
+# interop_workspace NAME: the work folder $WORK (removed at exit), the last step's output in $LAST.
 interop_workspace() {
     SCENARIO=$1
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/zelmor-interop-$SCENARIO.XXXXXX")
-    trap interop_cleanup EXIT
     LAST="$WORK/last-output.txt"
     mkdir -p "$WORK/steps"
+    trap interop_cleanup EXIT
+    echo "== $SCENARIO (work folder $WORK)"
 }
+interop_cleanup() { if [ "${KEEP_INTEROP_WORK:-0}" = 1 ]; then echo "   (work folder kept: $WORK)"; else rm -rf "$WORK"; fi; }
 
+# interop_init BUILD_DIR NAME: the module, zelmor-sim and a private store,
+# configuration (log level 3: the sweep sees every line the module writes),
+# CA folder and home.
 interop_init() {
-    local build_dir=${1:?usage: $0 BUILD_DIR}
-    build_dir=$(cd "$build_dir" && pwd)
-    interop_workspace "${2:?scenario name}"
-    # The module's log goes to $TMPDIR/Trevanic/<process>/; keep it with the run.
-    export TMPDIR="$WORK"
-    export HOME="$WORK/home"
-    mkdir -p "$HOME"
-    # No CA folder unless a scenario sets one up.
-    export ZELMOR_HOME="$WORK/zelmor-home"
-    if is_reference; then
-        MODULE=/usr/lib/softhsm/libsofthsm2.so
-        export SOFTHSM2_CONF="$WORK/softhsm2.conf"
-        mkdir -p "$WORK/softhsm-tokens"
-        printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$WORK/softhsm-tokens" >"$SOFTHSM2_CONF"
-    else
-        MODULE="$build_dir/libZelmorPKCS11Driver.so"
-        SIM="$build_dir/zelmor-sim"
-        export ZELMOR_SIM_HOME="$WORK/store"
-        # Every line logged (level 3), so the secrets sweep sees all the module writes.
-        SWEEP_SECRETS=1
-        export ZELMOR_CONFIG_DIR="$WORK/config"
-        mkdir -p "$ZELMOR_CONFIG_DIR"
-        echo 3 >"$ZELMOR_CONFIG_DIR/logLevel"
-        for file in "$MODULE" "$build_dir/libZelmorDSCLibrary.so" "$SIM"; do
-            [ -e "$file" ] || { echo "FAIL: $file is missing (build first)"; exit 2; }
-        done
-    fi
-    echo "== $SCENARIO against $MODULE (work folder $WORK)"
+    BUILD_DIR=$(cd "$1" && pwd) || exit 2
+    interop_workspace "$2"
+    export TMPDIR="$WORK" HOME="$WORK/home" ZELMOR_HOME="$WORK/zelmor-home" ZELMOR_SIM_HOME="$WORK/store" \
+        ZELMOR_CONFIG_DIR="$WORK/config" MODULE="$BUILD_DIR/libZelmorPKCS11Driver.so" SIM="$BUILD_DIR/zelmor-sim"
+    mkdir -p "$HOME" "$ZELMOR_CONFIG_DIR" && echo 3 >"$ZELMOR_CONFIG_DIR/logLevel" && SWEEP=1
 }
 
-interop_cleanup() {
-    local rc=$?
-    if [ "${KEEP_INTEROP_WORK:-0}" = 1 ] || { [ $rc -ne 0 ] && [ "${KEEP_INTEROP_WORK_ON_FAILURE:-0}" = 1 ]; }; then
-        echo "   (work folder kept: $WORK)"
-    else
-        rm -rf "$WORK"
-    fi
-    return $rc
-}
+# standards_mode on|off: the module's standards setting for the processes
+# started from now on (the module reads it at C_Initialize).
+standards_mode() { if [ "$1" = on ]; then echo 1 >"$ZELMOR_CONFIG_DIR/standardsMode"; else rm -f "$ZELMOR_CONFIG_DIR/standardsMode"; fi; }
 
-# Creates the scenario's device (or the SoftHSM2 reference token).
-create_device() {
-    if is_reference; then
-        softhsm2-util --init-token --free --label "$TOKEN_LABEL" --pin "$USER_PIN" --so-pin 87654321 >/dev/null
-    else
-        "$SIM" create "$DEVICE_SERIAL" --pin "$USER_PIN" --label "$TOKEN_LABEL"
-    fi
-}
-
-is_reference() { [ "${INTEROP_REFERENCE:-}" = softhsm ]; }
-
-# standards_mode on|off: the module's standards setting for the application
-# processes started from now on (the module reads it at C_Initialize).
-standards_mode() {
-    is_reference && return 0
-    if [ "$1" = on ]; then echo 1 >"$ZELMOR_CONFIG_DIR/standardsMode"; else rm -f "$ZELMOR_CONFIG_DIR/standardsMode"; fi
-}
-
-pass() { passed=$((passed + 1)); echo "PASS: $1"; }
-
-# fail DESCRIPTION [DETAIL_FILE]: counts a failure and shows the start of the
-# detail file ($LAST by default).
-fail() {
-    failed=$((failed + 1))
-    echo "FAIL: $1"
-    if [ -s "${2:-$LAST}" ]; then sed -n '1,25p' "${2:-$LAST}" | sed 's/^/      | /'; fi
-    return 1
-}
-
+fail() { failed=$((failed + 1)); echo "FAIL: $1"; sed -n '1,25p' "$LAST" 2>/dev/null | sed 's/^/      | /'; return 1; }
 # A documented limitation of the module: printed and counted, never a failure.
 limitation() { limitations=$((limitations + 1)); echo "LIMITATION: $*"; }
 
-# run DESCRIPTION COMMAND...: runs the command with its output in $LAST (also
-# kept under steps/) and passes when it exits 0. Returns the command's status.
-run() {
-    local description=$1
-    shift
-    step_number=$((step_number + 1))
-    local rc=0
-    "$@" >"$LAST" 2>&1 || rc=$?
-    cp "$LAST" "$WORK/steps/$(printf %02d "$step_number").txt"
-    if [ $rc -eq 0 ]; then pass "$description"; else echo "      (exit status $rc)" >>"$LAST"; fail "$description"; fi
-    return $rc
-}
-
-# run_quiet COMMAND...: a preparation command that is not a step of its own.
-run_quiet() { "$@" >"$LAST" 2>&1; }
-
-# expect_output DESCRIPTION EXTENDED-REGEX [FILE]: the output ($LAST by default) matches.
-expect_output() {
-    local description=$1 pattern=$2 file=${3:-$LAST}
-    grep -Eq -- "$pattern" "$file" && { pass "$description"; return 0; }
-    { cat "$file" 2>/dev/null; echo "      (no line matches /$pattern/)"; } >"$LAST.check"
-    fail "$description" "$LAST.check"
-}
-
-# expect_outputs FILE DESCRIPTION REGEX [DESCRIPTION REGEX ...]: expect_output for each pair.
-expect_outputs() {
-    local file=$1
-    shift
-    while [ $# -ge 2 ]; do expect_output "$1" "$2" "$file"; shift 2; done
-}
-
-# expect_no_output DESCRIPTION EXTENDED-REGEX [FILE]
-expect_no_output() {
-    if grep -Eq -- "$2" "${3:-$LAST}"; then fail "$1 (found /$2/)"; else pass "$1"; fi
-}
-
-# expect_equal DESCRIPTION ACTUAL EXPECTED
-expect_equal() {
-    [ "$2" = "$3" ] && { pass "$1"; return 0; }
-    printf '      expected: %s\n      actual:   %s\n' "$3" "$2" >"$LAST.check"
-    fail "$1" "$LAST.check"
-}
-
-# expect_same_file DESCRIPTION FILE EXPECTED_FILE
-expect_same_file() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1"; fi; }
-
-# expect_fails DESCRIPTION COMMAND...: the command must exit non-zero.
-expect_fails() {
-    local description=$1
-    shift
-    if "$@" >"$LAST" 2>&1; then fail "$description (unexpectedly succeeded)"; else pass "$description"; fi
-}
-
-# finish: summary line and exit status of the scenario; the end of the
-# module's log when a step failed and INTEROP_VERBOSE=1.
-# No PIN, in clear or as hex, in the module's logs, the virtual device's
-# stores or any step's output (every *.LOG and every file of a folder named
-# store below $WORK, and steps/); the logs must exist, or the sweep proves
-# nothing.
-check_no_secrets() {
-    if ! find "$WORK" -name '*.LOG' -size +0 2>/dev/null | grep -q .; then
-        fail "the module wrote its log at level 3"
-        return
-    fi
-    local pin hex patterns=() found
-    for pin in "$USER_PIN" "$NEW_USER_PIN"; do
-        hex=$(printf %s "$pin" | xxd -p | tr -d '\n')
-        patterns+=(-e "$pin" -e "$hex" -e "${hex^^}")
+# t DESCRIPTION COMMAND [REGEX...]: one step. COMMAND (evaluated; its output
+# in $LAST and kept under steps/) must exit 0, non-zero when it starts with
+# "!", either when it starts with "?". Its output must match every REGEX, and
+# must not match a REGEX written "!REGEX".
+t() {
+    local description=$1 command=$2 rc=0 pattern problem=""
+    shift 2
+    eval "${command#[?!]}" >"$LAST" 2>&1 </dev/null || rc=$?
+    cp "$LAST" "$WORK/steps/$((++steps)).txt"
+    case ${command:0:1} in "!") [ $rc -ne 0 ] || problem="succeeded" ;; "?") ;; *) [ $rc -eq 0 ] || problem="exit status $rc" ;; esac
+    for pattern in "$@"; do
+        if [ "${pattern:0:1}" = "!" ]; then ! grep -Eq -- "${pattern:1}" "$LAST" || problem+=" /${pattern:1}/ found"
+        else grep -Eq -- "$pattern" "$LAST" || problem+=" no /$pattern/"; fi
     done
-    found=$(find "$WORK" -type f \( -name '*.LOG' -o -path '*/store/*' -o -path "$WORK/steps/*" \) -print0 |
-        xargs -0 -r grep -laF "${patterns[@]}")
-    if [ -z "$found" ]; then
-        pass "no PIN in the module's logs, the store or any output"
-    else
-        printf '%s\n' "$found" >"$LAST.check"
-        fail "a PIN was found in clear or as hex" "$LAST.check"
-    fi
+    [ -n "$problem" ] || { passed=$((passed + 1)); echo "PASS: $description"; return 0; }
+    fail "$description ($problem)"
 }
 
+# finish: the sweep (every *.LOG and store file below $WORK and every step's
+# output: no PIN, in clear or as hex; and the module did write its log, or the
+# sweep proves nothing), the scenario's summary line and exit status.
 finish() {
-    if [ "${SWEEP_SECRETS:-0}" = 1 ]; then check_no_secrets; fi
-    if [ $failed -ne 0 ] && [ "${INTEROP_VERBOSE:-0}" = 1 ]; then
-        find "$WORK/Trevanic" -name '*.LOG' 2>/dev/null | while read -r log; do
-            echo "   -- module log $log (last lines)"
-            tail -n 30 "$log" | sed 's/^/      | /'
-        done
+    if [ "$SWEEP" = 1 ]; then
+        t "the module wrote its log at level 3" 'find "$WORK" -name "*.LOG" -size +0 | grep .'
+        t "no PIN in the module's logs, the store or any output" '! find "$WORK" -type f \( -name "*.LOG" -o -path "*/store/*" -o -path "$WORK/steps/*" \) -print0 | xargs -0 -r grep -laF "$(pins)"'
     fi
     echo "$SCENARIO: $passed passed, $failed failed, $limitations limitations"
     [ $failed -eq 0 ]
 }
+# The PINs in clear and as hex in both cases, one a line (patterns of grep -F).
+pins() { for pin in "$USER_PIN" "$NEW_USER_PIN"; do printf '%s\n' "$pin" "$(printf %s "$pin" | xxd -p)" "$(printf %s "$pin" | xxd -p -u)"; done; }
 
-# make_certificate_for PUBKEY_PEM SUBJECT_CN OUT_PEM: a certificate for a
-# public key held elsewhere (on the token), issued by a self-signed test CA
-# ($WORK/ca/ca.pem, made on first use).
-make_certificate_for() {
-    local public_key=$1 common_name=$2 out=$3
-    mkdir -p "$WORK/ca"
-    [ -f "$WORK/ca/ca.pem" ] || openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/ca/ca.key" \
-        -out "$WORK/ca/ca.pem" -days 30 -subj "/CN=Interop Test CA/O=Zelmor Interop" \
-        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null || return 1
-    # The request is signed by a throw-away key; -force_pubkey puts the
-    # token's public key into the certificate.
-    openssl req -new -newkey rsa:2048 -nodes -keyout "$WORK/ca/throwaway.key" -subj "/CN=$common_name" \
-        -out "$WORK/ca/request.csr" 2>/dev/null &&
-    openssl x509 -req -in "$WORK/ca/request.csr" -CA "$WORK/ca/ca.pem" -CAkey "$WORK/ca/ca.key" \
-        -CAcreateserial -days 30 -force_pubkey "$public_key" -out "$out" \
-        -extfile <(printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nsubjectKeyIdentifier=hash\n') 2>/dev/null
-}
+# make_certificate_for PUBKEY_PEM COMMON_NAME OUT_PEM: a certificate for a key
+# held on the token, issued by a test CA ($WORK/ca/ca.pem, made on first use).
+# The request is signed by a throw-away key; -force_pubkey puts the token's key in.
+make_certificate_for() (
+    mkdir -p "$WORK/ca" && cd "$WORK/ca" || return 1
+    [ -f ca.pem ] || openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 30 -subj "/CN=Interop Test CA/O=Zelmor Interop" 2>/dev/null || return 1
+    openssl req -new -newkey rsa:2048 -nodes -keyout throwaway.key -subj "/CN=$2" -out request.csr 2>/dev/null &&
+        openssl x509 -req -in request.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 -force_pubkey "$1" \
+            -out "$3" -extfile <(printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nsubjectKeyIdentifier=hash\n') 2>/dev/null
+)
 
-# pkcs11-tool bound to the module and the scenario's token.
+# pkcs11-tool bound to the module and the scenario's token; p11l logs in.
 p11() { pkcs11-tool --module "$MODULE" --token-label "$TOKEN_LABEL" "$@"; }
+p11l() { p11 --login --pin "$USER_PIN" "$@"; }
 
-# provision_rsa_credential LABEL ID: an RSA-2048 key pair generated on the
-# token and a CA-issued certificate for it written to the token, both with
-# LABEL and ID (hex): the starting point of the scenarios that use an existing
-# credential. Leaves the certificate in $WORK/LABEL.pem and .der and the
-# public key in $WORK/LABEL.pub.pem. Ends the scenario when that fails.
+# provision_rsa_credential LABEL ID: an RSA-2048 key pair made on the token
+# and a CA-issued certificate for it written there, both with LABEL and ID
+# (hex); the certificate in $WORK/LABEL.pem and .der, the public key in
+# $WORK/LABEL.pub.pem. Ends the scenario when that fails.
 provision_rsa_credential() {
-    local label=$1 id=$2
-    if run_quiet p11 --login --pin "$USER_PIN" --keypairgen --key-type rsa:2048 --usage-sign --usage-decrypt \
-            --label "$label" --id "$id" &&
-        run_quiet p11 --read-object --type pubkey --id "$id" -o "$WORK/$label.pub.der" &&
-        run_quiet openssl pkey -pubin -inform DER -in "$WORK/$label.pub.der" -out "$WORK/$label.pub.pem" &&
-        make_certificate_for "$WORK/$label.pub.pem" "$label" "$WORK/$label.pem" &&
-        run_quiet openssl x509 -in "$WORK/$label.pem" -outform DER -out "$WORK/$label.der" &&
-        run_quiet p11 --login --pin "$USER_PIN" --write-object "$WORK/$label.der" --type cert --label "$label" --id "$id"
-    then
-        pass "provision an RSA key and certificate with pkcs11-tool"
-    else
-        fail "provision an RSA key and certificate with pkcs11-tool"
-        finish
-        exit 1
-    fi
+    local w="$WORK/$1"
+    t "provision an RSA key and certificate with pkcs11-tool" "p11l --keypairgen --key-type rsa:2048 --usage-sign --usage-decrypt --label $1 --id $2 && p11 --read-object --type pubkey --id $2 -o $w.pub.der && openssl pkey -pubin -inform DER -in $w.pub.der -out $w.pub.pem && make_certificate_for $w.pub.pem $1 $w.pem && openssl x509 -in $w.pem -outform DER -out $w.der && p11l --write-object $w.der --type cert --label $1 --id $2" ||
+        { finish; exit 1; }
 }
+
+# installed_module_checks MODULE ZELMOR_SIM [COMMAND PREFIX]: an installed
+# module and virtual device (install_check.sh, package_check.sh): the device
+# library beside the module, a device made by the installed zelmor-sim,
+# p11-kit lists the module and its token, pkcs11-tool sees the device.
+installed_module_checks() {
+    local module=$1 sim=$2
+    shift 2
+    t "the module, the device library beside it, zelmor-sim" "[ -f $module ] && [ -f $(dirname "$module")/libZelmorDSCLibrary.so ] && [ -x $sim ]"
+    t "the installed zelmor-sim creates a device" "$* $sim create $DEVICE_SERIAL --pin $USER_PIN --label '$TOKEN_LABEL'"
+    t "p11-kit list-modules shows the module and its token" "$* p11-kit list-modules" "^zelmor: $module\$" 'library-description: Zelmor PKCS11 Library' \
+        'library-manufacturer: Trevanic' 'library-version: 3\.6$' "token: $TOKEN_LABEL"
+    t "pkcs11-tool --module lists the device's token" "$* pkcs11-tool --module $module --list-slots" "token label +: $TOKEN_LABEL" "serial num +: $DEVICE_SERIAL"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    interop_init "${1:?usage: $0 BUILD_DIR SCENARIO}" "${2:?usage: $0 BUILD_DIR SCENARIO}"
+    case $SCENARIO in install-check | version-resource) ;; *) "$SIM" create "$DEVICE_SERIAL" --pin "$USER_PIN" --label "$TOKEN_LABEL" || exit 2 ;; esac
+    script="$here/${SCENARIO//-/_}"
+    if [ -f "$script.py" ]; then
+        /usr/bin/python3 -u "$script.py" 2>&1 | tee "$WORK/steps/python.txt"
+        [ "${PIPESTATUS[0]}" = 0 ] || fail "the Python scenario ran to its end"
+        passed=$((passed + $(grep -c '^PASS:' "$WORK/steps/python.txt")))
+        failed=$((failed + $(grep -c '^FAIL:' "$WORK/steps/python.txt")))
+        limitations=$((limitations + $(grep -c '^LIMITATION:' "$WORK/steps/python.txt")))
+    else
+        source "$script.sh"
+    fi
+    finish
+fi

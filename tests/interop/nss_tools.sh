@@ -1,68 +1,27 @@
-#!/usr/bin/env bash
-# NSS tools: modutil adds the module to a fresh database; certutil lists the
-# token's certificate and, after login, its keys; cmsutil signs a message with
-# the token's key and plain openssl verifies the CMS signature.
-# Usage: nss_tools.sh BUILD_DIR
-set -uo pipefail
-source "$(dirname "$0")/lib.sh"
-interop_init "${1:-}" nss-tools
-create_device || exit 2
-echo "   NSS tools $(dpkg-query -W -f='${Version}' libnss3-tools)"
-
+# NSS tools (sourced by lib.sh): modutil adds the module to a fresh database;
+# certutil lists and exports the token's certificate and, after login, its
+# key; cmsutil signs with the token key, openssl cms verifies; certutil -R -k
+# ec needs the standards setting.
+cd "$WORK" || exit 2
 provision_rsa_credential nss-cert 51
-
 db="sql:$WORK/nssdb"
-mkdir -p "$WORK/nssdb"
-printf '%s\n' "$USER_PIN" >"$WORK/pinfile"
-run "certutil -N creates a fresh database" certutil -N -d "$db" --empty-password
-run "modutil -add the module" modutil -dbdir "$db" -add "Zelmor" -libfile "$MODULE" -force &&
-    expect_output "module added" 'Module "Zelmor" added to database'
-if run "modutil -list shows the module and its token" modutil -dbdir "$db" -list Zelmor; then
-    expect_outputs "$LAST" "library path" "Library file: $MODULE" "token label" "Token Name: $TOKEN_LABEL"
-    is_reference || expect_output "manufacturer" 'Manufacturer: Trevanic'
-fi
-
-run "certutil -L -h token" certutil -L -d "$db" -h "$TOKEN_LABEL" -f "$WORK/pinfile" &&
-    expect_output "token certificate listed" "^$TOKEN_LABEL:nss-cert +u,u,u"
-run "certutil -L -n shows the certificate" certutil -L -d "$db" -h "$TOKEN_LABEL" -n "$TOKEN_LABEL:nss-cert" -f "$WORK/pinfile" &&
-    expect_outputs "$LAST" "subject" 'Subject: "CN=nss-cert"' \
-        "issuer" 'Issuer: "O=Zelmor Interop,CN=Interop Test CA"|Issuer: "CN=Interop Test CA,O=Zelmor Interop"'
-run "certutil -L -a exports the certificate" certutil -L -d "$db" -h "$TOKEN_LABEL" -n "$TOKEN_LABEL:nss-cert" -a -f "$WORK/pinfile"
-openssl x509 -in "$LAST" -outform DER -out "$WORK/exported.der" 2>/dev/null
-expect_same_file "exported certificate is the one written" "$WORK/exported.der" "$WORK/nss-cert.der"
-
-run "certutil -K -h token lists the private key after login" certutil -K -d "$db" -h "$TOKEN_LABEL" -f "$WORK/pinfile" &&
-    expect_output "RSA key of nss-cert" 'rsa +[0-9a-f]+ +'"$TOKEN_LABEL"':nss-cert|rsa .*nss-cert'
-
-# The issuing CA is trusted in the database, so NSS accepts the signer's chain.
-run "certutil -A adds the issuing CA" certutil -A -d "$db" -n "Interop Test CA" -t "C,C,C" -i "$WORK/ca/ca.pem"
-printf 'A message signed by NSS with the token key.\n' >"$WORK/message.txt"
-if run "cmsutil -S signs with the token key" cmsutil -S -d "$db" -N "$TOKEN_LABEL:nss-cert" -H SHA256 \
-    -i "$WORK/message.txt" -o "$WORK/message.p7s" -f "$WORK/pinfile"; then
-    run "openssl cms -verify accepts the signature" openssl cms -verify -inform DER -in "$WORK/message.p7s" \
-        -CAfile "$WORK/ca/ca.pem" -purpose any -out "$WORK/message.out"
-    expect_output "Verification successful" 'Verification successful'
-    expect_same_file "signed content intact" "$WORK/message.out" "$WORK/message.txt"
-fi
-
-# certutil -R -k ec generates its key on the token, naming the key type only
-# in the mechanism: that needs the module's standards setting.
-head -c 64 /dev/urandom >"$WORK/noise"
-request_ec() {
-    certutil -R -d "$db" -h "$TOKEN_LABEL" -k ec -q nistp256 -s "CN=$1" -f "$WORK/pinfile" -z "$WORK/noise" -o "$WORK/$1.csr"
-}
-if ! is_reference; then
-    expect_fails "standards setting off: certutil -R -k ec fails" request_ec nss-ec-default
-    expect_output "with SEC_ERROR_BAD_DATA (an RSA key was made)" 'SEC_ERROR_BAD_DATA'
-    limitation "without the standards setting certutil -R -k ec fails (SEC_ERROR_BAD_DATA) and leaves an RSA-2048 key on the token"
-fi
+printf '%s\n' "$USER_PIN" >pinfile
+printf 'A message signed by NSS with the token key.\n' >message
+head -c 64 /dev/urandom >noise
+mkdir nssdb
+t "certutil -N, modutil -add the module" "certutil -N -d $db --empty-password && modutil -dbdir $db -add Zelmor -libfile '$MODULE' -force" 'Module "Zelmor" added to database'
+t "modutil -list shows the module and its token" "modutil -dbdir $db -list Zelmor" "Library file: $MODULE" "Token Name: $TOKEN_LABEL" 'Manufacturer: Trevanic'
+t "certutil -L -h token lists the certificate" "certutil -L -d $db -h '$TOKEN_LABEL' -f pinfile" "^$TOKEN_LABEL:nss-cert +u,u,u"
+t "certutil -L -n shows subject and issuer" "certutil -L -d $db -h '$TOKEN_LABEL' -n '$TOKEN_LABEL:nss-cert' -f pinfile" 'Subject: "CN=nss-cert"' 'Issuer: "(O=Zelmor Interop,CN=Interop Test CA|CN=Interop Test CA,O=Zelmor Interop)"'
+t "certutil -L -a exports the certificate byte for byte" "certutil -L -d $db -h '$TOKEN_LABEL' -n '$TOKEN_LABEL:nss-cert' -a -f pinfile | openssl x509 -outform DER | cmp - nss-cert.der"
+t "certutil -K lists the private key after login" "certutil -K -d $db -h '$TOKEN_LABEL' -f pinfile" 'rsa .*nss-cert'
+# With the issuing CA trusted, NSS accepts the signer's chain.
+t "cmsutil -S signs with the token key, openssl cms -verify accepts it" "certutil -A -d $db -n 'Interop Test CA' -t C,C,C -i ca/ca.pem && cmsutil -S -d $db -N '$TOKEN_LABEL:nss-cert' -H SHA256 -i message -o message.p7s -f pinfile && openssl cms -verify -inform DER -in message.p7s -CAfile ca/ca.pem -purpose any -out message.out && cmp message.out message" 'Verification successful'
+# certutil -R -k ec names the key type only in the mechanism.
+request_ec() { certutil -R -d $db -h "$TOKEN_LABEL" -k ec -q nistp256 -s "CN=$1" -f pinfile -z noise -o "$1.csr"; }
+t "standards setting off: certutil -R -k ec fails (an RSA key was made)" '! request_ec nss-ec-off' SEC_ERROR_BAD_DATA
+limitation "without the standards setting certutil -R -k ec fails (SEC_ERROR_BAD_DATA) and leaves an RSA-2048 key on the token"
 standards_mode on
-run "certutil -R -k ec makes a request with a new token EC key (standards setting on)" request_ec nss-ec &&
-    run "openssl req -verify accepts the request" openssl req -inform DER -in "$WORK/nss-ec.csr" -noout -verify -text &&
-    expect_outputs "$LAST" "self-signature verified" 'verify OK' "P-256 key" 'NIST CURVE: P-256' "subject" 'Subject: CN ?= ?nss-ec'
+t "standards setting on: certutil -R -k ec, openssl req -verify" 'request_ec nss-ec && openssl req -inform DER -in nss-ec.csr -noout -verify -text' 'verify OK' 'NIST CURVE: P-256' 'Subject: CN ?= ?nss-ec'
 standards_mode off
-
-run "modutil -delete the module" modutil -dbdir "$db" -delete Zelmor -force
-expect_output "module removed" 'Module "Zelmor" deleted'
-
-finish
+t "modutil -delete the module" "modutil -dbdir $db -delete Zelmor -force" 'Module "Zelmor" deleted'
