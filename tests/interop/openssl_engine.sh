@@ -6,24 +6,26 @@ cd "$WORK" || exit 2
 # The engine finds the module through this variable (or MODULE_PATH in openssl.cnf).
 export PKCS11_MODULE_PATH="$MODULE"
 engine="-engine pkcs11 -keyform engine"
-uri="'pkcs11:token=${TOKEN_LABEL// /%20};type=private;pin-value=$USER_PIN;object="
+# key LABEL: the pkcs11: URI of the token's private key LABEL, with the PIN.
+key() { echo "pkcs11:token=${TOKEN_LABEL// /%20};object=$1;type=private;pin-value=$USER_PIN"; }
 printf 'Signed by OpenSSL through the PKCS#11 engine.\n' >data
 openssl dgst -sha256 -binary -out data.sha256 data
 provision_rsa_credential ossl-rsa 31
 t "the engine loads" 'openssl engine -t pkcs11' '\[ available \]'
 # pkeyutl over a hash: the engine hands the token a DigestInfo with CKM_RSA_PKCS.
-t "pkeyutl -sign with the token key, plain pkeyutl -verify" "openssl pkeyutl $engine -sign -inkey ${uri}ossl-rsa' -pkeyopt digest:sha256 -in data.sha256 -out pkeyutl.sig && openssl pkeyutl -verify -pubin -inkey ossl-rsa.pub.pem -pkeyopt digest:sha256 -in data.sha256 -sigfile pkeyutl.sig" 'Signature Verified Successfully'
-t "dgst -sha256 -sign with the token key, plain dgst -verify" "openssl dgst -sha256 $engine -sign ${uri}ossl-rsa' -out dgst.sig data && openssl dgst -sha256 -verify ossl-rsa.pub.pem -signature dgst.sig data" '^Verified OK'
+t "pkeyutl -sign with the token key, plain pkeyutl -verify" 'openssl pkeyutl $engine -sign -inkey "$(key ossl-rsa)" -pkeyopt digest:sha256 -in data.sha256 -out pkeyutl.sig && openssl pkeyutl -verify -pubin -inkey ossl-rsa.pub.pem -pkeyopt digest:sha256 -in data.sha256 -sigfile pkeyutl.sig' 'Signature Verified Successfully'
+t "dgst -sha256 -sign with the token key, plain dgst -verify" 'openssl dgst -sha256 $engine -sign "$(key ossl-rsa)" -out dgst.sig data && openssl dgst -sha256 -verify ossl-rsa.pub.pem -signature dgst.sig data' '^Verified OK'
 t "a changed message does not verify" '! openssl dgst -sha256 -verify ossl-rsa.pub.pem -signature dgst.sig <(cat data; echo tampered)'
-t "dgst -sha384 -sign with the token key, plain dgst -verify" "openssl dgst -sha384 $engine -sign ${uri}ossl-rsa' -out dgst384.sig data && openssl dgst -sha384 -verify ossl-rsa.pub.pem -signature dgst384.sig data" '^Verified OK'
-t "req -x509 self-signed with the token key verifies" "openssl req -new -x509 $engine -key ${uri}ossl-rsa' -sha256 -subj /CN=self-signed -days 7 -out self.pem && openssl verify -CAfile self.pem self.pem" ': OK$'
-t "pkeyutl -decrypt through the engine" "openssl pkeyutl -encrypt -pubin -inkey ossl-rsa.pub.pem -in data.sha256 -out secret.enc && openssl pkeyutl -decrypt $engine -inkey ${uri}ossl-rsa' -in secret.enc -out secret.dec && cmp secret.dec data.sha256"
-# The engine writes a DER signature; the token verifies it as r||s.
-t "dgst -sign with the token's P-256 key, verified on the token" "p11l --keypairgen --key-type EC:prime256v1 --usage-sign --label ossl-ec --id 32 && openssl dgst -sha256 $engine -sign ${uri}ossl-ec' -out ec.sig data && openssl asn1parse -inform DER -in ec.sig | sed -nE 's/.*INTEGER +:([0-9A-F]+).*/000000000000000000\\1/p' | grep -oE '.{64}\$' | xxd -r -p >ec.rs.sig && p11 --verify -m ECDSA-SHA256 --id 32 -i data --signature-file ec.rs.sig" 'Signature is valid'
+t "dgst -sha384 -sign with the token key, plain dgst -verify" 'openssl dgst -sha384 $engine -sign "$(key ossl-rsa)" -out dgst384.sig data && openssl dgst -sha384 -verify ossl-rsa.pub.pem -signature dgst384.sig data' '^Verified OK'
+t "req -x509 self-signed with the token key verifies" 'openssl req -new -x509 $engine -key "$(key ossl-rsa)" -sha256 -subj /CN=self-signed -days 7 -out self.pem && openssl verify -CAfile self.pem self.pem' ': OK$'
+t "pkeyutl -decrypt through the engine" 'openssl pkeyutl -encrypt -pubin -inkey ossl-rsa.pub.pem -in data.sha256 -out secret.enc && openssl pkeyutl -decrypt $engine -inkey "$(key ossl-rsa)" -in secret.enc -out secret.dec && cmp secret.dec data.sha256'
+# The engine writes a DER signature; the token verifies it as r||s (each
+# INTEGER zero-padded, or stripped of its sign byte, to 32 bytes).
+t "dgst -sign with the token's P-256 key, verified on the token" "p11l --keypairgen --key-type EC:prime256v1 --usage-sign --label ossl-ec --id 32 && openssl dgst -sha256 $engine -sign \"\$(key ossl-ec)\" -out ec.sig data && openssl asn1parse -inform DER -in ec.sig | sed -nE 's/.*INTEGER +:([0-9A-F]+).*/000000000000000000\\1/p' | grep -oE '.{64}\$' | xxd -r -p >ec.rs.sig && p11 --verify -m ECDSA-SHA256 --id 32 -i data --signature-file ec.rs.sig" 'Signature is valid'
 # openssl req takes the public key from CKA_EC_POINT, given only under the standards setting.
-t "standards setting off: req -x509 with the EC key writes an empty public key" "openssl req -new -x509 $engine -key ${uri}ossl-ec' -sha256 -subj /CN=ec-off -days 7 -out ec-off.pem && ! openssl x509 -in ec-off.pem -noout -pubkey | grep ."
+t "standards setting off: req -x509 with the EC key writes an empty public key" 'openssl req -new -x509 $engine -key "$(key ossl-ec)" -sha256 -subj /CN=ec-off -days 7 -out ec-off.pem && ! openssl x509 -in ec-off.pem -noout -pubkey | grep .'
 limitation "without the standards setting openssl req with an EC token key exits 0 but writes an empty public key"
 standards_mode on
-t "standards setting on: req -x509 with the EC key verifies" "openssl req -new -x509 $engine -key ${uri}ossl-ec' -sha256 -subj /CN=ec-on -days 7 -out ec-on.pem && openssl verify -CAfile ec-on.pem ec-on.pem" ': OK$'
+t "standards setting on: req -x509 with the EC key verifies" 'openssl req -new -x509 $engine -key "$(key ossl-ec)" -sha256 -subj /CN=ec-on -days 7 -out ec-on.pem && openssl verify -CAfile ec-on.pem ec-on.pem' ': OK$'
 t "the certificate's public key is the token's point" 'p11 --read-object --type pubkey --id 32 -o ec.pub.der && openssl x509 -in ec-on.pem -noout -pubkey | openssl pkey -pubin -outform DER | cmp - ec.pub.der'
 standards_mode off
