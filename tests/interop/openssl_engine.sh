@@ -19,9 +19,10 @@ t "a changed message does not verify" '! openssl dgst -sha256 -verify ossl-rsa.p
 t "dgst -sha384 -sign with the token key, plain dgst -verify" 'openssl dgst -sha384 $engine -sign "$(key ossl-rsa)" -out dgst384.sig data && openssl dgst -sha384 -verify ossl-rsa.pub.pem -signature dgst384.sig data' '^Verified OK'
 t "req -x509 self-signed with the token key verifies" 'openssl req -new -x509 $engine -key "$(key ossl-rsa)" -sha256 -subj /CN=self-signed -days 7 -out self.pem && openssl verify -CAfile self.pem self.pem' ': OK$'
 t "pkeyutl -decrypt through the engine" 'openssl pkeyutl -encrypt -pubin -inkey ossl-rsa.pub.pem -in data.sha256 -out secret.enc && openssl pkeyutl -decrypt $engine -inkey "$(key ossl-rsa)" -in secret.enc -out secret.dec && cmp secret.dec data.sha256'
-# The engine writes a DER signature; the token verifies it as r||s (each
+# der_to_rs IN OUT: the engine's DER ECDSA signature as the token's r||s (each
 # INTEGER zero-padded, or stripped of its sign byte, to 32 bytes).
-t "dgst -sign with the token's P-256 key, verified on the token" "p11l --keypairgen --key-type EC:prime256v1 --usage-sign --label ossl-ec --id 32 && openssl dgst -sha256 $engine -sign \"\$(key ossl-ec)\" -out ec.sig data && openssl asn1parse -inform DER -in ec.sig | sed -nE 's/.*INTEGER +:([0-9A-F]+).*/000000000000000000\\1/p' | grep -oE '.{64}\$' | xxd -r -p >ec.rs.sig && p11 --verify -m ECDSA-SHA256 --id 32 -i data --signature-file ec.rs.sig" 'Signature is valid'
+der_to_rs() { openssl asn1parse -inform DER -in "$1" | sed -nE 's/.*INTEGER +:([0-9A-F]+).*/000000000000000000\1/p' | grep -oE '.{64}$' | xxd -r -p >"$2"; }
+t "dgst -sign with the token's P-256 key, verified on the token" 'p11l --keypairgen --key-type EC:prime256v1 --usage-sign --label ossl-ec --id 32 && openssl dgst -sha256 $engine -sign "$(key ossl-ec)" -out ec.sig data && der_to_rs ec.sig ec.rs.sig && p11 --verify -m ECDSA-SHA256 --id 32 -i data --signature-file ec.rs.sig' 'Signature is valid'
 # openssl req takes the public key from CKA_EC_POINT, given only under the standards setting.
 t "standards setting off: req -x509 with the EC key writes an empty public key" 'openssl req -new -x509 $engine -key "$(key ossl-ec)" -sha256 -subj /CN=ec-off -days 7 -out ec-off.pem && ! openssl x509 -in ec-off.pem -noout -pubkey | grep .'
 limitation "without the standards setting openssl req with an EC token key exits 0 but writes an empty public key"
