@@ -30,7 +30,7 @@ cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanit
 ninja -C "$build" -j"$JOBS" ZelmorPKCS11Driver ZelmorDSCLibrary zelmor-sim >/dev/null
 stress_build="$build-stress"
 cmake -S "$ROOT/tests/stress" -B "$stress_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS="$stress_flags" -DCMAKE_EXE_LINKER_FLAGS="$stress_flags" >/dev/null
+    -DCMAKE_CXX_FLAGS="$stress_flags" -DCMAKE_EXE_LINKER_FLAGS="$stress_flags" -DZELMOR_MODULE_DIR="$build" >/dev/null
 ninja -C "$stress_build" -j"$JOBS" >/dev/null
 
 work=$(mktemp -d)
@@ -55,7 +55,7 @@ plugger=$!
 echo "== stress: $seconds s, 8 threads, $(basename "$build")"
 status=0
 # A call that hangs keeps the run from ending: it is stopped 60 s late.
-timeout -s KILL $((seconds + 60)) "$stress_build/zelmor_stress" "$build/libZelmorPKCS11Driver.so" "$seconds" 8 ||
+timeout -s KILL $((seconds + 60)) "$stress_build/zelmor_stress" "$seconds" 8 ||
     status=$?
 kill "$plugger" 2>/dev/null || true
 wait "$plugger" 2>/dev/null || true

@@ -22,8 +22,7 @@ public:
         for (int i = 0; i < 8; ++i) value = value << 8 | byte();
         return value;
     }
-    // A number below limit (limit > 0).
-    std::size_t below(std::size_t limit) {
+    std::size_t below(std::size_t limit) {  // limit > 0
         const std::size_t low = byte();
         return (low | std::size_t{byte()} << 8) % limit;
     }
@@ -38,9 +37,9 @@ public:
     // Up to maxLength bytes of the input.
     std::vector<uint8_t> bytes(std::size_t maxLength) {
         const std::size_t wanted = below(maxLength + 1);
-        const std::size_t length = std::min<std::size_t>(wanted, end_ - data_);
-        data_ += length;
-        return std::vector<uint8_t>(data_ - length, data_);
+        const uint8_t* start = data_;
+        data_ += std::min<std::size_t>(wanted, end_ - data_);
+        return std::vector<uint8_t>(start, data_);
     }
 
 private:
