@@ -1,526 +1,233 @@
 #include "ApiDriver.h"
 
 #include <algorithm>
-#include <cstring>
-#include <string>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <tuple>
+#include <type_traits>
 
 namespace fuzzing {
 
 namespace {
 
-constexpr CK_ULONG firstSlotId = 0x50000001;
+const CK_MECHANISM_TYPE mechanisms[] = {CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, CKM_SHA1_RSA_PKCS, CKM_SHA256_RSA_PKCS,
+                                        CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, CKM_ECDSA_SHA256, CKM_SHA_1, CKM_SHA256,
+                                        CKM_SHA512, CKM_RSA_X_509, CKM_RSA_PKCS_OAEP, CKM_MD5};
+// The named curves the module knows, a cut one and one given by name.
+const std::vector<uint8_t> curves[] = {
+    {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}, {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22},
+    {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23}, {0x06, 0x05, 0x2B, 0x81}, {0x13, 0x05, 'p', '2', '5', '6', 'v'}};
+// Object classes, key types, session flags, user types, key sizes.
+const CK_ULONG numbers[] = {0, 1, 2, 3, 4, 6, 256, 1024, 2048, 3072, 4096, 0xFFFFFFFFul};
+using Bytes = std::vector<uint8_t>;
+const Bytes rightPin = {'1', '2', '3', '4', '5', '6', '7', '8'};
+const CK_ULONG sessionValues[] = {0, 1, 2, 0xFFFFFFFFul, 0x100000000ull};
+const CK_ULONG objectValues[] = {0, 0x70000000, 0x70000001, 0x70001000, 0x70002000, 0x6FFFFFFF, 0x170000000ull};
+const CK_ULONG slotValues[] = {0x50000001, 0x50000001, 0x50000002, 0x50000003, 0, 0x50000000, 0x150000001ull};
 
-const CK_ATTRIBUTE_TYPE attributeTypes[] = {
-    CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_VALUE, CKA_OBJECT_ID, CKA_CERTIFICATE_TYPE, CKA_ISSUER,
-    CKA_SERIAL_NUMBER, CKA_TRUSTED, CKA_KEY_TYPE, CKA_SUBJECT, CKA_ID, CKA_SENSITIVE, CKA_ENCRYPT, CKA_DECRYPT,
-    CKA_WRAP, CKA_UNWRAP, CKA_SIGN, CKA_VERIFY, CKA_VERIFY_RECOVER, CKA_DERIVE, CKA_MODULUS, CKA_MODULUS_BITS,
-    CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2,
-    CKA_COEFFICIENT, CKA_EXTRACTABLE, CKA_LOCAL, CKA_KEY_GEN_MECHANISM, CKA_MODIFIABLE, CKA_EC_PARAMS,
-    CKA_EC_POINT, CKA_APPLICATION, CKA_START_DATE, CKA_END_DATE, CKA_ALWAYS_SENSITIVE, CKA_NEVER_EXTRACTABLE,
-    CKA_CERTIFICATE_CATEGORY, CKA_CHECK_VALUE, CKA_VENDOR_DEFINED};
+// The results every entry point may give (Every), and those of groups of entry points.
+enum Group : unsigned { Every = 1, Slot = 2, Session = 4, KeyInit = 8, Operation = 16, Objects = 32, Login = 64 };
+const std::vector<CK_RV> groupCodes[] = {
+    {CKR_OK, CKR_GENERAL_ERROR, CKR_HOST_MEMORY, CKR_FUNCTION_FAILED, CKR_ARGUMENTS_BAD, CKR_CRYPTOKI_NOT_INITIALIZED,
+     CKR_DEVICE_ERROR, CKR_DEVICE_MEMORY, CKR_DEVICE_REMOVED, CKR_TOKEN_NOT_PRESENT},
+    {CKR_SLOT_ID_INVALID, CKR_TOKEN_NOT_RECOGNIZED},
+    {CKR_SESSION_HANDLE_INVALID, CKR_SESSION_CLOSED},
+    {CKR_OPERATION_ACTIVE, CKR_MECHANISM_INVALID, CKR_MECHANISM_PARAM_INVALID, CKR_KEY_HANDLE_INVALID,
+     CKR_KEY_TYPE_INCONSISTENT, CKR_KEY_FUNCTION_NOT_PERMITTED, CKR_KEY_SIZE_RANGE, CKR_USER_NOT_LOGGED_IN,
+     CKR_OBJECT_HANDLE_INVALID},
+    {CKR_OPERATION_NOT_INITIALIZED, CKR_DATA_INVALID, CKR_DATA_LEN_RANGE, CKR_BUFFER_TOO_SMALL,
+     CKR_USER_NOT_LOGGED_IN, CKR_FUNCTION_CANCELED, CKR_KEY_HANDLE_INVALID, CKR_OBJECT_HANDLE_INVALID},
+    {CKR_OBJECT_HANDLE_INVALID, CKR_ATTRIBUTE_READ_ONLY, CKR_ATTRIBUTE_TYPE_INVALID, CKR_ATTRIBUTE_VALUE_INVALID,
+     CKR_TEMPLATE_INCOMPLETE, CKR_TEMPLATE_INCONSISTENT, CKR_SESSION_READ_ONLY, CKR_TOKEN_WRITE_PROTECTED,
+     CKR_USER_NOT_LOGGED_IN, CKR_OPERATION_ACTIVE, CKR_DOMAIN_PARAMS_INVALID, CKR_DATA_INVALID},
+    {CKR_PIN_INCORRECT, CKR_PIN_INVALID, CKR_PIN_LEN_RANGE, CKR_PIN_LOCKED, CKR_PIN_EXPIRED, CKR_SESSION_READ_ONLY,
+     CKR_TOKEN_WRITE_PROTECTED, CKR_USER_NOT_LOGGED_IN, CKR_USER_ALREADY_LOGGED_IN, CKR_USER_TYPE_INVALID,
+     CKR_USER_ANOTHER_ALREADY_LOGGED_IN, CKR_USER_PIN_NOT_INITIALIZED, CKR_USER_TOO_MANY_TYPES,
+     CKR_SESSION_READ_ONLY_EXISTS}};
 
-const CK_ULONG ulongValues[] = {CKO_DATA, CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY, CKO_SECRET_KEY,
-                                CKK_RSA, CKK_EC, CKC_X_509, 1024, 2048, 3072, 4096, 256, 0, 0xFFFFFFFFul};
+// One call's arguments, drawn in the order of its row's letters. Pointers are null or point at heap memory of
+// exactly the length the call is told, so AddressSanitizer sees any access past it.
+struct Args {
+    const char* letters;
+    ApiDriver& d;
+    FuzzInput& in;
 
-const CK_MECHANISM_TYPE mechanisms[] = {
-    CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, CKM_SHA1_RSA_PKCS, CKM_SHA256_RSA_PKCS, CKM_SHA384_RSA_PKCS,
-    CKM_SHA512_RSA_PKCS, CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, CKM_ECDSA_SHA1, CKM_ECDSA_SHA256, CKM_ECDSA_SHA384,
-    CKM_SHA_1, CKM_SHA256, CKM_SHA384, CKM_SHA512, CKM_RSA_X_509, CKM_RSA_PKCS_OAEP, CKM_RSA_PKCS_PSS,
-    CKM_MD5, CKM_AES_CBC};
-
-// DER of the named curves the module knows, and a broken one.
-const std::vector<uint8_t> curveParameters[] = {
-    {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07},
-    {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22},
-    {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23},
-    {0x06, 0x05, 0x2B, 0x81},
-    {0x13, 0x0A, 'p', 'r', 'i', 'm', 'e', '2', '5', '6', 'v', '1'}};
-
-void addValue(Template& t, CK_ATTRIBUTE_TYPE type, std::unique_ptr<Buffer> value, CK_ULONG length) {
-    CK_ATTRIBUTE attribute{type, value ? value->data() : nullptr, length};
-    t.attributes.push_back(attribute);
-    t.values.push_back(std::move(value));
-}
-
-std::unique_ptr<Buffer> ulongBuffer(CK_ULONG value) {
-    auto buffer = std::make_unique<Buffer>(sizeof value);
-    std::memcpy(buffer->data(), &value, sizeof value);
-    return buffer;
-}
-
-// An output length: null buffer or one of exactly the size announced.
-struct Output {
-    std::unique_ptr<Buffer> buffer;
-    CK_ULONG length = 0;
-    CK_BYTE_PTR pointer() { return buffer ? buffer->data() : nullptr; }
-};
-
-Output output(FuzzInput& in) {
-    Output out;
-    switch (in.byte() % 4) {
-        case 0: out.length = static_cast<CK_ULONG>(in.u64()); break;  // size query, any length
-        case 1: out.buffer = std::make_unique<Buffer>(0); break;
-        case 2: out.buffer = std::make_unique<Buffer>(in.below(80)); break;
-        default: out.buffer = std::make_unique<Buffer>(in.below(1100)); break;
+    // The next argument, of type T, as its letter says (see Row).
+    template <typename T>
+    T next() {
+        using Pointee = std::remove_pointer_t<T>;
+        const char letter = *letters++;
+        if constexpr (!std::is_pointer_v<T>) return static_cast<T>(number(letter));
+        else if constexpr (std::is_object_v<Pointee>) return static_cast<T>(pointer(letter, sizeof(Pointee)));
+        else return nullptr;  // the application's pointer and callback of C_OpenSession
     }
-    if (out.buffer) out.length = out.buffer->size();
-    return out;
-}
 
-// Input data: null with any length, or bytes of the input.
-struct Data {
-    std::unique_ptr<Buffer> buffer;
-    CK_ULONG length = 0;
-    CK_BYTE_PTR pointer() { return buffer ? buffer->data() : nullptr; }
-};
-
-Data data(FuzzInput& in) {
-    Data d;
-    if (in.byte() % 8 == 0) {
-        d.length = in.flag() ? 0 : static_cast<CK_ULONG>(in.u64());
-        return d;
+    uint8_t* heap(const std::vector<uint8_t>& content) {
+        memory.emplace_back(new uint8_t[content.size()]);
+        return std::copy(content.begin(), content.end(), memory.back().get()) - content.size();
     }
-    std::size_t length = in.below(8) == 0 ? 2000 + in.below(4000) : in.below(600);
-    std::vector<uint8_t> content = in.bytes(length);
-    content.resize(length, 0x3C);
-    d.buffer = std::make_unique<Buffer>(content);
-    d.length = d.buffer->size();
-    return d;
-}
-
-// A PIN: the right one, a wrong one from the input, or null.
-struct Pin {
-    std::unique_ptr<Buffer> buffer;
-    CK_ULONG length = 0;
-    CK_UTF8CHAR_PTR pointer() { return buffer ? buffer->data() : nullptr; }
-};
-
-Pin pin(FuzzInput& in) {
-    Pin p;
-    std::string text;
-    switch (in.byte() % 5) {
-        case 0: p.length = static_cast<CK_ULONG>(in.u64()); return p;
-        case 1: text = "12345678"; break;
-        case 2: text = std::string("1234\0" "5678", 9); break;
-        case 3: text = std::string(in.below(300), '7'); break;
-        default: text = in.text(40); break;
+    CK_ULONG anyLength() { return in.flag() ? 0 : static_cast<CK_ULONG>(in.u64()); }
+    void* withLength(const std::vector<uint8_t>& content, bool null, std::size_t unit = 1) {  // null: any length
+        lengths.push_back(null ? anyLength() : content.size() / unit);
+        return null ? nullptr : heap(content);
     }
-    p.buffer = std::make_unique<Buffer>(std::vector<uint8_t>(text.begin(), text.end()));
-    p.length = p.buffer->size();
-    return p;
+    // Input templates: null values with any length, numbers, flags, curves, bytes. Output
+    // templates: null values with any length, empty ones and buffers of every size.
+    void* attributes(bool output) {
+        std::vector<CK_ATTRIBUTE>& t = templates.emplace_back();
+        for (std::size_t i = 0, n = in.below(12); i < n; ++i) {
+            const CK_ATTRIBUTE_TYPE type = in.pick(attributeTypes);
+            const CK_ULONG number = in.pick(numbers);
+            const auto* numberBytes = reinterpret_cast<const uint8_t*>(&number);
+            std::vector<uint8_t> value;
+            switch (in.byte() % (output ? 3 : 6)) {
+                case 0: t.push_back({type, nullptr, anyLength()}); continue;
+                case 1: value.assign(numberBytes, numberBytes + (output ? 0 : sizeof number)); break;
+                case 2: value.resize(output ? in.below(in.flag() ? 10 : 4000) : 1, in.byte() % 3); break;
+                case 3: value = curves[in.below(5)]; break;
+                default: value = in.bytes(in.flag() ? 40 : 1500); break;
+            }
+            t.push_back({type, heap(value), static_cast<CK_ULONG>(value.size())});
+        }
+        const bool null = t.empty() || in.byte() % 16 == 0;
+        lengths.push_back(null ? anyLength() : t.size());
+        return null ? nullptr : t.data();
+    }
+
+    CK_ULONG number(char letter) {
+        const uint8_t choice = in.byte();
+        const std::deque<CK_ULONG>& known = letter == 's' ? d.sessions : d.objects;  // reused most of the time
+        switch (letter) {
+            case 's': return choice < 200 && !known.empty() ? known[choice % known.size()] : in.pick(sessionValues);
+            case 'o': return choice < 160 && !known.empty() ? known[choice % known.size()] : in.pick(objectValues);
+            case 'l': return in.pick(slotValues);
+            case 'L': return choice % 32 == 0 ? in.pick(slotValues) : 0;  // valid rarely: ends every thread's sessions
+            case 'n': return in.pick(numbers);
+            case 'w': return in.pick(numbers) | CKF_DONT_BLOCK;  // a fuzzer runs on one thread
+            case 'M': return in.pick(mechanisms);
+            default: return lengths.back();  // '.'
+        }
+    }
+    void* pointer(char letter, std::size_t pointeeSize) {
+        const uint8_t choice = in.byte();
+        switch (letter) {
+            case 'm': {
+                CK_MECHANISM& m = mechanisms_.emplace_back(CK_MECHANISM{in.pick(mechanisms), nullptr, 0});
+                m.pParameter = choice % 4 == 0 ? withLength(in.bytes(64), false) : nullptr;
+                m.ulParameterLen = choice % 4 == 0 ? lengths.back() : in.flag() ? 0 : in.u64() >> 32;
+                return choice % 32 == 1 ? nullptr : &m;
+            }
+            case 'd':  // up to 600 bytes of the input, sometimes thousands
+                return withLength(choice % 8 == 1 ? Bytes(2000 + in.below(4000), 1) : in.bytes(600), choice % 8 == 0);
+            case 'p':  // the right PIN, or up to 300 bytes of the input
+                return withLength(d.rightPinOnly || choice % 4 == 1 ? rightPin : in.bytes(300), choice % 8 == 0);
+            case 'b':  // a size query with any length, or a buffer of exactly the length given
+                return withLength(Bytes(choice % 4 < 2 ? 0 : in.below(choice % 4 == 2 ? 80 : 1100)), choice % 4 == 0);
+            case 'c':  // a list of numbers or handles, its length a count
+                return withLength(Bytes(in.below(40) * sizeof(CK_ULONG)), choice % 4 == 0, sizeof(CK_ULONG));
+            case 't':
+            case 'g': return attributes(letter == 'g');
+            case 'h':  // a new handle, written to the driver's lists
+            case 'S': return choice % 16 == 0 ? nullptr : &(letter == 'S' ? d.sessions : d.objects).emplace_back();
+            case 'i': return choice % 16 == 0 ? nullptr : heap(std::vector<uint8_t>(pointeeSize));
+            default: return choice % 16 == 0 ? nullptr : &lengths.back();  // '.'
+        }
+    }
+
+    std::deque<std::unique_ptr<uint8_t[]>> memory{};
+    std::deque<CK_ULONG> lengths{};
+    std::deque<CK_MECHANISM> mechanisms_{};
+    std::deque<std::vector<CK_ATTRIBUTE>> templates{};
+};
+
+// Calls an entry point with the arguments its letters name, drawn in order (braced lists evaluate in order).
+template <typename... Parameters>
+CK_RV callWith(CK_RV (*function)(Parameters...), Args& a) {
+    return std::apply(function, std::tuple<Parameters...>{a.next<Parameters>()...});
+}
+template <auto member>
+CK_RV call(CK_FUNCTION_LIST_PTR f, Args& a) {
+    return callWith(f->*member, a);
 }
 
-struct Mechanism {
-    CK_MECHANISM mechanism{};
-    std::unique_ptr<Buffer> parameter;
-    bool null = false;
-    CK_MECHANISM_PTR pointer() { return null ? nullptr : &mechanism; }
+struct Row {
+    const char* function;
+    CK_RV (*call)(CK_FUNCTION_LIST_PTR, Args&);
+    // One letter per parameter: s session, o object, l slot (L: mostly an invalid one), n flags or user type
+    // (w: with CKF_DONT_BLOCK), M mechanism type, m mechanism, d data, p PIN, b output buffer, c list,
+    // t template, g template to read into, . the previous argument's length (or a pointer to it), h new object
+    // handle, S new session handle, i information to fill, 0 null.
+    const char* letters;
+    unsigned groups;
+    std::vector<CK_RV> extra;
 };
+
+#define ENTRY(name) #name, call<&CK_FUNCTION_LIST::name>
+const Row rows[] = {
+    {ENTRY(C_GetInfo), "i", 0, {}},
+    {ENTRY(C_GetSlotList), "nc.", 0, {CKR_BUFFER_TOO_SMALL}},
+    {ENTRY(C_GetSlotInfo), "li", Slot, {}},
+    {ENTRY(C_GetTokenInfo), "li", Slot, {}},
+    {ENTRY(C_GetMechanismList), "lc.", Slot, {CKR_BUFFER_TOO_SMALL}},
+    {ENTRY(C_GetMechanismInfo), "lMi", Slot, {CKR_MECHANISM_INVALID}},
+    {ENTRY(C_OpenSession), "ln00S", Slot,
+     {CKR_SESSION_COUNT, CKR_SESSION_PARALLEL_NOT_SUPPORTED, CKR_SESSION_READ_WRITE_SO_EXISTS}},
+    {ENTRY(C_CloseSession), "s", Session, {}},
+    {ENTRY(C_CloseAllSessions), "L", Slot, {}},
+    {ENTRY(C_GetSessionInfo), "si", Session, {}},
+    {ENTRY(C_Login), "snp.", Session | Login, {CKR_OPERATION_NOT_INITIALIZED}},
+    {ENTRY(C_Logout), "s", Session, {CKR_USER_NOT_LOGGED_IN}},
+    {ENTRY(C_SetPIN), "sp.p.", Session | Login, {}},
+    {ENTRY(C_InitPIN), "sp.", Session | Login, {CKR_FUNCTION_NOT_SUPPORTED}},
+    {ENTRY(C_FindObjectsInit), "st.", Session | Objects, {}},
+    {ENTRY(C_FindObjects), "sc..", Session, {CKR_OPERATION_NOT_INITIALIZED}},
+    {ENTRY(C_FindObjectsFinal), "s", Session, {CKR_OPERATION_NOT_INITIALIZED}},
+    {ENTRY(C_GetAttributeValue), "sog.", Session | Objects, {CKR_ATTRIBUTE_SENSITIVE, CKR_BUFFER_TOO_SMALL}},
+    {ENTRY(C_SetAttributeValue), "sot.", Session | Objects, {}},
+    {ENTRY(C_DestroyObject), "so", Session | Objects, {}},
+    {ENTRY(C_CreateObject), "st.h", Session | Objects, {CKR_FUNCTION_NOT_SUPPORTED}},
+    {ENTRY(C_GenerateKeyPair), "smt.t.hh", Session | Objects | KeyInit, {}},
+    {ENTRY(C_SignInit), "smo", Session | KeyInit, {}},
+    {ENTRY(C_Sign), "sd.b.", Session | Operation, {}},
+    {ENTRY(C_SignUpdate), "sd.", Session | Operation, {}},
+    {ENTRY(C_SignFinal), "sb.", Session | Operation, {}},
+    {ENTRY(C_VerifyInit), "smo", Session | KeyInit, {}},
+    {ENTRY(C_Verify), "sd.d.", Session | Operation, {CKR_SIGNATURE_INVALID, CKR_SIGNATURE_LEN_RANGE}},
+    {ENTRY(C_VerifyUpdate), "sd.", Session | Operation, {}},
+    {ENTRY(C_VerifyFinal), "sd.", Session | Operation, {CKR_SIGNATURE_INVALID, CKR_SIGNATURE_LEN_RANGE}},
+    {ENTRY(C_DigestInit), "sm", Session | KeyInit, {}},
+    {ENTRY(C_Digest), "sd.b.", Session | Operation, {}},
+    {ENTRY(C_DigestUpdate), "sd.", Session | Operation, {}},
+    {ENTRY(C_DigestFinal), "sb.", Session | Operation, {}},
+    {ENTRY(C_EncryptInit), "smo", Session | KeyInit, {}},
+    {ENTRY(C_Encrypt), "sd.b.", Session | Operation, {}},
+    {ENTRY(C_DecryptInit), "smo", Session | KeyInit, {}},
+    {ENTRY(C_Decrypt), "sd.b.", Session | Operation, {CKR_ENCRYPTED_DATA_INVALID, CKR_ENCRYPTED_DATA_LEN_RANGE}},
+    {ENTRY(C_GenerateRandom), "sb.", Session, {CKR_RANDOM_NO_RNG, CKR_OPERATION_ACTIVE, CKR_USER_NOT_LOGGED_IN}},
+    {ENTRY(C_SeedRandom), "sd.", Session, {CKR_FUNCTION_NOT_SUPPORTED, CKR_RANDOM_SEED_NOT_SUPPORTED}},
+    {ENTRY(C_WaitForSlotEvent), "wi0", 0, {CKR_NO_EVENT}},
+};
+#undef ENTRY
 
 }  // namespace
 
-CK_SESSION_HANDLE ApiDriver::session(FuzzInput& in) {
-    uint8_t choice = in.byte();
-    if (!sessions.empty() && choice < 200) return sessions[choice % sessions.size()];
-    const CK_SESSION_HANDLE values[] = {0, 1, 2, 0xFFFFFFFFul, 0x100000000ull, CK_INVALID_HANDLE + 3};
-    return in.pick(values);
-}
-
-CK_OBJECT_HANDLE ApiDriver::object(FuzzInput& in) {
-    uint8_t choice = in.byte();
-    if (!objects.empty() && choice < 160) return objects[choice % objects.size()];
-    const CK_OBJECT_HANDLE values[] = {0,          0x70000000, 0x70000001, 0x70000FFF, 0x70001000,
-                                       0x70001001, 0x70002000, 0x70002001, 0x70002002, 0x6FFFFFFF,
-                                       0xFFFFFFFF, 0x170000000ull};
-    return in.pick(values);
-}
-
-CK_SLOT_ID ApiDriver::slot(FuzzInput& in) {
-    const CK_SLOT_ID values[] = {firstSlotId, firstSlotId, firstSlotId + 1, firstSlotId + 2, 0, firstSlotId - 1,
-                                 0xFFFFFFFF, 0x150000001ull};
-    return in.pick(values);
-}
-
-CK_MECHANISM_TYPE ApiDriver::mechanismType(FuzzInput& in) { return in.pick(mechanisms); }
-
-Template ApiDriver::inputTemplate(FuzzInput& in) {
-    Template t;
-    std::size_t count = in.below(10);
-    for (std::size_t i = 0; i < count; ++i) {
-        CK_ATTRIBUTE_TYPE type = in.pick(attributeTypes);
-        switch (in.byte() % 7) {
-            case 0: addValue(t, type, nullptr, in.flag() ? 0 : static_cast<CK_ULONG>(in.u64())); break;
-            case 1: addValue(t, type, ulongBuffer(in.pick(ulongValues)), sizeof(CK_ULONG)); break;
-            case 2: {
-                auto value = std::make_unique<Buffer>(1);
-                value->data()[0] = in.byte() % 3;
-                addValue(t, type, std::move(value), 1);
-                break;
-            }
-            case 3: {
-                const std::vector<uint8_t>& curve = curveParameters[in.below(5)];
-                auto value = std::make_unique<Buffer>(curve);
-                CK_ULONG length = value->size();
-                addValue(t, CKA_EC_PARAMS, std::move(value), length);
-                break;
-            }
-            default: {
-                auto value = std::make_unique<Buffer>(in.bytes(in.flag() ? 40 : 1500));
-                CK_ULONG length = value->size();
-                addValue(t, type, std::move(value), length);
-                break;
-            }
-        }
+bool ApiDriver::step(FuzzInput& in) {
+    const Row& row = rows[in.byte() % (sizeof rows / sizeof rows[0])];
+    Args arguments{row.letters, *this, in};
+    const CK_RV rv = row.call(f, arguments);
+    for (; sessions.size() > 64; sessions.pop_front()) f->C_CloseSession(sessions.front());
+    if (objects.size() > 64) objects.erase(objects.begin(), objects.end() - 64);
+    for (unsigned g = 0; g < sizeof groupCodes / sizeof groupCodes[0]; ++g) {
+        if (((row.groups | Every) >> g & 1) && std::count(groupCodes[g].begin(), groupCodes[g].end(), rv)) return true;
     }
-    // Duplicates: the same type again with another value.
-    if (!t.attributes.empty() && in.byte() % 4 == 0) {
-        CK_ATTRIBUTE_TYPE type = t.attributes[in.below(t.attributes.size())].type;
-        addValue(t, type, ulongBuffer(in.pick(ulongValues)), sizeof(CK_ULONG));
-    }
-    if (in.byte() % 16 == 0) t.attributes.resize(0);  // count given, pointer null
-    return t;
-}
-
-Template ApiDriver::outputTemplate(FuzzInput& in) {
-    Template t;
-    std::size_t count = in.below(12);
-    for (std::size_t i = 0; i < count; ++i) {
-        CK_ATTRIBUTE_TYPE type = in.pick(attributeTypes);
-        switch (in.byte() % 4) {
-            case 0: addValue(t, type, nullptr, static_cast<CK_ULONG>(in.u64())); break;
-            case 1: addValue(t, type, nullptr, 0); break;
-            default: {
-                std::size_t size = in.flag() ? in.below(10) : in.below(4000);
-                addValue(t, type, std::make_unique<Buffer>(size), size);
-                break;
-            }
-        }
-    }
-    return t;
+    if (std::count(row.extra.begin(), row.extra.end(), rv) != 0) return true;
+    std::fprintf(stderr, "UNEXPECTED: %s returned 0x%08lX\n", row.function, rv);
+    return false;
 }
 
 void ApiDriver::closeSessions() {
     for (CK_SESSION_HANDLE handle : sessions) f->C_CloseSession(handle);
-    sessions.clear();
-    objects.clear();
-}
-
-void ApiDriver::step(FuzzInput& in) {
-    auto mechanism = [&]() {
-        Mechanism m;
-        m.null = in.byte() % 32 == 0;
-        m.mechanism.mechanism = mechanismType(in);
-        if (in.byte() % 4 == 0) {
-            m.parameter = std::make_unique<Buffer>(in.bytes(64));
-            m.mechanism.pParameter = m.parameter->data();
-            m.mechanism.ulParameterLen = m.parameter->size();
-        } else {
-            m.mechanism.ulParameterLen = in.flag() ? 0 : static_cast<CK_ULONG>(in.u32());
-        }
-        return m;
-    };
-    auto remember = [&](CK_RV rv, CK_OBJECT_HANDLE handle) {
-        if (rv == CKR_OK && objects.size() < 64) objects.push_back(handle);
-    };
-
-    switch (in.byte() % 46) {
-        case 0: {
-            CK_C_INITIALIZE_ARGS args{};
-            args.flags = static_cast<CK_FLAGS>(in.u32());
-            f->C_Initialize(in.flag() ? &args : nullptr);
-            break;
-        }
-        case 1: {
-            CK_INFO info;
-            f->C_GetInfo(in.flag() ? &info : nullptr);
-            break;
-        }
-        case 2: {
-            Output out = output(in);
-            CK_ULONG count = out.length / sizeof(CK_SLOT_ID);
-            std::vector<CK_SLOT_ID> list(out.buffer ? count : 0);
-            bool countNull = in.byte() % 16 == 0;
-            f->C_GetSlotList(static_cast<CK_BBOOL>(in.byte()), out.buffer ? list.data() : nullptr,
-                             countNull ? nullptr : &count);
-            break;
-        }
-        case 3: {
-            CK_SLOT_INFO info;
-            f->C_GetSlotInfo(slot(in), in.byte() % 16 ? &info : nullptr);
-            break;
-        }
-        case 4: {
-            CK_TOKEN_INFO info;
-            f->C_GetTokenInfo(slot(in), in.byte() % 16 ? &info : nullptr);
-            break;
-        }
-        case 5: {
-            CK_ULONG count = in.below(20);
-            std::vector<CK_MECHANISM_TYPE> list(count);
-            bool withList = in.flag();
-            f->C_GetMechanismList(slot(in), withList ? list.data() : nullptr, in.byte() % 16 ? &count : nullptr);
-            break;
-        }
-        case 6: {
-            CK_MECHANISM_INFO info;
-            f->C_GetMechanismInfo(slot(in), mechanismType(in), in.byte() % 16 ? &info : nullptr);
-            break;
-        }
-        case 7:
-        case 8: {
-            CK_SESSION_HANDLE handle = CK_INVALID_HANDLE;
-            const CK_FLAGS flagValues[] = {CKF_SERIAL_SESSION, CKF_SERIAL_SESSION | CKF_RW_SESSION, 0,
-                                           CKF_RW_SESSION, 0xFFFFFFFF};
-            CK_FLAGS flags = in.pick(flagValues);
-            bool nullHandle = in.byte() % 16 == 0;
-            CK_RV rv = f->C_OpenSession(slot(in), flags, in.flag() ? &handle : nullptr, nullptr,
-                                        nullHandle ? nullptr : &handle);
-            if (rv == CKR_OK && sessions.size() < 32) sessions.push_back(handle);
-            else if (rv == CKR_OK) f->C_CloseSession(handle);
-            break;
-        }
-        case 9: f->C_CloseSession(session(in)); break;
-        case 10: f->C_CloseAllSessions(slot(in)); break;
-        case 11: {
-            CK_SESSION_INFO info;
-            f->C_GetSessionInfo(session(in), in.byte() % 16 ? &info : nullptr);
-            break;
-        }
-        case 12:
-        case 13: {
-            const CK_USER_TYPE users[] = {CKU_USER, CKU_USER, CKU_SO, CKU_CONTEXT_SPECIFIC, 3};
-            CK_SESSION_HANDLE handle = session(in);
-            CK_USER_TYPE user = in.pick(users);
-            Pin p = pin(in);
-            f->C_Login(handle, user, p.pointer(), p.length);
-            break;
-        }
-        case 14: f->C_Logout(session(in)); break;
-        case 15: {
-            CK_SESSION_HANDLE handle = session(in);
-            Pin oldPin = pin(in);
-            Pin newPin = pin(in);
-            f->C_SetPIN(handle, oldPin.pointer(), oldPin.length, newPin.pointer(), newPin.length);
-            break;
-        }
-        case 16: {
-            CK_SESSION_HANDLE handle = session(in);
-            Pin p = pin(in);
-            f->C_InitPIN(handle, p.pointer(), p.length);
-            break;
-        }
-        case 17:
-        case 18: {
-            CK_SESSION_HANDLE handle = session(in);
-            Template t = inputTemplate(in);
-            CK_ULONG count = t.count();
-            if (t.attributes.empty() && in.flag()) count = in.u32();
-            f->C_FindObjectsInit(handle, t.pointer(), count);
-            break;
-        }
-        case 19: {
-            CK_SESSION_HANDLE handle = session(in);
-            CK_ULONG room = in.below(40);
-            std::vector<CK_OBJECT_HANDLE> found(room);
-            CK_ULONG count = 0;
-            bool nullList = in.byte() % 16 == 0;
-            bool nullCount = in.byte() % 16 == 0;
-            CK_RV rv = f->C_FindObjects(handle, nullList ? nullptr : found.data(), room,
-                                        nullCount ? nullptr : &count);
-            if (rv == CKR_OK && !nullList && !nullCount) {
-                for (CK_ULONG i = 0; i < std::min(count, room); ++i) remember(CKR_OK, found[i]);
-            }
-            break;
-        }
-        case 20: f->C_FindObjectsFinal(session(in)); break;
-        case 21:
-        case 22: {
-            CK_SESSION_HANDLE handle = session(in);
-            CK_OBJECT_HANDLE target = object(in);
-            Template t = outputTemplate(in);
-            f->C_GetAttributeValue(handle, target, t.pointer(), t.count());
-            break;
-        }
-        case 23: {
-            CK_SESSION_HANDLE handle = session(in);
-            CK_OBJECT_HANDLE target = object(in);
-            Template t = inputTemplate(in);
-            f->C_SetAttributeValue(handle, target, t.pointer(), t.count());
-            break;
-        }
-        case 24: {
-            CK_SESSION_HANDLE handle = session(in);
-            f->C_DestroyObject(handle, object(in));
-            break;
-        }
-        case 25: {
-            CK_SESSION_HANDLE handle = session(in);
-            Template t = inputTemplate(in);
-            CK_OBJECT_HANDLE created = CK_INVALID_HANDLE;
-            CK_RV rv = f->C_CreateObject(handle, t.pointer(), t.count(), in.byte() % 16 ? &created : nullptr);
-            remember(rv, created);
-            break;
-        }
-        case 26: {
-            CK_SESSION_HANDLE handle = session(in);
-            Mechanism m = mechanism();
-            Template publicTemplate = inputTemplate(in);
-            Template privateTemplate = inputTemplate(in);
-            CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
-            CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
-            bool nullHandles = in.byte() % 16 == 0;
-            CK_RV rv = f->C_GenerateKeyPair(handle, m.pointer(), publicTemplate.pointer(), publicTemplate.count(),
-                                            privateTemplate.pointer(), privateTemplate.count(),
-                                            nullHandles ? nullptr : &publicKey, nullHandles ? nullptr : &privateKey);
-            remember(rv, publicKey);
-            remember(rv, privateKey);
-            break;
-        }
-        case 27: {
-            CK_SESSION_HANDLE handle = session(in);
-            Mechanism m = mechanism();
-            f->C_SignInit(handle, m.pointer(), object(in));
-            break;
-        }
-        case 28: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            Output out = output(in);
-            bool nullLength = in.byte() % 16 == 0;
-            f->C_Sign(handle, d.pointer(), d.length, out.pointer(), nullLength ? nullptr : &out.length);
-            break;
-        }
-        case 29: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            f->C_SignUpdate(handle, d.pointer(), d.length);
-            break;
-        }
-        case 30: {
-            CK_SESSION_HANDLE handle = session(in);
-            Output out = output(in);
-            bool nullLength = in.byte() % 16 == 0;
-            f->C_SignFinal(handle, out.pointer(), nullLength ? nullptr : &out.length);
-            break;
-        }
-        case 31: {
-            CK_SESSION_HANDLE handle = session(in);
-            Mechanism m = mechanism();
-            f->C_VerifyInit(handle, m.pointer(), object(in));
-            break;
-        }
-        case 32: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            Data signature = data(in);
-            f->C_Verify(handle, d.pointer(), d.length, signature.pointer(), signature.length);
-            break;
-        }
-        case 33: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            if (in.flag()) {
-                f->C_VerifyUpdate(handle, d.pointer(), d.length);
-            } else {
-                f->C_VerifyFinal(handle, d.pointer(), d.length);
-            }
-            break;
-        }
-        case 34: {
-            CK_SESSION_HANDLE handle = session(in);
-            Mechanism m = mechanism();
-            f->C_DigestInit(handle, m.pointer());
-            break;
-        }
-        case 35: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            Output out = output(in);
-            bool nullLength = in.byte() % 16 == 0;
-            f->C_Digest(handle, d.pointer(), d.length, out.pointer(), nullLength ? nullptr : &out.length);
-            break;
-        }
-        case 36: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            f->C_DigestUpdate(handle, d.pointer(), d.length);
-            break;
-        }
-        case 37: {
-            CK_SESSION_HANDLE handle = session(in);
-            Output out = output(in);
-            bool nullLength = in.byte() % 16 == 0;
-            f->C_DigestFinal(handle, out.pointer(), nullLength ? nullptr : &out.length);
-            break;
-        }
-        case 38: {
-            CK_SESSION_HANDLE handle = session(in);
-            Mechanism m = mechanism();
-            f->C_EncryptInit(handle, m.pointer(), object(in));
-            break;
-        }
-        case 39: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            Output out = output(in);
-            bool nullLength = in.byte() % 16 == 0;
-            f->C_Encrypt(handle, d.pointer(), d.length, out.pointer(), nullLength ? nullptr : &out.length);
-            break;
-        }
-        case 40: {
-            CK_SESSION_HANDLE handle = session(in);
-            Mechanism m = mechanism();
-            f->C_DecryptInit(handle, m.pointer(), object(in));
-            break;
-        }
-        case 41: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            Output out = output(in);
-            bool nullLength = in.byte() % 16 == 0;
-            f->C_Decrypt(handle, d.pointer(), d.length, out.pointer(), nullLength ? nullptr : &out.length);
-            break;
-        }
-        case 42: {
-            CK_SESSION_HANDLE handle = session(in);
-            Output out = output(in);
-            f->C_GenerateRandom(handle, out.pointer(), out.length);
-            break;
-        }
-        case 43: {
-            CK_SESSION_HANDLE handle = session(in);
-            Data d = data(in);
-            f->C_SeedRandom(handle, d.pointer(), d.length);
-            break;
-        }
-        case 44: {
-            // Never blocking: the harness runs on one thread.
-            CK_SLOT_ID slotId = 0;
-            int reserved = 0;
-            f->C_WaitForSlotEvent(static_cast<CK_FLAGS>(in.u32()) | CKF_DONT_BLOCK,
-                                  in.byte() % 16 ? &slotId : nullptr, in.byte() % 16 ? nullptr : &reserved);
-            break;
-        }
-        default: {
-            // The entry points the module refuses, with harmless arguments.
-            CK_SESSION_HANDLE handle = session(in);
-            CK_ULONG size = 0;
-            CK_OBJECT_HANDLE copy = 0;
-            switch (in.byte() % 6) {
-                case 0: f->C_GetObjectSize(handle, object(in), &size); break;
-                case 1: f->C_CopyObject(handle, object(in), nullptr, 0, &copy); break;
-                case 2: f->C_GetOperationState(handle, nullptr, &size); break;
-                case 3: f->C_CancelFunction(handle); break;
-                case 4: f->C_GetFunctionStatus(handle); break;
-                default: {
-                    CK_FUNCTION_LIST_PTR list = nullptr;
-                    f->C_GetFunctionList(in.flag() ? &list : nullptr);
-                    break;
-                }
-            }
-            break;
-        }
-    }
 }
 
 }  // namespace fuzzing

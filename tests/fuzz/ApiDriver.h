@@ -1,63 +1,32 @@
-// Drives the module's entry points from a fuzzer input: each step picks one
-// entry point and its arguments (handles, flags, mechanisms, templates, buffer
-// sizes, PINs). Pointers are either null or point at buffers of exactly the
-// length the call is told, so AddressSanitizer sees any write past them.
+// Drives the module's entry points from a stream of decisions: each step
+// takes one row of a table of entry points, draws that call's arguments
+// (handles, flags, mechanisms, templates, buffers, PINs) and checks that the
+// result is one the entry point may return. The fuzzers feed it their input,
+// the stress program random bytes.
 #pragma once
 
-#include <memory>
-#include <vector>
+#include <deque>
 
 #include "FuzzInput.h"
 #include "pkcs11.h"
 
 namespace fuzzing {
 
-// A heap buffer of exactly size bytes (a zero-size one is still non-null).
-class Buffer {
-public:
-    explicit Buffer(std::size_t size) : size_(size), data_(new uint8_t[size]) {
-        for (std::size_t i = 0; i < size; ++i) data_[i] = 0xA5;
-    }
-    Buffer(const std::vector<uint8_t>& content) : Buffer(content.size()) {
-        for (std::size_t i = 0; i < size_; ++i) data_[i] = content[i];
-    }
-    uint8_t* data() { return data_.get(); }
-    std::size_t size() const { return size_; }
+inline constexpr CK_ATTRIBUTE_TYPE attributeTypes[] = {
+    CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_VALUE, CKA_CERTIFICATE_TYPE, CKA_ISSUER, CKA_SERIAL_NUMBER,
+    CKA_TRUSTED, CKA_KEY_TYPE, CKA_SUBJECT, CKA_ID, CKA_SENSITIVE, CKA_ENCRYPT, CKA_DECRYPT, CKA_WRAP, CKA_SIGN,
+    CKA_VERIFY, CKA_MODULUS, CKA_MODULUS_BITS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_EXTRACTABLE, CKA_LOCAL,
+    CKA_KEY_GEN_MECHANISM, CKA_MODIFIABLE, CKA_EC_PARAMS, CKA_EC_POINT, CKA_APPLICATION, CKA_VENDOR_DEFINED};
 
-private:
-    std::size_t size_;
-    std::unique_ptr<uint8_t[]> data_;
-};
-
-// A template with the storage of its values.
-struct Template {
-    std::vector<CK_ATTRIBUTE> attributes;
-    std::vector<std::unique_ptr<Buffer>> values;
-    CK_ATTRIBUTE_PTR pointer() { return attributes.empty() ? nullptr : attributes.data(); }
-    CK_ULONG count() const { return static_cast<CK_ULONG>(attributes.size()); }
-};
-
-class ApiDriver {
-public:
-    explicit ApiDriver(CK_FUNCTION_LIST_PTR functions) : f(functions) {}
-
-    // One entry-point call chosen by the input.
-    void step(FuzzInput& in);
-    // Closes every session this driver opened and forgets its handles.
-    void closeSessions();
-
-    // Handles worth reusing: sessions opened and objects found or created.
-    std::vector<CK_SESSION_HANDLE> sessions;
-    std::vector<CK_OBJECT_HANDLE> objects;
-
-    CK_SESSION_HANDLE session(FuzzInput& in);
-    CK_OBJECT_HANDLE object(FuzzInput& in);
-    CK_SLOT_ID slot(FuzzInput& in);
-    CK_MECHANISM_TYPE mechanismType(FuzzInput& in);
-    Template inputTemplate(FuzzInput& in);
-    Template outputTemplate(FuzzInput& in);
+struct ApiDriver {
+    // One call; false, said on stderr, when its result is not one the entry point may return.
+    bool step(FuzzInput& in);
+    void closeSessions();  // those this driver opened and knows of
 
     CK_FUNCTION_LIST_PTR f;
+    bool rightPinOnly = false;  // for the stress run, which must not lock the token
+    std::deque<CK_SESSION_HANDLE> sessions{};  // opened, for reuse (and a zero for each failed try)
+    std::deque<CK_OBJECT_HANDLE> objects{};    // created or found, likewise
 };
 
 }  // namespace fuzzing
