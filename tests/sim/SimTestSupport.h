@@ -28,7 +28,7 @@ protected:
         instance = openInstance();
     }
     void TearDown() override {
-        for (ZelmorInstance instance : instances_) zelmor_releaseInstance(instance);
+        for (ZelmorInstance opened : instances_) zelmor_releaseInstance(opened);
         std::system(("rm -rf '" + storeFolder.substr(0, storeFolder.rfind('/')) + "'").c_str());
     }
     // A plugged device made through the administration code.
@@ -38,11 +38,11 @@ protected:
     }
     // A library instance, released in TearDown.
     ZelmorInstance openInstance() {
-        ZelmorInstance instance = nullptr;
-        zelmor_createInstance(&instance);
-        EXPECT_NE(instance, nullptr);
-        instances_.push_back(instance);
-        return instance;
+        ZelmorInstance opened = nullptr;
+        zelmor_createInstance(&opened);
+        EXPECT_NE(opened, nullptr);
+        instances_.push_back(opened);
+        return opened;
     }
     // Generates a key pair on the device; fails the test on a non-zero result.
     static ZelmorKeyPair generate(ZelmorInstance instance, const char* serial, uint32_t kind) {

@@ -130,8 +130,7 @@ TEST_F(StoreTest, WriteFailingHalfwayKeepsTheEarlierContentAndFilesAreOwnerOnly)
     const auto files = listFolder(storeFolder + "/F1");
     EXPECT_EQ(files.size(), 3u) << "metadata and two key files: nothing of the failed writes is left";
     for (const auto& name : files) EXPECT_EQ(modeOf(storeFolder + "/F1/" + name), 0600u) << name;
-    EXPECT_EQ(modeOf(storeFolder), 0700u);
-    EXPECT_EQ(modeOf(storeFolder + "/F1"), 0700u);
+    for (const std::string& folder : {storeFolder, storeFolder + "/F1"}) EXPECT_EQ(modeOf(folder), 0700u) << folder;
 }
 
 // Both processes generate six key pairs at once; the other one first deletes

@@ -63,23 +63,22 @@ TEST_F(ToolTest, CommandsShowThroughTheLibraryAndFailWithOneLine) {
     EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance), std::vector<std::string>{"SIM42"});
     EXPECT_EQ(generateResult(instance, "SIM42", "24682468"), result::ok);
     EXPECT_EQ(generateResult(instance, "SIM42", "0000"), result::pinIncorrect);
-    const std::string help = runTool({{"list", 0, "SIM42  plugged  label \"Bench token\"  tries 3/4  key pairs 1/1"},
-                                      {"list", 0, "D1  unplugged"},
-                                      {"show SIM42", 0, "label \"Bench token\", model \"DSC-9\", firmware 4.2"},
-                                      {"show SIM42", 0, "0  EC-P256"},
-                                      {"unlock SIM42", 0, ""},
-                                      {"list", 0, "SIM42  plugged  label \"Bench token\"  tries 4/4"},
-                                      {"remove SIM42", 0, ""},
-                                      {"plug D1", 0, ""},
-                                      {"unlock D1 --pin 98765", 0, ""},
-                                      {"show D1", 0, "label \"Zelmor Token\", model \"Zelmor DSC\", firmware 1.0"},
-                                      {"--help", 0, ""}});
+    const auto help = runTool({{"list", 0, "SIM42  plugged  label \"Bench token\"  tries 3/4  key pairs 1/1"},
+                               {"list", 0, "D1  unplugged"},
+                               {"show SIM42", 0, "label \"Bench token\", model \"DSC-9\", firmware 4.2"},
+                               {"show SIM42", 0, "0  EC-P256"},
+                               {"unlock SIM42", 0, ""},
+                               {"list", 0, "SIM42  plugged  label \"Bench token\"  tries 4/4"},
+                               {"remove SIM42", 0, ""},
+                               {"plug D1", 0, ""},
+                               {"unlock D1 --pin 98765", 0, ""},
+                               {"show D1", 0, "\"Zelmor Token\", model \"Zelmor DSC\", firmware 1.0, PIN tries 10/10"},
+                               {"--help", 0, ""}});
     for (const char* command : {"create", "list", "show", "plug", "unplug", "unlock", "remove"})
         EXPECT_NE(help.find(std::string("  ") + command + " "), std::string::npos) << command;
     EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance), std::vector<std::string>{"D1"});
     int32_t tries = 0;
     EXPECT_EQ(zelmor_validatePassword("D1", "98765", 1, &tries, instance), result::ok);
-    EXPECT_EQ(tries, 10) << "the default";
 }
 
 // Only the 28 functions of the interface, whose names carry their C++ signature.
