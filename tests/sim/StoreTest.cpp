@@ -1,20 +1,41 @@
-// The store on disk: device listing, plug state, file modes, damaged folders,
-// and interrupted writes.
+// The store: the metadata text and its refusal of damaged input, device
+// listing and plug state, damaged folders, file modes, interrupted writes,
+// and two processes on one device.
 #include "SimTestSupport.h"
 
-#include "device/DeviceAdministration.h"
-#include "device/ResultCodes.h"
+#include "store/MetadataText.h"
 #include "store/SecureFiles.h"
 #include "store/WriteFaults.h"
 
 #include <cstring>
-#include <dirent.h>
+#include <fstream>
+#include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-using namespace simtest;
-namespace result = zelmor::sim::result;
+using namespace zelmor::sim;
 
 namespace {
+
+// A device's metadata with text that needs escaping, a 128-byte label and a 128-byte ID.
+const std::string sampleText = R"(zelmor-sim-device 1
+serial SIM-01
+label Token 100%25 UTF-8 é
+model Zelmor DSC
+firmware 2.15
+plugged no
+retries-max 10
+retries-left 3
+pin pbkdf2-sha256 100000 abababababababababababababababab cdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcdcd
+key-pair-capacity 4
+certificate-capacity 5
+generation 42
+key-pair 3 11111111111111111111111111111111 kind=6 usage=3 flag=1 id=00ff label=  spaced label=with=equals%0Aand %7F)"
+                               "  \nkey-pair 0 22222222222222222222222222222222 kind=5 usage=1 flag=0 id= label=" +
+                               std::string(128, 'x') +
+                               "\ncertificate 1 33333333333333333333333333333333 id=" + std::string(256, '1') +
+                               " label=\nend\n";
 
 mode_t modeOf(const std::string& path) {
     struct stat info {};
@@ -22,109 +43,117 @@ mode_t modeOf(const std::string& path) {
     return info.st_mode & 07777;
 }
 
-std::vector<std::string> filesIn(const std::string& folder) {
-    auto names = zelmor::sim::listFolder(folder);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class StoreTest : public SimTest {};
 
 }  // namespace
 
-TEST_F(StoreTest, ListsPluggedDevicesInAscendingByteOrder) {
-    for (const char* serial : {"b", "B2", "a", "B10", "_x", "Z"}) createDevice(serial);
-    zelmor::sim::setPlugged(zelmor::sim::DeviceStore(storeFolder()), "Z", false);
-    ZelmorInstance instance = openInstance();
-    EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance),
-              (std::vector<std::string>{"B10", "B2", "_x", "a", "b"}));
+TEST(MetadataText, ParsedFieldsAreWrittenBackByteForByte) {
+    const auto parsed = parseMetadata(sampleText);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(serialiseMetadata(*parsed), sampleText);
+    EXPECT_EQ(parsed->label, "Token 100% UTF-8 \xc3\xa9");
+    EXPECT_EQ(parsed->keyPairs.at(0).label, "  spaced label=with=equals\nand \x7f  ");
 }
 
-TEST_F(StoreTest, MissingStoreUnknownDeviceOrNullInstanceGivesNothing) {
-    ZelmorInstance instance = openInstance();
-    EXPECT_TRUE(zelmor_getConnectedDeviceList(true, instance).empty());
-    createDevice("S1");
-    EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance), std::vector<std::string>{"S1"});
-    EXPECT_TRUE(zelmor_getConnectedDeviceList(false, nullptr).empty());
-    EXPECT_TRUE(zelmor_getKeyPairList("S1", nullptr).empty());
-    EXPECT_EQ(zelmor_initDevice("S1", true, nullptr), result::deviceNotConnected);
-    int32_t tries = -1;
-    EXPECT_EQ(zelmor_validatePassword("S1", defaultPin, 1, &tries, nullptr), result::deviceNotConnected);
-    EXPECT_TRUE(zelmor_getTokenInfo("nope", instance).serialNumber.empty());
-    EXPECT_TRUE(zelmor_getTokenInfo(nullptr, instance).serialNumber.empty());
+TEST(MetadataText, RefusesDamagedOrOutOfBoundsText) {
+    const std::string& text = sampleText;
+    for (const std::string& cut : {text.substr(0, text.size() - 4), text.substr(0, text.size() / 2),
+                                   text.substr(0, text.size() - 1), std::string(), std::string("\0\0\0\n", 4)})
+        EXPECT_FALSE(parseMetadata(cut)) << "cut to " << cut.size();
+    // The first occurrence of the left text replaced by the right one.
+    const std::pair<std::string, std::string> edits[] = {
+        {"zelmor-sim-device 1", "zelmor-sim-device 2"},
+        {"generation 42\n", "generation 42\ngeneration 43\n"},
+        {"generation 42\n", ""},
+        {"generation 42\n", "generation 42\ncolour blue\n"},
+        {"label Token", "label %0AToken"},
+        {"kind=6", "kind=8"},
+        {"kind=6", "kind=0"},
+        {"usage=3", "usage=4"},
+        {"retries-left 3", "retries-left 11"},
+        {"retries-left 3", "retries-left -1"},
+        {"retries-max 10", "retries-max 99999999999999999999999"},
+        {"key-pair-capacity 4", "key-pair-capacity 0"},
+        {"serial SIM-01", "serial ../etc"},
+        {"firmware 2.15", "firmware 2.256"},
+        {"pin pbkdf2-sha256 100000", "pin pbkdf2-sha256 1"},
+        {"id=00ff", "id=00f"},
+        {"id=00ff", "id=" + std::string(258, '0')},
+        {"label=  spaced", "label=" + std::string(129, 'y') + "  spaced"},
+        {"label=  spaced", "label=%G0"},
+        {"label=  spaced", "label=%4"},
+        {"key-pair 3 ", "key-pair 0 "},
+        {std::string(32, '1'), std::string(32, '2')},
+    };
+    for (const auto& [from, to] : edits) {
+        std::string damaged = text;
+        const auto at = damaged.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        EXPECT_FALSE(parseMetadata(damaged.replace(at, from.size(), to))) << from << " -> " << to;
+    }
 }
 
-TEST_F(StoreTest, UnpluggedDeviceAnswers48UntilPluggedAgain) {
-    createDevice("U1");
-    ZelmorInstance instance = openInstance();
-    const ZelmorKeyPair key = generate(instance, "U1", keyKindEcP256);
-    const zelmor::sim::DeviceStore store(storeFolder());
-    zelmor::sim::setPlugged(store, "U1", false);
-
-    EXPECT_TRUE(zelmor_getConnectedDeviceList(false, instance).empty());
-    EXPECT_TRUE(zelmor_getTokenInfo("U1", instance).serialNumber.empty());
-    EXPECT_TRUE(zelmor_getKeyPairList("U1", instance).empty());
-    EXPECT_EQ(zelmor_initDevice("U1", true, instance), result::deviceNotConnected);
-    const Bytes hash(32, 7);
-    EXPECT_EQ(signWith(instance, "U1", key.identifier, hash), result::deviceNotConnected);
-    EXPECT_EQ(generateResult(instance, "U1"), result::deviceNotConnected);
+// Left out of the list: an unplugged device, one whose metadata is cut short,
+// one whose key file is missing or damaged, and a link to a device's folder.
+TEST_F(StoreTest, ListsPluggedSoundDevicesInByteOrderAndUnpluggedOnesAnswer48UntilPlugged) {
+    EXPECT_TRUE(zelmor_getConnectedDeviceList(true, instance).empty()) << "no store yet";
+    for (const char* serial : {"b", "B2", "a", "B10", "_x", "Z", "BAD1", "BAD2", "BAD3"}) createDevice(serial);
+    const auto keyFile = [&](const char* serial) {
+        return storeFolder + "/" + serial + "/key-" + toHex(generate(instance, serial, keyKindEcP256).identifier, 16) +
+               ".p8";
+    };
+    std::ofstream(storeFolder + "/BAD1/device.txt") << "zelmor-sim-device 1\nserial BAD1\n";
+    ::unlink(keyFile("BAD2").c_str());
+    std::ofstream(keyFile("BAD3")) << "not a key";
+    ::symlink((storeFolder + "/a").c_str(), (storeFolder + "/LINKED").c_str());
+    const ZelmorKeyPair key = generate(instance, "Z", keyKindEcP256);
+    setPlugged(DeviceStore(storeFolder), "Z", false);
+    EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance), (std::vector<std::string>{"B10", "B2", "_x", "a", "b"}));
+    EXPECT_EQ(signWith(instance, "Z", key.identifier, Bytes(32, 7)), result::deviceNotConnected);
     EXPECT_EQ(generateResult(instance, "unknown"), result::deviceNotConnected);
-
-    zelmor::sim::setPlugged(store, "U1", true);
-    EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance), std::vector<std::string>{"U1"});
-    EXPECT_EQ(signWith(instance, "U1", key.identifier, hash), result::ok);
+    setPlugged(DeviceStore(storeFolder), "Z", true);
+    EXPECT_EQ(signWith(instance, "Z", key.identifier, Bytes(32, 7)), result::ok);
 }
 
-TEST_F(StoreTest, FoldersArePrivateAndFilesOwnerOnly) {
-    createDevice("M1");
-    ZelmorInstance instance = openInstance();
-    generate(instance, "M1", keyKindEcP256);
-    EXPECT_EQ(modeOf(storeFolder()), 0700u);
-    EXPECT_EQ(modeOf(storeFolder() + "/M1"), 0700u);
-    for (const auto& name : filesIn(storeFolder() + "/M1"))
-        EXPECT_EQ(modeOf(storeFolder() + "/M1/" + name), 0600u) << name;
-    EXPECT_EQ(filesIn(storeFolder() + "/M1").size(), 2u) << "metadata and one key file, nothing left over";
-}
-
-TEST_F(StoreTest, DamagedDeviceFolderIsLeftOutWithoutHarmingOthers) {
-    createDevice("GOOD");
-    createDevice("BAD1");
-    createDevice("BAD2");
-    createDevice("BAD3");
-    ZelmorInstance writer = openInstance();
-    const ZelmorKeyPair key = generate(writer, "BAD2", keyKindEcP256);
-    generate(writer, "BAD3", keyKindEcP256);
-
-    writeFile(storeFolder() + "/BAD1/device.txt", std::string("zelmor-sim-device 1\nserial BAD1\n"));
-    ::unlink((storeFolder() + "/BAD2/key-" + zelmor::sim::toHex(key.identifier, 16) + ".p8").c_str());
-    for (const auto& name : filesIn(storeFolder() + "/BAD3"))
-        if (name.rfind("key-", 0) == 0) writeFile(storeFolder() + "/BAD3/" + name, std::string("not a key"));
-    ::mkdir((storeFolder() + "/EMPTY").c_str(), 0700);
-    ::symlink((storeFolder() + "/GOOD").c_str(), (storeFolder() + "/LINKED").c_str());
-
-    ZelmorInstance fresh = openInstance();
-    EXPECT_EQ(zelmor_getConnectedDeviceList(false, fresh), std::vector<std::string>{"GOOD"});
-    EXPECT_EQ(zelmor_initDevice("BAD1", true, fresh), result::deviceNotConnected);
-    EXPECT_TRUE(zelmor_getKeyPairList("BAD2", fresh).empty());
-}
-
-TEST_F(StoreTest, WriteFailingHalfwayKeepsTheEarlierContent) {
+TEST_F(StoreTest, WriteFailingHalfwayKeepsTheEarlierContentAndFilesAreOwnerOnly) {
     createDevice("F1");
-    ZelmorInstance instance = openInstance();
-    const ZelmorKeyPair first = generate(instance, "F1", keyKindEcP256, "first");
-
+    const ZelmorKeyPair first = generate(instance, "F1", keyKindEcP256);
     for (unsigned failingWrite : {1u, 2u}) {  // the key file, then the metadata
-        zelmor::sim::writefaults::failWriteNumber(failingWrite);
+        writefaults::failWriteNumber(failingWrite);
         EXPECT_EQ(generateResult(instance, "F1"), result::storeFailure);
-        zelmor::sim::writefaults::failWriteNumber(0);
-
-        ZelmorInstance fresh = openInstance();
-        const auto keys = zelmor_getKeyPairList("F1", fresh);
+        writefaults::failWriteNumber(0);
+        const auto keys = zelmor_getKeyPairList("F1", openInstance());
         ASSERT_EQ(keys.size(), 1u) << "after failing write " << failingWrite;
         EXPECT_EQ(std::memcmp(keys[0].identifier, first.identifier, 16), 0);
     }
-    // The next change succeeds and clears what the failed ones left behind.
-    const ZelmorKeyPair second = generate(instance, "F1", keyKindEcP256, "second");
-    EXPECT_EQ(second.number, 1u);
-    EXPECT_EQ(filesIn(storeFolder() + "/F1").size(), 3u);
+    EXPECT_EQ(generate(instance, "F1", keyKindEcP256).number, 1u);
+    const auto files = listFolder(storeFolder + "/F1");
+    EXPECT_EQ(files.size(), 3u) << "metadata and two key files: nothing of the failed writes is left";
+    for (const auto& name : files) EXPECT_EQ(modeOf(storeFolder + "/F1/" + name), 0600u) << name;
+    for (const std::string& folder : {storeFolder, storeFolder + "/F1"}) EXPECT_EQ(modeOf(folder), 0700u) << folder;
+}
+
+// Both processes generate six key pairs at once; the other one first deletes
+// the key this one has signed with, so its cached copy must go.
+TEST_F(StoreTest, TwoProcessesOnOneDeviceLoseNothingAndSeeEachOthersChanges) {
+    createDevice("T2", 64);
+    const ZelmorKeyPair key = generate(instance, "T2", keyKindEcP256);
+    ASSERT_EQ(signWith(instance, "T2", key.identifier, Bytes(32, 1)), result::ok);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ZelmorInstance other = nullptr;
+        zelmor_createInstance(&other);
+        int failures = zelmor_deleteKeyPair("T2", key.identifier, defaultPin, false, other) != 0;
+        for (int i = 0; i < 6; ++i) failures += generateResult(other, "T2") != 0;
+        ::_exit(failures);
+    }
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(generateResult(instance, "T2"), result::ok);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(signWith(instance, "T2", key.identifier, Bytes(32, 1)), result::objectNotFound);
+    std::set<uint32_t> numbers;
+    for (const auto& keyPair : zelmor_getKeyPairList("T2", instance)) numbers.insert(keyPair.number);
+    EXPECT_EQ(numbers, (std::set<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}))
+        << "the lowest free number each time";
 }
