@@ -1,164 +1,402 @@
-#include "CryptoTest.h"
+// The cryptographic operations through the loaded module. The default device
+// holds an RSA-2048 (number 0) and an EC P-256 (1) key pair; a read-write
+// session is open and the user is logged in. The families are driven through
+// one generic layer, so that the tables list them side by side.
+#include <string>
+#include <vector>
 
-#include <functional>
+#include "ModuleTest.h"
 
 using namespace testing_support;
 
-namespace crypto_tests {
-
-void CryptoTest::SetUp() {
-    ModuleTest::SetUp();
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "rsa", {0x01}));
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(1, keyKindEcP256, "ec", {0x02}));
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(2, keyKindRsa1024, "rsa1024", {0x03}));
-    session = openSession();
-    login(session);
-    fakeLibrary().clearCalls();
-    removeFile(todaysLogFile());
-}
-
 namespace {
-CK_RV initWith(CK_RV (*init)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE), CK_SESSION_HANDLE session,
-               CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key) {
-    CK_MECHANISM mechanism{type, nullptr, 0};
-    return init(session, &mechanism, key);
-}
-}  // namespace
 
-CK_RV CryptoTest::signInit(CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE key) {
-    return initWith(f()->C_SignInit, session, mechanism, key);
-}
-CK_RV CryptoTest::verifyInit(CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE key) {
-    return initWith(f()->C_VerifyInit, session, mechanism, key);
-}
-CK_RV CryptoTest::encryptInit(CK_OBJECT_HANDLE key) { return initWith(f()->C_EncryptInit, session, CKM_RSA_PKCS, key); }
-CK_RV CryptoTest::decryptInit(CK_OBJECT_HANDLE key) { return initWith(f()->C_DecryptInit, session, CKM_RSA_PKCS, key); }
-CK_RV CryptoTest::digestInit(CK_MECHANISM_TYPE type) {
-    CK_MECHANISM mechanism{type, nullptr, 0};
-    return f()->C_DigestInit(session, &mechanism);
-}
+using Bytes = std::vector<uint8_t>;
 
-CK_RV CryptoTest::call(OneCall function, Bytes data, CK_BYTE_PTR out, CK_ULONG* length) {
-    return function(session, ptr(data), static_cast<CK_ULONG>(data.size()), out, length);
-}
+constexpr CK_OBJECT_HANDLE rsaKey = 0x70000000;
+constexpr CK_OBJECT_HANDLE ecKey = 0x70000001;
+constexpr CK_OBJECT_HANDLE rsaPublicKey = 0x70001000;
+constexpr CK_OBJECT_HANDLE missingKey = 0x70000009;
+constexpr CK_MECHANISM_TYPE usual = 0;                   // the family's usual mechanism, see init
+constexpr CK_MECHANISM_TYPE noMechanism = ~CK_ULONG(0);  // a null mechanism pointer
 
-Bytes CryptoTest::callTwice(OneCall function, const Bytes& data) {
-    CK_ULONG length = 0;
-    EXPECT_EQ(CKR_OK, call(function, data, nullptr, &length));
-    Bytes out(length);
-    EXPECT_EQ(CKR_OK, call(function, data, ptr(out), &length));
-    out.resize(length);
-    return out;
-}
-
-CK_SESSION_HANDLE CryptoTest::publicReadOnlySession() {
-    EXPECT_EQ(CKR_OK, f()->C_Logout(session));
-    return openSession(false);
-}
-
-bool CryptoTest::logMentions(const std::string& text) const {
-    return readFile(todaysLogFile()).find(text) != std::string::npos;
-}
-
-std::size_t deviceCalls() {
-    std::size_t count = 0;
-    for (const FakeCall& call : fakeLibrary().calls()) {
-        if (call.operation != "zelmor_getConnectedDeviceList") ++count;
-    }
-    return count;
-}
-
-Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-Bytes identifierOf(uint32_t number) {
-    ZelmorKeyPair keyPair = makeFakeKeyPair(number, keyKindRsa2048, "", {});
-    return Bytes(keyPair.identifier, keyPair.identifier + zelmorIdentifierSize);
-}
-
-Bytes publicValueOf(const ZelmorKeyPair& keyPair) {
-    return Bytes(keyPair.publicValue, keyPair.publicValue + keyPair.publicValueLength);
-}
-
-Bytes fakeDigestOf(int32_t algorithm, const Bytes& data) {
-    // Ask the fake itself, outside the module.
-    ZelmorHashContext context = nullptr;
-    zelmor_initHash("", algorithm, &context, nullptr);
-    zelmor_updateHash(context, data.data(), static_cast<uint32_t>(data.size()), nullptr);
-    Bytes digest(64);
-    uint32_t length = 64;
-    zelmor_finalHash(context, digest.data(), &length, nullptr);
-    digest.resize(length);
-    // Leave no trace of these three calls in the record.
-    fakeLibrary().edit([](FakeState& state) { state.calls.resize(state.calls.size() - 3); });
-    return digest;
-}
+// The operation families; Find is a running search, Idle none, Public a
+// read-only public session.
+enum Op { Sign, Verify, Digest, Encrypt, Decrypt, Find, Idle, Public };
 
 CK_BYTE_PTR ptr(Bytes& bytes) { return bytes.empty() ? nullptr : bytes.data(); }
+CK_ULONG size(const Bytes& bytes) { return static_cast<CK_ULONG>(bytes.size()); }
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// Every data call of every operation family, before its Init.
-TEST_F(CryptoTest, DataCallsWithoutInitAreRefused) {
-    Bytes data(4, 1), out(512);
-    CK_ULONG length = 512;
-    const CK_RV results[] = {
-        call(f()->C_Sign, data, ptr(out), &length),      f()->C_SignUpdate(session, ptr(data), 4),
-        f()->C_SignFinal(session, ptr(out), &length),    f()->C_Verify(session, ptr(data), 4, ptr(out), 4),
-        f()->C_VerifyUpdate(session, ptr(data), 4),      f()->C_VerifyFinal(session, ptr(out), 4),
-        call(f()->C_Digest, data, ptr(out), &length),    f()->C_DigestUpdate(session, ptr(data), 4),
-        f()->C_DigestFinal(session, ptr(out), &length),  call(f()->C_Encrypt, data, ptr(out), &length),
-        call(f()->C_Decrypt, data, ptr(out), &length),
-    };
-    for (std::size_t i = 0; i < sizeof results / sizeof results[0]; ++i) {
-        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, results[i]) << "call " << i;
+class CryptoTest : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "rsa", {0x01}));
+        fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(1, keyKindEcP256, "ec", {0x02}));
+        session = openSession();
+        login(session);
+        fakeLibrary().clearCalls();
+        removeFile(todaysLogFile());
     }
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_Sign(0x60FFFFFF, ptr(data), 4, ptr(out), &length));
-    EXPECT_EQ(0u, deviceCalls());
+
+    // C_SignInit ... C_DecryptInit, C_FindObjectsInit; the usual mechanisms
+    // are CKM_SHA256_RSA_PKCS, CKM_SHA256 and CKM_RSA_PKCS.
+    CK_RV init(Op op, CK_MECHANISM_TYPE type = usual, CK_OBJECT_HANDLE key = rsaKey, CK_ULONG parameterLength = 0) {
+        static const CK_MECHANISM_TYPE usuals[] = {CKM_SHA256_RSA_PKCS, CKM_SHA256_RSA_PKCS, CKM_SHA256, CKM_RSA_PKCS,
+                                                   CKM_RSA_PKCS};
+        static CK_BYTE parameter[16];
+        CK_MECHANISM mechanism{type == usual && op < Find ? usuals[op] : type, parameterLength ? parameter : nullptr,
+                               parameterLength};
+        CK_MECHANISM_PTR m = type == noMechanism ? nullptr : &mechanism;
+        if (op == Digest) return f()->C_DigestInit(session, m);
+        if (op == Find) return f()->C_FindObjectsInit(session, nullptr, 0);
+        const CK_C_SignInit inits[] = {f()->C_SignInit, f()->C_VerifyInit, nullptr, f()->C_EncryptInit,
+                                       f()->C_DecryptInit};
+        return inits[op](session, m, key);
+    }
+
+    // C_Sign, C_Verify, C_Digest, C_Encrypt, C_Decrypt. For Verify, out and
+    // *length are the signature and its length (no length: 0).
+    CK_RV once(Op op, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR out, CK_ULONG_PTR length) {
+        if (op == Verify) return f()->C_Verify(session, data, dataLength, out, length ? *length : 0);
+        const CK_C_Sign calls[] = {f()->C_Sign, nullptr, f()->C_Digest, f()->C_Encrypt, f()->C_Decrypt};
+        return calls[op](session, data, dataLength, out, length);
+    }
+
+    // The multi-part calls of Sign, Verify and Digest.
+    CK_RV update(Op op, CK_BYTE_PTR part, CK_ULONG partLength) {
+        return (op == Sign     ? f()->C_SignUpdate
+                : op == Verify ? f()->C_VerifyUpdate
+                               : f()->C_DigestUpdate)(session, part, partLength);
+    }
+    CK_RV finish(Op op, CK_BYTE_PTR out, CK_ULONG_PTR length) {
+        if (op == Verify) return f()->C_VerifyFinal(session, out, length ? *length : 0);
+        return (op == Sign ? f()->C_SignFinal : f()->C_DigestFinal)(session, out, length);
+    }
+
+    // A one-call operation into a large buffer (Verify: a signature of 256 bytes 0x5C).
+    Bytes run(Op op, Bytes data) {
+        Bytes out(1024, 0x5C);
+        CK_ULONG length = op == Verify ? 256 : 1024;
+        EXPECT_EQ(CKR_OK, once(op, ptr(data), size(data), ptr(out), &length));
+        out.resize(op == Verify ? 0 : length);
+        return out;
+    }
+
+    // Leaves whatever operation is active, as a search does.
+    void endOperation() {
+        f()->C_FindObjectsInit(session, nullptr, 0);
+        EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
+    }
+
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;  // the one the helpers use
+};
+
+TEST_F(CryptoTest, InitChecksInOrder) {
+    const struct {
+        Op op, before;  // before: the operation started first, or the session used
+        CK_MECHANISM_TYPE mechanism;
+        CK_ULONG parameterLength;
+        CK_OBJECT_HANDLE key;
+        CK_RV expected;
+        const char* logLine = nullptr;  // this line, or nothing about an invalid handle
+    } cases[] = {
+        {Sign, Sign, noMechanism, 0, 0, CKR_OPERATION_ACTIVE},
+        {Sign, Idle, noMechanism, 0, 0, CKR_ARGUMENTS_BAD},
+        {Sign, Idle, CKM_SHA256_RSA_PKCS_PSS, 4, 0, CKR_MECHANISM_INVALID},
+        {Sign, Idle, usual, 4, 0, CKR_MECHANISM_PARAM_INVALID},
+        {Sign, Idle, usual, 0, 0x6FFFFFFF, CKR_OBJECT_HANDLE_INVALID},
+        {Sign, Idle, usual, 0, missingKey, CKR_OBJECT_HANDLE_INVALID, "Invalid input handle in sign : 1879048201"},
+        {Verify, Find, noMechanism, 0, 0, CKR_OPERATION_ACTIVE},
+        {Verify, Idle, noMechanism, 0, 0, CKR_ARGUMENTS_BAD},
+        {Verify, Idle, usual, 0, 0x70001009, CKR_OBJECT_HANDLE_INVALID, "Invalid input handle in verify : 1879052297"},
+        // The parameter is not examined; an active digest is replaced.
+        {Verify, Idle, CKM_ECDSA, 8, ecKey, CKR_OK},
+        {Verify, Digest, usual, 0, rsaKey, CKR_OK},
+        {Digest, Sign, noMechanism, 0, 0, CKR_OPERATION_ACTIVE},
+        {Digest, Idle, noMechanism, 0, 0, CKR_ARGUMENTS_BAD},
+        {Digest, Idle, usual, 3, 0, CKR_OK},
+        {Digest, Digest, usual, 0, 0, CKR_OK},  // started again: the first context is released
+        {Encrypt, Sign, noMechanism, 0, 0, CKR_OPERATION_ACTIVE},
+        {Encrypt, Idle, noMechanism, 0, 0, CKR_ARGUMENTS_BAD},
+        {Encrypt, Idle, CKM_RSA_PKCS_OAEP, 8, 0, CKR_MECHANISM_INVALID},
+        {Encrypt, Idle, usual, 8, 0, CKR_MECHANISM_PARAM_INVALID},
+        {Encrypt, Digest, usual, 0, rsaKey, CKR_OK},
+        {Decrypt, Verify, noMechanism, 0, 0, CKR_OPERATION_ACTIVE},
+        // Signing and decryption look up number hKey - 0x70000000: a public-key handle names nothing.
+        {Decrypt, Idle, usual, 0, rsaPublicKey, CKR_OBJECT_HANDLE_INVALID,
+         "Invalid input handle in decrypt : 1879052288"},
+        {Decrypt, Digest, usual, 0, rsaKey, CKR_OK},
+        // The state comes before the arguments; its debug line is the only trace of that check.
+        {Sign, Public, noMechanism, 0, 0, CKR_SESSION_HANDLE_INVALID, "Sign init session state invalid : 0"},
+        {Digest, Public, noMechanism, 0, 0, CKR_SESSION_HANDLE_INVALID, "Digest init session state invalid : 0"},
+        {Decrypt, Public, noMechanism, 0, 0, CKR_SESSION_HANDLE_INVALID, "Decrypt session state invalid : 0"},
+        {Verify, Public, usual, 0, rsaKey, CKR_OK},
+        {Encrypt, Public, usual, 0, rsaKey, CKR_OK},
+    };
+    const CK_SESSION_HANDLE readWrite = session;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "op " << c.op << " before " << c.before << " mechanism " << c.mechanism);
+        if (c.before == Public && session == readWrite) {
+            ASSERT_EQ(CKR_OK, f()->C_Logout(session));
+            session = openSession(false);
+        }
+        ASSERT_EQ(CKR_OK, c.before < Idle ? init(c.before) : CKR_OK);
+        removeFile(todaysLogFile());
+        EXPECT_EQ(c.expected, init(c.op, c.mechanism, c.key, c.parameterLength));
+        const std::string wanted = c.logLine ? "::=>" + std::string(c.logLine) + "\n" : "Invalid input handle";
+        EXPECT_EQ(c.logLine != nullptr, readFile(todaysLogFile()).find(wanted) != std::string::npos);
+        endOperation();
+    }
+    // The last digest's context is still in the read-write session: closing it hands the context back.
+    EXPECT_EQ(1, fakeLibrary().liveHashContexts());
+    ASSERT_EQ(CKR_OK, f()->C_CloseSession(readWrite));
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
 }
 
-// Two-call output of every one-call operation: the length query costs the
-// only device call, a buffer one byte short receives nothing, and the fetch
-// ends the operation.
-TEST_F(CryptoTest, TwoCallConventionCostsOneDeviceCall) {
+// Before Init every data call is refused, after it argument errors and
+// lengths beyond 32 bits; the device is not called, and the operation stays.
+TEST_F(CryptoTest, ArgumentAndLengthErrorsKeepTheOperation) {
+    CK_ULONG huge = sizeof(CK_ULONG) > 4 ? static_cast<CK_ULONG>(0xFFFFFFFFull) + 1 : 0;
+    const char* devices[] = {"zelmor_signHash", "zelmor_verifySignatureHash", "zelmor_updateHash", "zelmor_encrypt",
+                             "zelmor_decrypt"};
+    Bytes data(4, 1), out(512);
+    for (Op op : {Sign, Verify, Digest, Encrypt, Decrypt}) {
+        SCOPED_TRACE(op);
+        CK_ULONG length = 512;
+        fakeLibrary().clearCalls();
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, once(op, ptr(data), 4, ptr(out), &length));
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, update(op, ptr(data), 4));  // of the digest for the ciphers
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, finish(op, ptr(out), &length));
+        ASSERT_EQ(CKR_OK, init(op, op <= Verify ? CKM_ECDSA : usual));  // raw input: no length is hashed
+        EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, nullptr, 4, ptr(out), &length));
+        EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 0, ptr(out), &length));
+        EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 4, ptr(out), nullptr));
+        EXPECT_TRUE(op != Verify || once(op, ptr(data), 4, nullptr, &length) == CKR_ARGUMENTS_BAD);
+        EXPECT_TRUE(op != Verify || finish(op, nullptr, &length) == CKR_ARGUMENTS_BAD);
+        if (op <= Digest) {
+            EXPECT_EQ(CKR_ARGUMENTS_BAD, update(op, nullptr, 4));
+            EXPECT_EQ(CKR_ARGUMENTS_BAD, update(op, ptr(data), 0));
+            EXPECT_EQ(CKR_ARGUMENTS_BAD, finish(op, ptr(out), nullptr));
+        }
+        const CK_RV tooLong = op == Decrypt ? CKR_ENCRYPTED_DATA_LEN_RANGE : CKR_DATA_LEN_RANGE;
+        EXPECT_TRUE(huge == 0 || op == Digest || once(op, ptr(data), huge, ptr(out), &length) == tooLong);
+        if (huge != 0 && op == Verify) {
+            EXPECT_EQ(CKR_SIGNATURE_LEN_RANGE, once(op, ptr(data), 4, ptr(out), &huge));
+            EXPECT_EQ(CKR_SIGNATURE_LEN_RANGE, finish(op, ptr(out), &huge));
+        }
+        // Raw parts are joined for one device call with a 32-bit length.
+        ASSERT_TRUE(huge == 0 || op != Sign || update(op, ptr(data), 4) == CKR_OK);
+        EXPECT_TRUE(huge == 0 || op != Sign || update(op, ptr(data), 0xFFFFFFFFull - 3) == CKR_DATA_LEN_RANGE);
+        EXPECT_EQ(0u, fakeLibrary().callCount(devices[op]) + fakeLibrary().callCount("zelmor_finalHash"));
+        EXPECT_EQ(CKR_OK, once(op, ptr(data), 4, ptr(out), &length));
+    }
+}
+
+// A failed decryption or digest step keeps its operation, every other
+// failure ends it; no hash context is left behind.
+TEST_F(CryptoTest, DeviceFailures) {
+    // The library hands out a plaintext buffer even though it fails: it must still be freed.
+    fakeLibrary().edit([](FakeState& state) { state.decryptAllocatesOnFailure = true; });
     const struct {
+        Op op;
+        const char* failing;
+        bool parts;                  // C_xUpdate, then C_xFinal
+        CK_RV expected, afterwards;  // afterwards: of C_x once the device works again
+    } cases[] = {
+        {Sign, "zelmor_finalHash", false, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Sign, "zelmor_signHash", false, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Sign, "zelmor_initHash", true, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Sign, "zelmor_updateHash", true, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Sign, "zelmor_finalHash", true, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Sign, "zelmor_signHash", true, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Verify, "zelmor_updateHash", false, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Verify, "zelmor_finalHash", true, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Verify, "zelmor_verifySignatureHash", true, CKR_SIGNATURE_INVALID, CKR_OPERATION_NOT_INITIALIZED},
+        {Digest, "zelmor_initHash", false, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},  // at C_DigestInit
+        {Digest, "zelmor_updateHash", false, CKR_FUNCTION_FAILED, CKR_OK},
+        {Digest, "zelmor_updateHash", true, CKR_FUNCTION_FAILED, CKR_OK},
+        {Digest, "zelmor_finalHash", true, CKR_FUNCTION_FAILED, CKR_FUNCTION_FAILED},  // the context is gone
+        {Encrypt, "zelmor_encrypt", false, CKR_FUNCTION_FAILED, CKR_OPERATION_NOT_INITIALIZED},
+        {Decrypt, "zelmor_decrypt", false, CKR_FUNCTION_FAILED, CKR_OK},
+    };
+    Bytes data = bytesOf("data"), out(512);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.failing << (c.parts ? " in parts" : " in one call"));
+        CK_ULONG length = 512;
+        fakeLibrary().setResult(c.failing, -7);
+        CK_RV rv = init(c.op);
+        if (rv == CKR_OK && c.parts) rv = update(c.op, ptr(data), 4);
+        if (rv == CKR_OK) rv = c.parts ? finish(c.op, ptr(out), &length) : once(c.op, ptr(data), 4, ptr(out), &length);
+        EXPECT_EQ(c.expected, rv);
+        fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
+        EXPECT_EQ(c.afterwards, once(c.op, ptr(data), 4, ptr(out), &length));
+        EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+        endOperation();
+    }
+}
+
+// Every call reports the result's length; the query costs the only device
+// call, a buffer one byte short receives nothing, and the fetch ends the
+// operation. The data of the later calls is not used, but must be given.
+TEST_F(CryptoTest, TwoCallOutput) {
+    const struct {
+        Op op;
+        bool parts;
         const char* deviceOperation;
-        OneCall function;
-        std::function<CK_RV()> init;
         Bytes output;
     } cases[] = {
-        {"zelmor_signHash", f()->C_Sign, [this] { return signInit(CKM_SHA256_RSA_PKCS); }, Bytes(256, 0x5C)},
-        {"zelmor_finalHash", f()->C_Digest, [this] { return digestInit(CKM_SHA_1); }, Bytes(20, 0xD1)},
-        // Public-key handles serve for encryption.
-        {"zelmor_encrypt", f()->C_Encrypt, [this] { return encryptInit(rsaPublicKey); }, Bytes(256, 0xC7)},
-        {"zelmor_decrypt", f()->C_Decrypt, [this] { return decryptInit(rsa1024Key); }, bytesOf("plaintext")},
+        {Sign, false, "zelmor_signHash", Bytes(256, 0x5C)},
+        {Sign, true, "zelmor_signHash", Bytes(256, 0x5D)},
+        {Digest, false, "zelmor_finalHash", Bytes(20, 0xD1)},
+        {Digest, true, "zelmor_finalHash", Bytes(20, 0xD2)},
+        {Encrypt, false, "zelmor_encrypt", Bytes(256, 0xC7)},  // with a public-key handle
+        {Decrypt, false, "zelmor_decrypt", bytesOf("plaintext")},
         // An empty plaintext is a result too, not a sign that none was computed.
-        {"zelmor_decrypt", f()->C_Decrypt, [this] { return decryptInit(rsa1024Key); }, Bytes()},
+        {Decrypt, false, "zelmor_decrypt", Bytes()},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.deviceOperation);
         fakeLibrary().setOutput(c.deviceOperation, c.output);
-        fakeLibrary().clearCalls();
-        ASSERT_EQ(CKR_OK, c.init());
-        CK_ULONG length = 0;
-        ASSERT_EQ(CKR_OK, call(c.function, bytesOf("message"), nullptr, &length));
-        EXPECT_EQ(c.output.size(), length);
-        const std::size_t callsAfterQuery = deviceCalls();
-
-        Bytes out(c.output.size() + 1, 0xEE);
-        if (!c.output.empty()) {
-            length = static_cast<CK_ULONG>(c.output.size() - 1);
-            EXPECT_EQ(CKR_BUFFER_TOO_SMALL, call(c.function, bytesOf("message"), ptr(out), &length));
+        ASSERT_EQ(CKR_OK, init(c.op, usual, c.op == Encrypt ? rsaPublicKey : rsaKey));
+        Bytes message = bytesOf("message"), out(c.output.size() + 1, 0xEE);
+        ASSERT_EQ(CKR_OK, c.parts ? update(c.op, ptr(message), size(message)) : CKR_OK);
+        auto call = [&](CK_BYTE_PTR buffer, CK_ULONG length) {
+            CK_RV rv =
+                c.parts ? finish(c.op, buffer, &length) : once(c.op, ptr(message), size(message), buffer, &length);
             EXPECT_EQ(c.output.size(), length);
-            EXPECT_EQ(Bytes(out.size(), 0xEE), out);
-        }
-        // The later calls' data is ignored, but it must still be given.
-        length = static_cast<CK_ULONG>(out.size());
-        ASSERT_EQ(CKR_OK, call(c.function, bytesOf("other"), ptr(out), &length));
-        EXPECT_EQ(c.output.size(), length);
+            return rv;
+        };
+        fakeLibrary().clearCalls();
+        ASSERT_EQ(CKR_OK, call(nullptr, 0));
+        EXPECT_TRUE(c.output.empty() || call(ptr(out), size(c.output) - 1) == CKR_BUFFER_TOO_SMALL);
+        EXPECT_EQ(Bytes(out.size(), 0xEE), out);
+        ASSERT_EQ(CKR_OK, call(ptr(out), size(out)));
         EXPECT_EQ(c.output, Bytes(out.begin(), out.end() - 1));
-        EXPECT_EQ(0xEE, out.back());
-        EXPECT_EQ(callsAfterQuery, deviceCalls());
         EXPECT_EQ(1u, fakeLibrary().callCount(c.deviceOperation));
-        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, call(c.function, bytesOf("message"), nullptr, &length));
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, call(nullptr, size(c.output)));
     }
 }
 
-}  // namespace crypto_tests
+// One call and three parts give the device the same input: the data itself,
+// or its hash through one context per operation. Each Init refuses the
+// mechanisms of the other kind.
+TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
+    const struct {
+        CK_MECHANISM_TYPE mechanism;
+        int32_t hashAlgorithm;  // 0: the data goes to the device unchanged
+        bool digest;            // a digest mechanism, not a signing one
+    } cases[] = {
+        {CKM_RSA_PKCS, 0, false},        {CKM_SHA1_RSA_PKCS, 2, false},   {CKM_SHA256_RSA_PKCS, 3, false},
+        {CKM_SHA384_RSA_PKCS, 4, false}, {CKM_SHA512_RSA_PKCS, 5, false}, {CKM_ECDSA, 0, false},
+        {CKM_ECDSA_SHA1, 2, false},      {CKM_ECDSA_SHA256, 3, false},    {CKM_ECDSA_SHA384, 4, false},
+        {CKM_SHA_1, 2, true},            {CKM_SHA256, 3, true},           {CKM_SHA384, 4, true},
+        {CKM_SHA512, 5, true},
+    };
+    Bytes data = bytesOf("the data to be signed"), hash(48, 0xA5);  // three parts of 7 bytes
+    fakeLibrary().setOutput("zelmor_finalHash", hash);
+    for (const auto& c : cases) {
+        for (Op op : {Sign, Verify, Digest}) {
+            SCOPED_TRACE(testing::Message() << "mechanism " << c.mechanism << " op " << op);
+            fakeLibrary().clearCalls();
+            const CK_RV rv = init(op, c.mechanism);
+            EXPECT_EQ((op == Digest) == c.digest ? CKR_OK : CKR_MECHANISM_INVALID, rv);
+            if (rv != CKR_OK) continue;
+            const Bytes single = run(op, data);
+            ASSERT_EQ(CKR_OK, init(op, c.mechanism));
+            for (std::size_t i = 0; i < 21; i += 7) ASSERT_EQ(CKR_OK, update(op, ptr(data) + i, 7));
+            Bytes out(1024, 0x5C);
+            CK_ULONG length = op == Verify ? 256 : 1024;
+            ASSERT_EQ(CKR_OK, finish(op, ptr(out), &length));
+            EXPECT_TRUE(op != Digest || (single == hash && Bytes(out.begin(), out.begin() + length) == hash));
+            const char* device = op == Sign ? "zelmor_signHash" : "zelmor_verifySignatureHash";
+            EXPECT_EQ(op == Digest ? 0u : 2u, fakeLibrary().callCount(device));
+            for (const FakeCall& call : fakeLibrary().calls(device))
+                EXPECT_EQ(c.hashAlgorithm ? hash : data, call.data);
+            EXPECT_EQ(c.hashAlgorithm ? 2u : 0u, fakeLibrary().callCount("zelmor_initHash"));
+            for (const FakeCall& call : fakeLibrary().calls("zelmor_initHash"))
+                EXPECT_TRUE(call.number == c.hashAlgorithm && call.deviceName == defaultDevice);
+            // Signing offers 64 bytes for the hash; for a digest the length is output only.
+            for (const FakeCall& call : fakeLibrary().calls("zelmor_finalHash"))
+                EXPECT_TRUE(call.data == data && call.number2 == (op == Digest ? 0 : 64));
+        }
+    }
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+}
+
+// Every family uses the key pair copied at Init, even when the device's list
+// changes before the data call. The public value's length comes from the
+// device: it is clamped to 0..1024. Encryption types by key kind: 1 to 4 give
+// 7 to 10, the others 8 (key pairs 21 to 29 are of kinds 1, 3, 4, 5 and 9).
+TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
+    fakeLibrary().edit([](FakeState& state) {
+        state.devices[defaultDevice].keyPairs[0].publicValueLength = 5000;
+        state.devices[defaultDevice].keyPairs[1].publicValueLength = -3;
+    });
+    for (uint32_t kind : {1, 3, 4, 5, 9})
+        fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(20 + kind, kind, "", {}));
+    const std::pair<Op, CK_OBJECT_HANDLE> uses[] = {
+        {Sign, rsaKey},         {Decrypt, rsaKey},      {Verify, rsaPublicKey},
+        {Verify, ecKey},        {Encrypt, rsaKey + 21}, {Encrypt, rsaKey + 23},
+        {Encrypt, rsaKey + 24}, {Encrypt, rsaKey + 25}, {Encrypt, rsaKey + 29}};
+    std::vector<CK_SESSION_HANDLE> sessions;
+    for (const auto& use : uses) {
+        session = openSession();
+        sessions.push_back(session);
+        ASSERT_EQ(CKR_OK, init(use.first, CKM_RSA_PKCS, use.second));
+    }
+    fakeLibrary().edit([](FakeState& state) { state.devices[defaultDevice].keyPairs.clear(); });
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        session = sessions[i];
+        run(uses[i].first, bytesOf("input"));
+    }
+    std::vector<int64_t> types;
+    for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.number);
+    EXPECT_EQ((std::vector<int64_t>{7, 9, 10, 8, 8}), types);
+    const ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, "", {});
+    const FakeCall sign = fakeLibrary().calls("zelmor_signHash").at(0);
+    const FakeCall decrypt = fakeLibrary().calls("zelmor_decrypt").at(0);
+    const FakeCall verify = fakeLibrary().calls("zelmor_verifySignatureHash").at(0);
+    const Bytes identifier(keyPair.identifier, keyPair.identifier + zelmorIdentifierSize);
+    for (const FakeCall* call : {&sign, &decrypt, &verify}) {
+        EXPECT_TRUE(call->deviceName == defaultDevice && call->data == bytesOf("input")) << call->operation;
+        EXPECT_TRUE(call == &verify || (call->password == defaultPin && call->identifier == identifier));
+    }
+    EXPECT_TRUE(sign.number2 == 1024 && !sign.flag && decrypt.flag);  // the fake's key flag byte is 1
+    EXPECT_TRUE(verify.number == keyKindRsa2048 && verify.text == std::string(256, '\x5C'));  // kind, signature
+    EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), verify.identifier);
+    EXPECT_TRUE(fakeLibrary().calls("zelmor_verifySignatureHash").at(1).identifier.empty());
+}
+
+// An encryption or decryption Init with a digest active enters a combined
+// state in which nothing proceeds until a search starts; the next Init then
+// hands back the digest's context.
+TEST_F(CryptoTest, CombinedStatesLetNothingProceedUntilASearchStarts) {
+    for (Op cipher : {Encrypt, Decrypt}) {
+        ASSERT_EQ(CKR_OK, init(Digest));
+        ASSERT_EQ(CKR_OK, init(cipher));
+        for (Op op : {Sign, Verify, Digest, Encrypt, Decrypt}) {
+            EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, once(op, nullptr, 0, nullptr, nullptr)) << op;
+            EXPECT_EQ(CKR_OPERATION_ACTIVE, init(op)) << cipher << op;
+        }
+        endOperation();
+    }
+    EXPECT_EQ(CKR_OK, init(Sign));
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+}
+
+// No session state or login matters.
+TEST_F(CryptoTest, RandomNumbers) {
+    Bytes random(40, 0);
+    ASSERT_EQ(CKR_OK, f()->C_Logout(session));
+    ASSERT_EQ(CKR_OK, f()->C_GenerateRandom(openSession(false), ptr(random), 40));
+    const FakeCall c = fakeLibrary().calls("zelmor_generateRamdomNumber").at(0);
+    // Called with true and without the instance handle; the fake's bytes (0x5A ^ i) go straight to the caller.
+    EXPECT_TRUE(c.deviceName == defaultDevice && c.number == 40 && c.flag && !c.instance && random[1] == 0x5B);
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, ptr(random), 0));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, nullptr, 8));
+    fakeLibrary().setResult("zelmor_generateRamdomNumber", -2);
+    EXPECT_EQ(CKR_FUNCTION_FAILED, f()->C_GenerateRandom(session, ptr(random), 8));
+}
+
+}  // namespace
