@@ -3,12 +3,8 @@
 // C_Finalize calls. Also run under ThreadSanitizer.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
-#include <mutex>
-#include <set>
-#include <thread>
 
 #include "ModuleTest.h"
 
@@ -20,11 +16,22 @@ CK_MECHANISM rsaPkcs{CKM_RSA_PKCS, nullptr, 0}, sha256Rsa{CKM_SHA256_RSA_PKCS, n
 constexpr CK_OBJECT_HANDLE key = 0x70000000;
 CK_BYTE data[16] = {1, 2, 3};
 CK_UTF8CHAR pin[] = "12345678";
+CK_OBJECT_HANDLE found[4];
+CK_ULONG count;
 
-CK_RV lengthQuery(CK_RV (*function)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR),
-                  CK_SESSION_HANDLE session) {
+using S = CK_SESSION_HANDLE;
+
+CK_RV lengthQuery(CK_RV (*function)(S, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR), S session) {
     CK_ULONG length = 0;
     return function(session, data, sizeof data, nullptr, &length);
+}
+CK_RV signQuery(S session) { return lengthQuery(p11()->C_Sign, session); }
+CK_RV digestQuery(S session) { return lengthQuery(p11()->C_Digest, session); }
+void signInit(S session) { ASSERT_EQ(CKR_OK, p11()->C_SignInit(session, &sha256Rsa, key)); }
+void digestInit(S session) { ASSERT_EQ(CKR_OK, p11()->C_DigestInit(session, &sha256)); }
+void signNow(S session) {
+    signInit(session);
+    EXPECT_EQ(CKR_OK, signQuery(session));
 }
 
 // Runs `call` while, the first time the device library is inside
@@ -58,53 +65,37 @@ class ConcurrencyTest : public ModuleTest {};
 // across signing.
 TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
     fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
-    CK_FUNCTION_LIST_PTR p = f();
     const struct {
         const char* heldIn;
-        void (*prepare)(CK_SESSION_HANDLE);  // on the old session, before
-        CK_RV (*call)(CK_SESSION_HANDLE);
-        void (*startNew)(CK_SESSION_HANDLE);  // on the new session, while the call is held
-        void (*checkNew)(CK_SESSION_HANDLE);  // on the new session, after
+        void (*prepare)(S);  // on the old session, before
+        CK_RV (*call)(S);
+        void (*startNew)(S);  // on the new session, while the call is held
+        CK_RV (*follow)(S);   // on the new session, after: its result, and the calls of `counted` in all
+        CK_RV followResult;
+        const char* counted;
+        std::size_t calls;
     } rows[] = {
-        {"zelmor_signHash", [](CK_SESSION_HANDLE s) { ASSERT_EQ(CKR_OK, p11()->C_SignInit(s, &sha256Rsa, key)); },
-         [](CK_SESSION_HANDLE s) { return lengthQuery(p11()->C_Sign, s); },
-         [](CK_SESSION_HANDLE s) {
-             ASSERT_EQ(CKR_OK, p11()->C_SignInit(s, &sha256Rsa, key));
-             EXPECT_EQ(CKR_OK, lengthQuery(p11()->C_Sign, s));
-         },
-         [](CK_SESSION_HANDLE) { EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_signHash")); }},
-        {"zelmor_getKeyPairList", nullptr, [](CK_SESSION_HANDLE s) { return p11()->C_SignInit(s, &rsaPkcs, key); }, nullptr,
-         [](CK_SESSION_HANDLE s) { EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, lengthQuery(p11()->C_Sign, s)); }},
-        {"zelmor_updateHash", [](CK_SESSION_HANDLE s) { ASSERT_EQ(CKR_OK, p11()->C_DigestInit(s, &sha256)); },
-         [](CK_SESSION_HANDLE s) { return lengthQuery(p11()->C_Digest, s); },
-         [](CK_SESSION_HANDLE s) { ASSERT_EQ(CKR_OK, p11()->C_DigestInit(s, &sha256)); },
-         [](CK_SESSION_HANDLE s) {
-             EXPECT_EQ(CKR_OK, lengthQuery(p11()->C_Digest, s));
-             EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_finalHash"));
-         }},
-        {"zelmor_getKeyPairList", nullptr, [](CK_SESSION_HANDLE s) { return p11()->C_FindObjectsInit(s, nullptr, 0); }, nullptr,
-         [](CK_SESSION_HANDLE s) {
-             CK_OBJECT_HANDLE found[4];
-             CK_ULONG count = 0;
-             EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, p11()->C_FindObjects(s, found, 4, &count));
-         }},
-        {"zelmor_validatePassword", nullptr, [](CK_SESSION_HANDLE s) { return p11()->C_Login(s, CKU_USER, pin, 8); }, nullptr,
-         [](CK_SESSION_HANDLE s) { EXPECT_EQ(CKS_RW_PUBLIC_SESSION, sessionState(s)); }},
+        {"zelmor_signHash", signInit, signQuery, signNow, nullptr, 0, "zelmor_signHash", 2},
+        {"zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); }, nullptr, signQuery, CKR_OPERATION_NOT_INITIALIZED, "zelmor_signHash", 0},
+        {"zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash", 2},
+        {"zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_FindObjectsInit(s, nullptr, 0); }, nullptr, [](S s) { return p11()->C_FindObjects(s, found, 4, &count); }, CKR_OPERATION_NOT_INITIALIZED, "zelmor_getKeyPairList", 2},
+        {"zelmor_validatePassword", nullptr, [](S s) { return p11()->C_Login(s, CKU_USER, pin, 8); }, nullptr, [](S s) { return sessionState(s); }, CKS_RW_PUBLIC_SESSION, "zelmor_validatePassword", 1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
-        ASSERT_EQ(CKR_OK, p->C_CloseAllSessions(firstSlot));
+        ASSERT_EQ(CKR_OK, f()->C_CloseAllSessions(firstSlot));
         const CK_SESSION_HANDLE held = openSession();
         if (row.prepare) row.prepare(held);
         fakeLibrary().clearCalls();
         CK_SESSION_HANDLE replacement = CK_INVALID_HANDLE;
         EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, whileHeldIn(row.heldIn, [&] { return row.call(held); }, [&] {
-            ASSERT_EQ(CKR_OK, p->C_CloseSession(held));
+            ASSERT_EQ(CKR_OK, f()->C_CloseSession(held));
             replacement = openSession();
             if (row.startNew) row.startNew(replacement);
         }));
         ASSERT_EQ(held, replacement);
-        row.checkNew(replacement);
+        if (row.follow) EXPECT_EQ(row.followResult, row.follow(replacement));
+        EXPECT_EQ(row.calls, fakeLibrary().callCount(row.counted));
         EXPECT_EQ(0, fakeLibrary().liveHashContexts());
     }
 }
@@ -117,53 +108,37 @@ TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
     ASSERT_EQ(CKR_OK, f()->C_DigestInit(session, &sha256));
     fakeLibrary().clearCalls();
     EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", [&] { return f()->C_DigestUpdate(session, data, sizeof data); }, [&] {
-        CK_ULONG length = 0;
         EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestUpdate(session, data, sizeof data));
-        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestFinal(session, nullptr, &length));
-        EXPECT_EQ(CKR_OPERATION_ACTIVE, lengthQuery(p11()->C_Digest, session));
+        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestFinal(session, nullptr, &count));
+        EXPECT_EQ(CKR_OPERATION_ACTIVE, digestQuery(session));
         EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestInit(session, &sha256));
     }));
     EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_updateHash"));
-    CK_ULONG length = 0;
-    EXPECT_EQ(CKR_OK, f()->C_DigestFinal(session, nullptr, &length));
+    EXPECT_EQ(CKR_OK, f()->C_DigestFinal(session, nullptr, &count));
     const auto finals = fakeLibrary().calls("zelmor_finalHash");
     ASSERT_EQ(1u, finals.size());
     EXPECT_EQ(ZelmorBytes(data, data + sizeof data), finals[0].data);
 }
 
-// Two threads start the module together, then two stop it together: one of
-// each pair does the work, the other is told it is done. The first thread to
-// reach zelmor_createInstance or zelmor_releaseInstance is held there until a
-// second one arrives or a short wait ends, so without serialisation both
-// would be inside at once.
+// A second C_Initialize or C_Finalize while the first is inside the device
+// library waits for it, and is told it is done: one caller does the work.
 TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
-    std::mutex mutex;
-    std::condition_variable arrived;
-    int inside = 0;
-    auto holdForASecondCaller = [&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        ++inside;
-        arrived.notify_all();
-        arrived.wait_for(lock, std::chrono::milliseconds(100), [&] { return inside >= 2; });
-    };
-    fakeLibrary().edit([&](FakeState& state) {
-        state.duringCall["zelmor_createInstance"] = state.duringCall["zelmor_releaseInstance"] = holdForASecondCaller;
-    });
-    auto race = [&](CK_RV (*call)(CK_VOID_PTR), const char* operation) {
-        fakeLibrary().clearCalls();
-        inside = 0;
-        CK_RV results[2] = {};
-        std::thread first([&] { results[0] = call(nullptr); }), second([&] { results[1] = call(nullptr); });
-        first.join();
-        second.join();
-        EXPECT_EQ(1u, fakeLibrary().callCount(operation));
-        return std::multiset<CK_RV>{results[0], results[1]};
-    };
+    const struct {
+        CK_RV (*call)(CK_VOID_PTR);
+        const char* operation;
+        CK_RV second;
+    } rows[] = {{f()->C_Initialize, "zelmor_createInstance", CKR_CRYPTOKI_ALREADY_INITIALIZED},
+                {f()->C_Finalize, "zelmor_releaseInstance", CKR_CRYPTOKI_NOT_INITIALIZED}};
     ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
-    for (int round = 0; round < 5; ++round) {
-        EXPECT_EQ((std::multiset<CK_RV>{CKR_OK, CKR_CRYPTOKI_ALREADY_INITIALIZED}), race(f()->C_Initialize, "zelmor_createInstance"));
-        EXPECT_EQ((std::multiset<CK_RV>{CKR_OK, CKR_CRYPTOKI_NOT_INITIALIZED}), race(f()->C_Finalize, "zelmor_releaseInstance"));
+    for (int round = 0; round < 6; ++round) {
+        const auto& row = rows[round % 2];
+        fakeLibrary().clearCalls();
+        std::future<CK_RV> second;
+        EXPECT_EQ(CKR_OK, whileHeldIn(row.operation, [&] { return row.call(nullptr); }, [&] {
+            second = std::async(std::launch::async, row.call, nullptr);
+            second.wait_for(std::chrono::milliseconds(100));
+        }));
+        EXPECT_EQ(row.second, second.get());
+        EXPECT_EQ(1u, fakeLibrary().callCount(row.operation));
     }
-    fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
-    EXPECT_EQ(CKR_OK, f()->C_Initialize(nullptr));
 }
