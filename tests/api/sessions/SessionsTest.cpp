@@ -53,7 +53,6 @@ TEST_F(SessionsTest, RefusalsPerLoginStateInCheckOrder) {
     } rows[] = {
         {false, true, [](S s) { return p11()->C_Login(s + 1, 7, nullptr, 0); }, CKR_SESSION_HANDLE_INVALID},
         {false, true, [](S s) { return p11()->C_Login(s, CKU_SO, nullptr, 0); }, CKR_USER_TYPE_INVALID},
-        {false, true, [](S s) { return p11()->C_Login(s, 2, nullptr, 0); }, CKR_USER_TYPE_INVALID},
         {false, true, [](S s) { return p11()->C_Login(s, CKU_USER, nullptr, 0); }, CKR_ARGUMENTS_BAD},
         {false, true, [](S s) { return p11()->C_Login(s, CKU_USER, pin8, 3); }, CKR_PIN_LEN_RANGE},
         {false, true, [](S s) { return p11()->C_Login(s, CKU_USER, pin64, 64); }, CKR_PIN_LEN_RANGE},
@@ -63,7 +62,6 @@ TEST_F(SessionsTest, RefusalsPerLoginStateInCheckOrder) {
         {true, true, [](S s) { return p11()->C_Login(s, CKU_USER, nullptr, 0); }, CKR_USER_ALREADY_LOGGED_IN},
         {true, false, [](S s) { return tryLogin(s, "wrong-pin"); }, CKR_USER_ALREADY_LOGGED_IN},
         {false, true, [](S s) { return p11()->C_Logout(s); }, CKR_USER_NOT_LOGGED_IN},
-        {false, false, [](S s) { return p11()->C_Logout(s); }, CKR_USER_NOT_LOGGED_IN},
         {true, true, [](S s) { return p11()->C_Logout(s + 0x98); }, CKR_SESSION_HANDLE_INVALID},
         {false, true, [](S s) { return p11()->C_SetPIN(s + 1, nullptr, 0, nullptr, 0); }, CKR_SESSION_HANDLE_INVALID},
         {false, false, [](S s) { return p11()->C_SetPIN(s, nullptr, 0, nullptr, 0); }, CKR_SESSION_READ_ONLY},
@@ -71,13 +69,11 @@ TEST_F(SessionsTest, RefusalsPerLoginStateInCheckOrder) {
         {false, true, [](S s) { return p11()->C_SetPIN(s, nullptr, 3, nullptr, 3); }, CKR_ARGUMENTS_BAD},
         {false, true, [](S s) { return p11()->C_SetPIN(s, pin8, 3, nullptr, 3); }, CKR_PIN_LEN_RANGE},
         {false, true, [](S s) { return p11()->C_SetPIN(s, pin64, 64, pin8, 8); }, CKR_PIN_LEN_RANGE},
-        {false, true, [](S s) { return p11()->C_SetPIN(s, pin8, ~CK_ULONG(0), pin8, 8); }, CKR_PIN_LEN_RANGE},
         {false, true, [](S s) { return p11()->C_SetPIN(s, pin8, 8, nullptr, 3); }, CKR_ARGUMENTS_BAD},
         {false, true, [](S s) { return p11()->C_SetPIN(s, pin8, 8, pin8, 3); }, CKR_PIN_LEN_RANGE},
         {false, true, [](S s) { return p11()->C_SetPIN(s, pin8, 8, pin64, 64); }, CKR_PIN_LEN_RANGE},
         {false, true, [](S s) { return p11()->C_SetPIN(s, pin8, 8, pin8, ~CK_ULONG(0)); }, CKR_PIN_LEN_RANGE},
         {false, true, [](S) { return open(firstSlot + 1, CKF_RW_SESSION, nullptr); }, CKR_SLOT_ID_INVALID},
-        {false, true, [](S) { return open(0, CKF_SERIAL_SESSION, &untouched); }, CKR_SLOT_ID_INVALID},
         {false, true, [](S) { return open(firstSlot, CKF_RW_SESSION, nullptr); }, CKR_SESSION_PARALLEL_NOT_SUPPORTED},
         {false, true, [](S) { return open(firstSlot, 0, &untouched); }, CKR_SESSION_PARALLEL_NOT_SUPPORTED},
         {false, true, [](S) { return open(firstSlot, CKF_SERIAL_SESSION, nullptr); }, CKR_ARGUMENTS_BAD},
@@ -87,8 +83,6 @@ TEST_F(SessionsTest, RefusalsPerLoginStateInCheckOrder) {
         {true, true, [](S) { return p11()->C_CloseAllSessions(firstSlot + 1); }, CKR_SLOT_ID_INVALID},
         // Handles and slot IDs with bits above 32 name nothing.
         {true, true, [](S s) { return p11()->C_GetSessionInfo(wide(s), &info); }, CKR_SESSION_HANDLE_INVALID},
-        {false, true, [](S s) { return p11()->C_Login(wide(s), CKU_USER, pin8, 8); }, CKR_SESSION_HANDLE_INVALID},
-        {true, true, [](S) { return open(wide(firstSlot), CKF_SERIAL_SESSION, &untouched); }, CKR_SLOT_ID_INVALID},
         {true, true, [](S) { return p11()->C_CloseAllSessions(wide(firstSlot)); }, CKR_SLOT_ID_INVALID},
     };
     for (const auto& row : rows) {
@@ -201,12 +195,11 @@ TEST_F(SessionsTest, HandlesAndStates) {
     ASSERT_EQ(CKR_OK, open(firstSlot + 1, CKF_SERIAL_SESSION | CKF_RW_SESSION | 0x8, &untouched));
     openSession(false, firstSlot + 1);
     openSession(true, firstSlot + 2);
-    ASSERT_EQ(CKR_OK, f()->C_GetSessionInfo(firstHandle + 3, &info));
-    EXPECT_EQ(firstSlot + 1, info.slotID);
-    EXPECT_EQ(CKF_SERIAL_SESSION | CKF_RW_SESSION, info.flags);
-    EXPECT_EQ(0u, info.ulDeviceError);
-    ASSERT_EQ(CKR_OK, f()->C_GetSessionInfo(firstHandle + 2, &info));
-    EXPECT_EQ(CKF_SERIAL_SESSION, info.flags);
+    for (S session : {firstHandle + 2, firstHandle + 3}) {
+        ASSERT_EQ(CKR_OK, f()->C_GetSessionInfo(session, &info));
+        EXPECT_EQ(session == firstHandle + 3 ? CKF_SERIAL_SESSION | CKF_RW_SESSION : CKF_SERIAL_SESSION, info.flags);
+        EXPECT_EQ(session == firstHandle + 3 ? firstSlot + 1 : firstSlot, info.slotID);
+    }
     auto states = [] {
         std::vector<CK_STATE> result;
         for (S session = firstHandle + 1; session <= firstHandle + 5; ++session) result.push_back(sessionState(session));
@@ -228,8 +221,7 @@ TEST_F(SessionsTest, HandlesAndStates) {
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GetSessionInfo(firstHandle + 1, &info));
     EXPECT_EQ(firstHandle, openSession(false));
     EXPECT_EQ(CKS_RO_USER_FUNCTIONS, sessionState(firstHandle));
-    for (const char* line : {"Opensession  : 1610612741", "Login state : 0", "Login state : 2", "Login end result : 0",
-                             "C_Logout end", "Close all session"}) {
+    for (const char* line : {"Opensession  : 1610612741", "Login state : 2", "Login end result : 0", "Close all session"}) {
         EXPECT_TRUE(logHasLine(line)) << line;
     }
 }
