@@ -82,26 +82,21 @@ TEST_F(SlotsTest, RefusalsInCheckOrder) {
         EXPECT_EQ(0xDEADu, slots[0]);
         EXPECT_EQ(7u, mechanismInfo.flags);
     }
-    EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getTokenInfo"));
-}
-
-// Fifteen mechanisms, the same for any slot ID, answered without the device.
-TEST_F(SlotsTest, MechanismListAndInfo) {
-    for (CK_SLOT_ID id : {firstSlot, CK_SLOT_ID(0)}) {
-        std::vector<CK_MECHANISM_TYPE> list(16, 0xFFFF);
-        for (CK_ULONG size : {0, 14, 16}) {
-            count = size;
-            EXPECT_EQ(size < 15 ? CKR_BUFFER_TOO_SMALL : CKR_OK, f()->C_GetMechanismList(id, list.data(), &count));
-            EXPECT_EQ(15u, count);
-            EXPECT_EQ(size < 15 ? 0xFFFFu : CKM_RSA_PKCS_KEY_PAIR_GEN, list[0]);
-        }
-        EXPECT_EQ(CKM_SHA512, list[14]);
-        EXPECT_EQ(0xFFFFu, list[15]);
-        ASSERT_EQ(CKR_OK, f()->C_GetMechanismInfo(id, CKM_ECDSA_SHA384, &mechanismInfo));
-        EXPECT_EQ(256u, mechanismInfo.ulMinKeySize);
-        EXPECT_EQ(521u, mechanismInfo.ulMaxKeySize);
-        EXPECT_EQ(0x2800u, mechanismInfo.flags);
+    // Fifteen mechanisms, the same for any slot ID; a short buffer gets the count and nothing written.
+    std::vector<CK_MECHANISM_TYPE> mechanisms(16, 0xFFFF);
+    for (CK_ULONG size : {0, 14, 16}) {
+        count = size;
+        EXPECT_EQ(size < 15 ? CKR_BUFFER_TOO_SMALL : CKR_OK, f()->C_GetMechanismList(size, mechanisms.data(), &count));
+        EXPECT_EQ(15u, count);
+        EXPECT_EQ(size < 15 ? 0xFFFFu : CKM_RSA_PKCS_KEY_PAIR_GEN, mechanisms[0]);
     }
+    EXPECT_EQ(CKM_SHA512, mechanisms[14]);
+    EXPECT_EQ(0xFFFFu, mechanisms[15]);
+    ASSERT_EQ(CKR_OK, f()->C_GetMechanismInfo(0, CKM_ECDSA_SHA384, &mechanismInfo));
+    EXPECT_EQ(256u, mechanismInfo.ulMinKeySize);
+    EXPECT_EQ(521u, mechanismInfo.ulMaxKeySize);
+    EXPECT_EQ(0x2800u, mechanismInfo.flags);
+    // Only the monitor asks the device.
     EXPECT_EQ(fakeLibrary().calls().size(), fakeLibrary().callCount("zelmor_getConnectedDeviceList"));
 }
 
@@ -174,7 +169,7 @@ TEST_F(SlotsTest, SlotListAndItsCache) {
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, f()->C_GetSlotList(CK_TRUE, slots, &count));
     EXPECT_EQ(4u, count);
     EXPECT_EQ(0xDEADu, slots[0]);
-    const std::vector<std::vector<std::string>> rows = {  // devices listed; "" for a slot that names nothing
+    const std::vector<std::vector<std::string>> rows = {  // the devices listed
         {"ZLM0000003", "ZLM0000001", "ZLM0000002"}, {"ZLM0000002", "ZLM00000"}, {"ZLM0000001", "ZLM0000004", "ZLM0000003"},
         {"UNKNOWN", "ZLM0000003", "ZLM0000001"}, {"ZLM0000002", "ZLM0000002"}};
     for (const auto& listed : rows) {
@@ -225,8 +220,6 @@ TEST_F(SlotsTest, DeviceCountChangesPostOneEvent) {
     fakeLibrary().setConnected({defaultDevice});
     waitForMonitorPass();
     EXPECT_EQ(CKR_NO_EVENT, poll());
-    EXPECT_TRUE(logHasLine("Slot event: device count changed from 0 to 1"));
-    EXPECT_TRUE(logHasLine("C_WaitForSlotEvent: blocking, returning slot 1342177281"));
 }
 
 // The monitor logs out the sessions of an unplugged device and drops the
