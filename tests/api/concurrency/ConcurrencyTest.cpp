@@ -12,7 +12,8 @@ using namespace testing_support;
 
 namespace {
 
-CK_MECHANISM rsaPkcs{CKM_RSA_PKCS, nullptr, 0}, sha256Rsa{CKM_SHA256_RSA_PKCS, nullptr, 0}, sha256{CKM_SHA256, nullptr, 0};
+CK_MECHANISM rsaPkcs{CKM_RSA_PKCS, nullptr, 0}, sha256Rsa{CKM_SHA256_RSA_PKCS, nullptr, 0};
+CK_MECHANISM sha256{CKM_SHA256, nullptr, 0};
 constexpr CK_OBJECT_HANDLE key = 0x70000000;
 CK_BYTE data[16] = {1, 2, 3};
 CK_UTF8CHAR pin[] = "12345678";
@@ -107,7 +108,8 @@ TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
     const CK_SESSION_HANDLE session = openSession();
     ASSERT_EQ(CKR_OK, f()->C_DigestInit(session, &sha256));
     fakeLibrary().clearCalls();
-    EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", [&] { return f()->C_DigestUpdate(session, data, sizeof data); }, [&] {
+    auto update = [&] { return f()->C_DigestUpdate(session, data, sizeof data); };
+    EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", update, [&] {
         EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestUpdate(session, data, sizeof data));
         EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestFinal(session, nullptr, &count));
         EXPECT_EQ(CKR_OPERATION_ACTIVE, digestQuery(session));

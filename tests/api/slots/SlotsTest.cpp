@@ -138,8 +138,9 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.firmware);
         fakeLibrary().edit([&](FakeState& state) {
-            state.devices[defaultDevice].tokenInfo = {"SERIAL0123456789XYZ", "", label, "", "ModelNumberTwenty-20", row.firmware};
-            state.devices[defaultDevice].tokenInfo.remainingPinAttempts = row.attempts;
+            TokenInfo& token = state.devices[defaultDevice].tokenInfo;
+            token = {"SERIAL0123456789XYZ", "", label, "", "ModelNumberTwenty-20", row.firmware};
+            token.remainingPinAttempts = row.attempts;
         });
         refreshSlots();
         expected.flags = row.flags;
