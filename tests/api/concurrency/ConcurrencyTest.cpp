@@ -95,7 +95,9 @@ TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
             if (row.startNew) row.startNew(replacement);
         }));
         ASSERT_EQ(held, replacement);
-        if (row.follow) EXPECT_EQ(row.followResult, row.follow(replacement));
+        if (row.follow) {
+            EXPECT_EQ(row.followResult, row.follow(replacement));
+        }
         EXPECT_EQ(row.calls, fakeLibrary().callCount(row.counted));
         EXPECT_EQ(0, fakeLibrary().liveHashContexts());
     }

@@ -183,7 +183,7 @@ TEST_F(SlotsTest, SlotListAndItsCache) {
         for (std::size_t i = 0; i <= listed.size(); ++i) {
             const bool named = i < listed.size() && listed[i] != "UNKNOWN" && listed[i] != "ZLM0000004";
             EXPECT_EQ(named ? listed[i] : "rv=3", serialOf(firstSlot + i)) << i;
-            if (i < listed.size()) EXPECT_EQ(firstSlot + i, list[i]);
+            EXPECT_EQ(i < listed.size() ? firstSlot + i : 0xDEAD, list[i]);
         }
     }
     fakeLibrary().setConnected({"ZLM0000003"});
