@@ -139,7 +139,10 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
         SCOPED_TRACE(row.firmware);
         fakeLibrary().edit([&](FakeState& state) {
             TokenInfo& token = state.devices[defaultDevice].tokenInfo;
-            token = {"SERIAL0123456789XYZ", "", label, "", "ModelNumberTwenty-20", row.firmware};
+            token.serialNumber = "SERIAL0123456789XYZ";
+            token.label = label;
+            token.model = "ModelNumberTwenty-20";
+            token.firmwareVersion = row.firmware;
             token.remainingPinAttempts = row.attempts;
         });
         refreshSlots();
