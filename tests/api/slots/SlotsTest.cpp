@@ -15,7 +15,7 @@ namespace {
 
 const char* const secondDevice = "ZLM0000002";
 // The bit above 32 of an ID (where CK_ULONG has 32 bits: one that makes an unknown ID).
-const CK_ULONG bit32 = sizeof(CK_ULONG) == 8 ? static_cast<CK_ULONG>(0x100000000ULL) : 0x1000;
+const CK_ULONG bit32 = sizeof(CK_ULONG) == 8 ? static_cast<CK_ULONG>(0x100000000ULL) : 0x100000;
 CK_SLOT_INFO slotInfo;
 CK_TOKEN_INFO tokenInfo;
 CK_MECHANISM_INFO mechanismInfo{7, 7, 7};
