@@ -14,6 +14,9 @@
 
 namespace {
 
+// Reachable to the end: exit-without-finalize leaves it loaded and initialised.
+testing_support::LoadedModule* module = nullptr;
+
 int fail(const char* what) {
     std::fprintf(stderr, "unload_probe: %s\n", what);
     return 1;
@@ -32,7 +35,7 @@ int main(int argc, char** argv) {
     if (rounds == 1 && mode != "unload-without-finalize" && mode != "exit-without-finalize") return fail("mode?");
     fakeLibrary().addDevice("ZLM0000001");
     for (int round = 0; round < rounds; ++round) {
-        auto* module = new testing_support::LoadedModule(testing_support::modulePath());
+        module = new testing_support::LoadedModule(testing_support::modulePath());
         if (!module->loaded()) return fail("module not loaded");
         CK_FUNCTION_LIST_PTR p11 = module->functions();
         CK_INFO info;
