@@ -2,7 +2,7 @@
 // process got through it without crash, hang or abort.
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <string>
 #include <thread>
 
 #if defined(_WIN32)
@@ -12,14 +12,10 @@
 #include "FakeDeviceLibrary.h"
 #include "ModuleLoader.h"
 
-using testing_support::LoadedModule;
-
 namespace {
 
-// Kept loaded until the process ends.
-LoadedModule* keptLoaded = nullptr;
-
-void pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+// Reachable to the end: exit-without-finalize leaves it loaded and initialised.
+testing_support::LoadedModule* module = nullptr;
 
 int fail(const char* what) {
     std::fprintf(stderr, "unload_probe: %s\n", what);
@@ -28,81 +24,33 @@ int fail(const char* what) {
 
 }  // namespace
 
+// Modes: unload-without-finalize (the monitor is running when the module
+// goes, and must stop), exit-without-finalize (the module is still loaded
+// and initialised at process exit), unload-after-finalize (twice), and on
+// Windows reload-without-finalize (twenty rounds; FreeLibrary without
+// C_Finalize unmaps the module, and the next load starts from nothing).
 int main(int argc, char** argv) {
-    if (argc != 2) return fail("usage: unload_probe MODE");
+    const std::string mode = argc == 2 ? argv[1] : "";
+    const int rounds = mode == "reload-without-finalize" ? 20 : mode == "unload-after-finalize" ? 2 : 1;
+    if (rounds == 1 && mode != "unload-without-finalize" && mode != "exit-without-finalize") return fail("mode?");
     fakeLibrary().addDevice("ZLM0000001");
-    const char* mode = argv[1];
-
-    if (std::strcmp(mode, "unload-without-finalize") == 0) {
-        // The monitor is running when the module goes; the process must go on.
-        LoadedModule module(testing_support::modulePath());
-        if (!module.loaded()) return fail("module not loaded");
-        if (module.functions()->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
-        pause(300);
-        module.unload();
-        pause(2500);
-        return 0;
-    }
-    if (std::strcmp(mode, "exit-without-finalize") == 0) {
-        keptLoaded = new LoadedModule(testing_support::modulePath());
-        if (!keptLoaded->loaded()) return fail("module not loaded");
-        if (keptLoaded->functions()->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
-        pause(300);
-        return 0;  // the module is still loaded and initialised
-    }
+    for (int round = 0; round < rounds; ++round) {
+        module = new testing_support::LoadedModule(testing_support::modulePath());
+        if (!module->loaded()) return fail("module not loaded");
+        CK_FUNCTION_LIST_PTR p11 = module->functions();
+        CK_INFO info;
+        if (p11->C_GetInfo(&info) != CKR_CRYPTOKI_NOT_INITIALIZED) return fail("initialised at load");
+        if (p11->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (mode == "exit-without-finalize") return 0;
+        if (mode == "unload-after-finalize" && p11->C_Finalize(nullptr) != CKR_OK) return fail("C_Finalize");
+        delete module;
 #if defined(_WIN32)
-    if (std::strcmp(mode, "reload-without-finalize") == 0) {
-        // FreeLibrary without C_Finalize unmaps the module and stops its
-        // monitor; the next load starts from nothing: not initialised, no
-        // session, no PIN cached.
-        CK_SESSION_HANDLE previous = CK_INVALID_HANDLE;
-        for (int round = 0; round < 20; ++round) {
-            LoadedModule module(testing_support::modulePath());
-            if (!module.loaded()) return fail("module not loaded");
-            CK_FUNCTION_LIST_PTR p11 = module.functions();
-            CK_INFO info;
-            if (p11->C_GetInfo(&info) != CKR_CRYPTOKI_NOT_INITIALIZED) return fail("initialised after reload");
-            if (p11->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
-            CK_SESSION_INFO sessionInfo;
-            if (previous != CK_INVALID_HANDLE && p11->C_GetSessionInfo(previous, &sessionInfo) == CKR_OK) {
-                return fail("session of the unloaded module still open");
-            }
-            CK_SLOT_ID slot = 0;
-            CK_ULONG count = 1;
-            if (p11->C_GetSlotList(CK_TRUE, &slot, &count) != CKR_OK || count != 1) return fail("C_GetSlotList");
-            CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-            if (p11->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK) {
-                return fail("C_OpenSession");
-            }
-            // A cached PIN would put the new session in a user state.
-            if (p11->C_GetSessionInfo(session, &sessionInfo) != CKR_OK || sessionInfo.state != CKS_RO_PUBLIC_SESSION) {
-                return fail("new session not public: PIN still cached");
-            }
-            CK_UTF8CHAR pin[] = "12345678";
-            if (p11->C_Login(session, CKU_USER, pin, 8) != CKR_OK) return fail("C_Login");
-            previous = session;
-
-            module.unload();
-            if (GetModuleHandleA("ZelmorPKCS11Driver.dll") != nullptr) return fail("module still mapped");
-            if (round % 10 == 0 || round == 19) {
-                std::size_t polls = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
-                pause(1300);  // longer than the monitor's pause
-                if (fakeLibrary().callCount("zelmor_getConnectedDeviceList") != polls) {
-                    return fail("device library still polled after unload");
-                }
-            }
-        }
-        return 0;
-    }
+        if (GetModuleHandleA("ZelmorPKCS11Driver.dll") != nullptr) return fail("module still mapped");
 #endif
-    if (std::strcmp(mode, "unload-after-finalize") == 0) {
-        for (int round = 0; round < 2; ++round) {
-            LoadedModule module(testing_support::modulePath());
-            if (!module.loaded()) return fail("module not loaded");
-            if (module.functions()->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
-            if (module.functions()->C_Finalize(nullptr) != CKR_OK) return fail("C_Finalize");
-        }
-        return 0;
+        const std::size_t polls = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 10 == 9 || rounds == 1 ? 1300 : 0));
+        if (fakeLibrary().callCount("zelmor_getConnectedDeviceList") != polls) return fail("still polled after unload");
     }
-    return fail("unknown mode");
+    return 0;
 }

@@ -12,18 +12,21 @@
 
 namespace testing_support {
 
-std::string executableFolder() {
+std::string executablePath() {
 #if defined(_WIN32)
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path);
-    return text.substr(0, text.find_last_of("\\/"));
+    return path;
 #else
     char path[PATH_MAX] = {};
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string text(path, length > 0 ? static_cast<std::size_t>(length) : 0);
-    return text.substr(0, text.rfind('/'));
+    return std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0);
 #endif
+}
+
+std::string executableFolder() {
+    const std::string path = executablePath();
+    return path.substr(0, path.find_last_of("\\/"));
 }
 
 std::string modulePath() {
@@ -42,7 +45,6 @@ LoadedModule::LoadedModule(const std::string& path) {
 #else
     handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 #endif
-    if (handle == nullptr) return;
     auto getList = reinterpret_cast<CK_C_GetFunctionList>(symbol("C_GetFunctionList"));
     if (getList != nullptr) getList(&list);
 }

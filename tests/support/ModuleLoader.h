@@ -7,7 +7,8 @@
 
 namespace testing_support {
 
-// The folder of the running test program.
+// The path and the folder of the running test program.
+std::string executablePath();
 std::string executableFolder();
 
 // Path of the module next to the test folder (build/<platform>/), or

@@ -11,6 +11,16 @@ void ensureInitialised() {
     ASSERT_EQ(CKR_OK, p11()->C_Initialize(nullptr));
 }
 
+CK_STATE sessionState(CK_SESSION_HANDLE session) {
+    CK_SESSION_INFO info{};
+    EXPECT_EQ(CKR_OK, p11()->C_GetSessionInfo(session, &info));
+    return info.state;
+}
+
+bool logHasLine(const std::string& text) {
+    return readFile(todaysLogFile()).find("->DEBUG ::=>" + text + "\n") != std::string::npos;
+}
+
 void ModuleTest::SetUp() {
     ASSERT_TRUE(sharedModule().loaded()) << "cannot load " << modulePath();
     fakeLibrary().reset();
@@ -19,9 +29,7 @@ void ModuleTest::SetUp() {
     // Leave no session and no login behind from an earlier test.
     refreshSlots();
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    if (f()->C_OpenSession(firstSlot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) == CKR_OK) {
-        f()->C_Logout(session);
-    }
+    if (f()->C_OpenSession(firstSlot, CKF_SERIAL_SESSION, nullptr, nullptr, &session) == CKR_OK) f()->C_Logout(session);
     f()->C_CloseAllSessions(firstSlot);
     fakeLibrary().clearCalls();
 }

@@ -6,12 +6,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "ModuleLoader.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
-#include <climits>
 #endif
 
 namespace testing_support {
@@ -33,25 +34,34 @@ std::string makeFolder() {
 #endif
 }
 
+// The module's settings: values of its registry key (Windows) or files of
+// its configuration folder (Linux), written as a REG_DWORD or decimal text
+// when `number`, else as a REG_SZ or raw text.
+void setSetting(const char* name, const std::string& text, bool number) {
 #if defined(_WIN32)
-void setRegistryValue(const char* name, DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                     nullptr);
-    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    const DWORD value = number ? std::stoul(text) : 0;
+    if (number) RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    else RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD(text.size() + 1));
     RegCloseKey(key);
+#else
+    std::ofstream(testFolder() + "/config/" + name, std::ios::trunc) << text << (number ? "\n" : "");
+#endif
 }
 
-void removeRegistryValue(const char* name) {
+void removeSetting(const char* name) {
+#if defined(_WIN32)
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         RegDeleteValueA(key, name);
         RegCloseKey(key);
     }
-}
 #else
-std::string configFile(const char* name = "logLevel") { return testFolder() + "/config/" + name; }
+    std::remove((testFolder() + "/config/" + name).c_str());
 #endif
+}
 
 }  // namespace
 
@@ -66,7 +76,7 @@ void prepareTestEnvironment() {
     SetEnvironmentVariableA("TMP", folder.c_str());
     SetEnvironmentVariableA("TEMP", folder.c_str());
     // The Wine prefix keeps the registry from earlier runs.
-    removeRegistryValue("standardsMode");
+    removeSetting("standardsMode");
 #else
     setenv("TMPDIR", testFolder().c_str(), 1);
     std::string config = testFolder() + "/config";
@@ -75,60 +85,15 @@ void prepareTestEnvironment() {
 #endif
 }
 
-void setLogLevel(unsigned value) {
-#if defined(_WIN32)
-    DWORD data = value;
-    setRegistryValue("logLevel", REG_DWORD, &data, sizeof data);
-#else
-    std::ofstream(configFile(), std::ios::trunc) << value << "\n";
-#endif
-}
-
-void setLogLevelText(const std::string& text) {
-#if defined(_WIN32)
-    setRegistryValue("logLevel", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
-#else
-    std::ofstream(configFile(), std::ios::trunc) << text;
-#endif
-}
-
-void removeLogLevel() {
-#if defined(_WIN32)
-    removeRegistryValue("logLevel");
-#else
-    std::remove(configFile().c_str());
-#endif
-}
-
-void setStandardsMode(unsigned value) {
-#if defined(_WIN32)
-    DWORD data = value;
-    setRegistryValue("standardsMode", REG_DWORD, &data, sizeof data);
-#else
-    std::ofstream(configFile("standardsMode"), std::ios::trunc) << value << "\n";
-#endif
-}
-
-void removeStandardsMode() {
-#if defined(_WIN32)
-    removeRegistryValue("standardsMode");
-#else
-    std::remove(configFile("standardsMode").c_str());
-#endif
-}
+void setLogLevel(unsigned value) { setSetting("logLevel", std::to_string(value), true); }
+void setLogLevelText(const std::string& text) { setSetting("logLevel", text, false); }
+void removeLogLevel() { removeSetting("logLevel"); }
+void setStandardsMode(unsigned value) { setSetting("standardsMode", std::to_string(value), true); }
+void removeStandardsMode() { removeSetting("standardsMode"); }
 
 std::string processName() {
-#if defined(_WIN32)
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name(path);
+    std::string name = executablePath();
     name = name.substr(name.find_last_of("\\/") + 1);
-#else
-    char path[PATH_MAX] = {};
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string name(path, length > 0 ? static_cast<std::size_t>(length) : 0);
-    name = name.substr(name.rfind('/') + 1);
-#endif
     return name.substr(0, name.find('.'));
 }
 
