@@ -1,0 +1,150 @@
+// C_CreateObject: template reading, class dispatch, the RSA private-key
+// import, and a session closed while the device works.
+#include <chrono>
+#include <future>
+
+#include "CreationTestSupport.h"
+
+using namespace creation_tests;
+
+namespace {
+
+class CreateObject : public CreationTest {};
+
+// An RSA private key with modulus, private exponent and first prime; the one
+// named missing present with an empty value.
+Template rsaKey(CK_ATTRIBUTE_TYPE missing = CKA_VENDOR_DEFINED) {
+    Template t = Template().ulong(CKA_CLASS, CKO_PRIVATE_KEY);
+    for (CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PRIVATE_EXPONENT, CKA_PRIME_1}) t.sized(type, {7}, type == missing ? 0 : 1);
+    return t;
+}
+
+// The code, how far the call gets (no device call, parsing only, an import)
+// and the handle: set, or untouched when refused or when the device lists no
+// new record.
+TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
+    enum Reach { noDevice, parsed, imported };
+    const Template certificate = Template().ulong(CKA_CLASS, CKO_CERTIFICATE).bytes(CKA_VALUE, leaf);
+    const Bytes shortValue(sizeof(CK_ULONG) - 1, 3);
+    const std::string importCertificate = "zelmor_importCertificate", importPfx = "zelmor_importPfx";
+    defineCertificate(filled(3072, 3), "CN=Big", "CN=Nobody");
+    const struct Case {
+        const char* name;
+        Template t;
+        std::string forced;  // an import forced to deviceResult
+        int32_t deviceResult;
+        CK_RV expected;
+        Reach reach;
+        CK_OBJECT_HANDLE handle;
+    } cases[] = {
+        {"no class: a certificate", Template().bytes(CKA_VALUE, leaf), "", 0, CKR_OK, imported, certificateBase},
+        {"public key", Template(certificate).ulong(CKA_CLASS, CKO_PUBLIC_KEY), "", 0, CKR_FUNCTION_NOT_SUPPORTED, noDevice, untouched},
+        {"data", Template(certificate).ulong(CKA_CLASS, CKO_DATA), "", 0, CKR_FUNCTION_NOT_SUPPORTED, noDevice, untouched},
+        {"secret key", rsaKey().ulong(CKA_CLASS, CKO_SECRET_KEY), "", 0, CKR_FUNCTION_NOT_SUPPORTED, noDevice, untouched},
+        {"short class", Template(certificate).bytes(CKA_CLASS, shortValue), "", 0, CKR_ATTRIBUTE_VALUE_INVALID, noDevice, untouched},
+        {"short key type", rsaKey().bytes(CKA_KEY_TYPE, shortValue), "", 0, CKR_ATTRIBUTE_VALUE_INVALID, noDevice, untouched},
+        {"null, empty entries skipped", Template(certificate).null(CKA_CLASS, 8).sized(CKA_CLASS, ulongBytes(CKO_DATA), 0), "", 0, CKR_OK, imported, certificateBase},
+        {"no certificate value", Template().ulong(CKA_CLASS, CKO_CERTIFICATE).text(CKA_LABEL, "x"), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
+        {"certificate too long", Template().bytes(CKA_VALUE, filled(3073, 3)), "", 0, CKR_ATTRIBUTE_VALUE_INVALID, noDevice, untouched},
+        {"longest certificate", Template().bytes(CKA_VALUE, filled(3072, 3)), "", 0, CKR_OK, imported, certificateBase},
+        {"unparsable certificate", Template().bytes(CKA_VALUE, der("unparsable")), "", 0, CKR_DATA_INVALID, parsed, untouched},
+        {"certificate refused", certificate, importCertificate, 242, CKR_DEVICE_MEMORY, imported, untouched},
+        {"certificate refused too", certificate, importCertificate, 40, CKR_DEVICE_MEMORY, imported, untouched},
+        {"certificate failed", certificate, importCertificate, 48, CKR_FUNCTION_FAILED, imported, untouched},
+        {"certificate not listed", certificate, importCertificate, 0, CKR_OK, imported, untouched},
+        {"key", rsaKey(), "", 0, CKR_OK, imported, privateBase},
+        {"key of type DSA", rsaKey().ulong(CKA_KEY_TYPE, CKK_DSA), "", 0, CKR_OK, imported, privateBase},
+        {"key of type EC", rsaKey().ulong(CKA_KEY_TYPE, CKK_EC), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
+        {"key without modulus", rsaKey(CKA_MODULUS), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
+        {"key without private exponent", rsaKey(CKA_PRIVATE_EXPONENT), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
+        {"key without first prime", rsaKey(CKA_PRIME_1), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
+        {"key refused", rsaKey(), importPfx, 242, CKR_DEVICE_MEMORY, imported, untouched},
+        {"key failed", rsaKey(), importPfx, -3, CKR_FUNCTION_FAILED, imported, untouched},
+        {"key not listed", rsaKey(), importPfx, 0, CKR_OK, imported, untouched},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakeLibrary().edit([](FakeState& state) {
+            state.devices[defaultDevice].certificates.clear();
+            state.devices[defaultDevice].keyPairs.clear();
+            state.forcedResults.clear();
+        });
+        if (!c.forced.empty()) fakeLibrary().setResult(c.forced, c.deviceResult);
+        fakeLibrary().clearCalls();
+        CK_OBJECT_HANDLE handle = untouched;
+        EXPECT_EQ(c.expected, create(c.t, &handle));
+        EXPECT_EQ(c.handle, handle);
+        std::size_t calls = 0;
+        for (const FakeCall& call : fakeLibrary().calls()) calls += call.operation != "zelmor_getConnectedDeviceList";
+        EXPECT_EQ(c.reach == noDevice, calls == 0);
+        EXPECT_EQ(c.reach == imported ? 1u : 0u, fakeLibrary().callCount(importCertificate) + fakeLibrary().callCount(importPfx));
+    }
+}
+
+// Only modulus, private exponent and first prime go to the device, with the
+// last label and ID whole, and the login's PIN; the handle is that of the
+// number the device assigns. The argument checks.
+TEST_F(CreateObject, KeyImportHandsOverThreeComponents) {
+    addKeyPair(0);
+    Template key = Template().ulong(CKA_CLASS, CKO_PRIVATE_KEY).text(CKA_LABEL, "first").text(CKA_LABEL, std::string(300, 'x'));
+    auto component = [](CK_ATTRIBUTE_TYPE type) { return filled(2, static_cast<uint8_t>(type)); };
+    for (CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2,
+                                   CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT, CKA_ID, CKA_VALUE}) {
+        key.bytes(type, component(type));
+    }
+    key.bytes(CKA_ID, filled(300, 1));
+    CK_OBJECT_HANDLE handle = untouched;
+    ASSERT_EQ(CKR_OK, create(key, &handle));
+    EXPECT_EQ(privateBase + 1, handle);
+    const FakeCall call = fakeLibrary().calls("zelmor_importPfx").at(0);
+    const ImportPFXDetails& pfx = call.pfx;
+    EXPECT_EQ((std::vector<Bytes>{component(CKA_MODULUS), component(CKA_PRIVATE_EXPONENT), component(CKA_PRIME_1), {}, {}, {}, {}, {}, {}}),
+              (std::vector<Bytes>{pfx.modulus, pfx.privateExponent, pfx.prime1, pfx.publicExponent, pfx.prime2,
+                                  pfx.exponent1, pfx.exponent2, pfx.coefficient, pfx.lastField}));
+    EXPECT_EQ((std::vector<std::string>{std::string(300, 'x'), defaultPin}), (std::vector<std::string>{pfx.label, call.password}));
+    EXPECT_EQ(filled(300, 1), pfx.id);
+    EXPECT_EQ(2, pfx.kind);
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, create(Template(), &handle));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, create(rsaKey(), nullptr));
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_CreateObject(session + 100, nullptr, 0, &handle));
+    // A read-only session without a login may create too, with the empty password.
+    f()->C_Logout(session);
+    session = openSession(false);
+    ASSERT_EQ(CKR_OK, create(rsaKey(), &handle));
+    EXPECT_EQ("", fakeLibrary().calls("zelmor_importPfx").at(1).password);
+}
+
+// The device calls run without the module's session lock: another thread
+// can close the session meanwhile, and the call then reports the closed
+// session and hands out no handle.
+TEST_F(CreateObject, SessionClosedWhileTheDeviceWorks) {
+    std::future<CK_RV> closer;
+    bool closedInTime = false;
+    for (const std::string operation : {"zelmor_generateKeyPair", "zelmor_importCertificate", "zelmor_importPfx"}) {
+        SCOPED_TRACE(operation);
+        const CK_SESSION_HANDLE target = session = openSession(true);
+        CK_FUNCTION_LIST_PTR functions = f();
+        fakeLibrary().edit([&](FakeState& state) {
+            state.duringCall = {{operation, [&closer, &closedInTime, functions, target] {
+                closer = std::async(std::launch::async, [functions, target] { return functions->C_CloseSession(target); });
+                // Generous: a module holding its lock here would block the closer for good.
+                closedInTime = closer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+            }}};
+        });
+        CK_OBJECT_HANDLE a = untouched, b = untouched;
+        if (operation == "zelmor_generateKeyPair") {
+            CK_BBOOL token = CK_TRUE;
+            CK_ATTRIBUTE entries[] = {{CKA_TOKEN, &token, 1}};
+            CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+            EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GenerateKeyPair(session, &mechanism, entries, 1, entries, 1, &a, &b));
+        } else {
+            EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, create(operation == "zelmor_importPfx" ? rsaKey() : Template().bytes(CKA_VALUE, leaf), &a));
+        }
+        EXPECT_TRUE(closedInTime);
+        EXPECT_EQ(CKR_OK, closer.get());
+        EXPECT_EQ((Handles{untouched, untouched}), (Handles{a, b}));
+    }
+    fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
+}
+
+}  // namespace
