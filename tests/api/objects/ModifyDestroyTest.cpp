@@ -15,49 +15,41 @@ Bytes identifierOf(const Record& record) {
 }  // namespace
 
 // Entries without a value are skipped and a later one wins; only a label or
-// an ID goes to the device, with the login's PIN or the empty password. The
-// refusals come in their order; device failures are mapped.
+// an ID goes to the device (a read-only public session: the device decides),
+// then with the login's PIN. Refusals in their order, device failures mapped.
 TEST_F(ModifyDestroyTest, SetAttributeValue) {
     const ZelmorKeyPair keyPair = addKeyPair(7, keyKindRsa2048, "keep", {0x01});
-    addCertificate(0, bytesOf("der"));
-    CK_SESSION_HANDLE session = openSession(false);  // read-only: the device decides
-    const struct Case {
-        CK_OBJECT_HANDLE handle;
-        Template changes;
-        CK_RV expected;
-        bool called;
-        std::string label;
-        Bytes id;
-    } cases[] = {
-        {privateBase + 7, Template().bytes(CKA_SIGN, yes), CKR_OK, false, "", {}},
-        {privateBase + 7, Template().sized(CKA_LABEL, bytesOf("x"), 0).null(CKA_ID, 5), CKR_OK, false, "", {}},
-        {privateBase + 7, Template().text(CKA_LABEL, "first").text(CKA_LABEL, "second"), CKR_OK, true, "second", {}},
-        {publicBase + 7, Template().bytes(CKA_ID, {0xAA, 0xBB}).bytes(CKA_SIGN, yes), CKR_OK, true, "", {0xAA, 0xBB}},
-        {certificateBase, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, false, "", {}},
-        {0x6FFFFFFF, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, false, "", {}},
-        {publicBase + 3, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, false, "", {}},
-        {privateBase + 7, Template(), CKR_ARGUMENTS_BAD, false, "", {}},
+    CK_SESSION_HANDLE session = openSession(false);
+    // Handle, changes, code, and the label, ID and password sent (none: no device call).
+    const std::tuple<CK_OBJECT_HANDLE, Template, CK_RV, std::vector<std::string>> cases[] = {
+        {privateBase + 7, Template().bytes(CKA_SIGN, yes), CKR_OK, {}},
+        {privateBase + 7, Template().sized(CKA_LABEL, bytesOf("x"), 0).null(CKA_ID, 5), CKR_OK, {}},
+        {privateBase + 7, Template().text(CKA_LABEL, "first").text(CKA_LABEL, "second"), CKR_OK, {"second", "", ""}},
+        {publicBase + 7, Template().text(CKA_ID, "ab").bytes(CKA_SIGN, yes), CKR_OK, {"", "ab", ""}},
+        {certificateBase, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
+        {publicBase + 3, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
+        {privateBase + 7, Template(), CKR_ARGUMENTS_BAD, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label + std::to_string(c.handle));
+    for (const auto& [handle, changes, expected, sent] : cases) {
         fakeLibrary().clearCalls();
-        std::vector<CK_ATTRIBUTE> entries = c.changes.attributes();
-        EXPECT_EQ(c.expected, f()->C_SetAttributeValue(session, c.handle, entries.data(), entries.size()));
+        std::vector<CK_ATTRIBUTE> entries = changes.attributes();
+        EXPECT_EQ(expected, f()->C_SetAttributeValue(session, handle, entries.data(), entries.size())) << handle;
         const std::vector<FakeCall> calls = fakeLibrary().calls("zelmor_updateKeyPairDetails");
-        ASSERT_EQ(c.called ? 1u : 0u, calls.size());
-        if (!c.called) continue;
-        EXPECT_EQ((std::vector<std::string>{defaultDevice, c.label, ""}),
-                  (std::vector<std::string>{calls[0].deviceName, calls[0].text, calls[0].password}));
-        EXPECT_EQ((std::vector<Bytes>{identifierOf(keyPair), c.id}), (std::vector<Bytes>{calls[0].identifier, calls[0].data}));
-        EXPECT_EQ(static_cast<int64_t>(c.id.size()), calls[0].number);
+        ASSERT_EQ(sent.empty() ? 0u : 1u, calls.size()) << handle;
+        if (calls.empty()) continue;
+        const std::string id(calls[0].data.begin(), calls[0].data.end());
+        EXPECT_EQ(sent, (std::vector<std::string>{calls[0].text, id, calls[0].password}));
+        EXPECT_EQ(identifierOf(keyPair), calls[0].identifier);
+        EXPECT_EQ(defaultDevice, calls[0].deviceName);
+        EXPECT_EQ(static_cast<int64_t>(id.size()), calls[0].number);
         EXPECT_NE(nullptr, calls[0].instance);
     }
     EXPECT_TRUE(logged("Key pair not found in Set attribute : " + std::to_string(publicBase + 3)));
     login(session);
     const Template change = Template().text(CKA_LABEL, "new label").bytes(CKA_ID, {0xAA});
     std::vector<CK_ATTRIBUTE> changes = change.attributes();
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_SetAttributeValue(session + 100, privateBase + 7, changes.data(), 2));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_SetAttributeValue(session, privateBase + 7, changes.data(), 0));
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_SetAttributeValue(session + 100, privateBase + 7, changes.data(), 2));
     ASSERT_EQ(CKR_OK, f()->C_SetAttributeValue(session, publicBase + 7, changes.data(), 2));
     EXPECT_EQ(defaultPin, fakeLibrary().calls("zelmor_updateKeyPairDetails").at(0).password);
     EXPECT_EQ(bytesOf("new label"), readAttribute(session, privateBase + 7, CKA_LABEL));
@@ -69,7 +61,7 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
 // Destroying needs a read-write session, checked before the handle; key
 // pairs go only through their private handle, refused before any list is
 // fetched. A destroyed record's handles stop resolving; a running search
-// keeps it.
+// keeps it. Device failures are mapped.
 TEST_F(ModifyDestroyTest, DestroyObject) {
     ZelmorKeyPair keyPair = makeFakeKeyPair(3, keyKindRsa2048, "", {});
     keyPair.keyFlag = 0;
@@ -88,20 +80,17 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, privateBase + 3));
     ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, privateBase + 3));
-    const FakeCall deletedCertificate = fakeLibrary().calls("zelmor_deleteCertificate").at(0);
-    const FakeCall deletedKeyPair = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
-    EXPECT_EQ((std::vector<Bytes>{identifierOf(certificate), identifierOf(keyPair)}),
-              (std::vector<Bytes>{deletedCertificate.identifier, deletedKeyPair.identifier}));
-    EXPECT_EQ((std::vector<std::string>{"", defaultPin}), (std::vector<std::string>{deletedCertificate.password, deletedKeyPair.password}));
-    EXPECT_FALSE(deletedKeyPair.flag);
+    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0);
+    const FakeCall keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
+    EXPECT_EQ((std::vector<Bytes>{identifierOf(certificate), identifierOf(keyPair)}), (std::vector<Bytes>{certificateCall.identifier, keyPairCall.identifier}));
+    EXPECT_EQ((std::vector<std::string>{"", defaultPin}), (std::vector<std::string>{certificateCall.password, keyPairCall.password}));
+    EXPECT_FALSE(keyPairCall.flag);
     Handles found(8);
     CK_ULONG count = 0;
     EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, found.data(), 8, &count));
     EXPECT_EQ((Handles{publicBase + 3, publicBase + 4, privateBase + 3, privateBase + 4, certificateBase + 5}), Handles(found.data(), found.data() + count));
-    EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
     for (CK_OBJECT_HANDLE gone : {privateBase + 3, publicBase + 3, certificateBase + 2}) {
-        CK_ULONG size = 0;
-        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, gone, &size)) << gone;
+        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, gone, &count)) << gone;
         EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, gone)) << gone;
     }
     fakeLibrary().setResult("zelmor_deleteKeyPair", 40);

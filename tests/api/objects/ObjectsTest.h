@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ModuleTest.h"
@@ -33,7 +34,7 @@ class Template {
 public:
     // length may differ from the value's size; null gives a null pointer.
     Template& sized(CK_ATTRIBUTE_TYPE type, const Bytes& value, CK_ULONG length, bool null = false) {
-        entries.push_back({type, value, length, null});
+        entries.emplace_back(type, value, length, null);
         return *this;
     }
     Template& bytes(CK_ATTRIBUTE_TYPE type, const Bytes& value) { return sized(type, value, value.size()); }
@@ -43,18 +44,12 @@ public:
     // The entries as the module gets them, pointing into this template.
     std::vector<CK_ATTRIBUTE> attributes() const {
         std::vector<CK_ATTRIBUTE> all;
-        for (const Entry& e : entries) all.push_back({e.type, e.null ? nullptr : e.value.data(), e.length});
+        for (auto& [type, value, length, null] : entries) all.push_back({type, null ? nullptr : value.data(), length});
         return all;
     }
 
 private:
-    struct Entry {
-        CK_ATTRIBUTE_TYPE type;
-        mutable Bytes value;  // the module gets a non-const pointer
-        CK_ULONG length;
-        bool null;
-    };
-    std::vector<Entry> entries;
+    mutable std::vector<std::tuple<CK_ATTRIBUTE_TYPE, Bytes, CK_ULONG, bool>> entries;  // the module gets non-const pointers
 };
 
 class ObjectsTest : public testing_support::ModuleTest {
