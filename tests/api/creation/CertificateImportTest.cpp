@@ -9,6 +9,7 @@ namespace {
 
 // A CA folder file: its name for der(), and the subject and issuer the fake parses it into.
 using CaFile = std::array<std::string, 3>;
+const std::vector<CaFile> chainOfThree = {{"inter", "CN=Inter,O=Org", "CN=Root,O=Org"}, {"root", "CN=Root,O=Org", "CN=Root,O=Org"}};
 
 class CertificateImport : public CreationTest {
 protected:
@@ -42,41 +43,13 @@ protected:
     }
 };
 
-const std::vector<CaFile> chainOfThree = {{"inter", "CN=Inter,O=Org", "CN=Root,O=Org"}, {"root", "CN=Root,O=Org", "CN=Root,O=Org"}};
+}  // namespace
 
-// Root (self-signed) issues Inter, Inter the leaf: root first, with the
-// common names as labels, the leaf's handle handed out. A refusal stops the
-// chain with the mapped code and no fallback to the leaf alone.
-TEST_F(CertificateImport, ChainOfThreeGoesRootFirst) {
-    setCaFiles(chainOfThree);
-    CK_OBJECT_HANDLE handle = untouched;
-    ASSERT_EQ(CKR_OK, importLeaf(&handle));
-    EXPECT_EQ(certificateBase + 2, handle);
-    EXPECT_EQ((std::vector<std::vector<Bytes>>{{der("root"), bytesOf("Root"), {}}, {der("inter"), bytesOf("Inter"), {}},
-                                               {leaf, Bytes(128, 'L'), filled(128, 0)}}), imports());
-    for (const FakeCall& call : fakeLibrary().calls("zelmor_importCertificate")) {
-        EXPECT_EQ((std::vector<std::string>{defaultDevice, defaultPin}), (std::vector<std::string>{call.deviceName, call.password}));
-    }
-    const FakeCall read = fakeLibrary().calls("zelmor_getFilesWithExtensionsAndConvertDER").at(0);
-    EXPECT_EQ(testing_support::testFolder() + caFolder, read.text);
-    EXPECT_EQ(".cer;.der;.pem;.crt;", read.deviceName);  // the fake records the extensions there
-    EXPECT_EQ(nullptr, read.instance);
-    for (const FakeCall& call : fakeLibrary().calls("zelmor_getCertificateDetails")) EXPECT_EQ(nullptr, call.instance);
-
-    for (const auto& refusal : {std::make_pair(242, CKR_DEVICE_MEMORY), std::make_pair(48, CKR_FUNCTION_FAILED)}) {
-        setCaFiles(chainOfThree);
-        fakeLibrary().edit([&](FakeState& state) { state.forcedResultsOnCall["zelmor_importCertificate"] = {{2, refusal.first}}; });
-        handle = untouched;
-        EXPECT_EQ(refusal.second, importLeaf(&handle));
-        EXPECT_EQ(untouched, handle);
-        EXPECT_EQ(2u, imports().size());
-        EXPECT_FALSE(logged("Performing normal leaf import"));
-    }
-}
-
-// How the walk from the leaf's issuer through the CA folder ends: only a
-// complete chain to a self-signed certificate is imported, otherwise the
-// leaf goes alone. Files that are empty, too long or unparsable are skipped.
+// The walk from the leaf's issuer through the CA folder: only a complete
+// chain to a self-signed certificate is imported, root first, with the common
+// names as labels, and the leaf's handle handed out; otherwise the leaf goes
+// alone. Files that are empty, too long or unparsable are skipped. A refusal
+// stops the chain with the mapped code and no fallback to the leaf alone.
 TEST_F(CertificateImport, ChainWalkOutcomes) {
     // The leaf's issuer, the CA folder, the certificates imported, a log line.
     const std::tuple<std::string, std::vector<CaFile>, std::vector<std::string>, std::string> cases[] = {
@@ -87,6 +60,7 @@ TEST_F(CertificateImport, ChainWalkOutcomes) {
         {"CN=Leaf,O=Org", {{"leaf", "CN=Leaf,O=Org", "CN=Leaf,O=Org"}}, {"leaf", "leaf"}, ""},
         {"O=Root Org,C=DE", {{"root", "O=Root Org,C=DE", "O=Root Org,C=DE"}}, {"root", "leaf"}, ""},
         {"CN=Inter", {{"", "", ""}, {"garbage", "", ""}, {std::string(3071, 'x'), "CN=Inter", "CN=Inter"}}, {"leaf"}, "Issuer 'Inter' NOT found"},
+        {"CN=Inter,O=Org", chainOfThree, {"root", "inter", "leaf"}, ""},
     };
     for (const auto& [leafIssuer, folder, imported, line] : cases) {
         SCOPED_TRACE(leafIssuer);
@@ -103,9 +77,26 @@ TEST_F(CertificateImport, ChainWalkOutcomes) {
         EXPECT_EQ(expected.size() == 1, logged("Chain import skipped or failed " + emDash + " Performing normal leaf import"));
         EXPECT_EQ(expected.size() > 1, logged("Certificate imported successfully"));
         for (const FakeCall& call : fakeLibrary().calls("zelmor_getCertificateDetails")) {
-            EXPECT_TRUE(!call.data.empty() && call.data.size() <= 3072);
+            EXPECT_TRUE(!call.data.empty() && call.data.size() <= 3072 && call.instance == nullptr);
         }
     }
-}
+    EXPECT_EQ((std::vector<std::vector<Bytes>>{{der("root"), bytesOf("Root"), {}}, {der("inter"), bytesOf("Inter"), {}},
+                                               {leaf, Bytes(128, 'L'), filled(128, 0)}}), imports());
+    for (const FakeCall& call : fakeLibrary().calls("zelmor_importCertificate")) {
+        EXPECT_EQ((std::vector<std::string>{defaultDevice, defaultPin}), (std::vector<std::string>{call.deviceName, call.password}));
+    }
+    const FakeCall read = fakeLibrary().calls("zelmor_getFilesWithExtensionsAndConvertDER").at(0);
+    EXPECT_EQ((std::vector<std::string>{testing_support::testFolder() + caFolder, ".cer;.der;.pem;.crt;"}),
+              (std::vector<std::string>{read.text, read.deviceName}));  // the fake records the extensions as the device name
+    EXPECT_EQ(nullptr, read.instance);
 
-}  // namespace
+    for (const auto& [result, expected] : {std::make_pair(242, CKR_DEVICE_MEMORY), std::make_pair(48, CKR_FUNCTION_FAILED)}) {
+        setCaFiles(chainOfThree);
+        fakeLibrary().edit([&, result = result](FakeState& state) { state.forcedResultsOnCall["zelmor_importCertificate"] = {{2, result}}; });
+        CK_OBJECT_HANDLE handle = untouched;
+        EXPECT_EQ(expected, importLeaf(&handle));
+        EXPECT_EQ(untouched, handle);
+        EXPECT_EQ(2u, imports().size());
+        EXPECT_FALSE(logged("Performing normal leaf import"));
+    }
+}

@@ -11,17 +11,21 @@ namespace {
 
 class CreateObject : public CreationTest {};
 
-// An RSA private key with modulus, private exponent and first prime; the one
-// named missing present with an empty value.
+// An RSA private key: every component, the three the device takes distinct;
+// the one named missing present with an empty value.
 Template rsaKey(CK_ATTRIBUTE_TYPE missing = CKA_VENDOR_DEFINED) {
     Template t = Template().ulong(CKA_CLASS, CKO_PRIVATE_KEY);
-    for (CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PRIVATE_EXPONENT, CKA_PRIME_1}) t.sized(type, {7}, type == missing ? 0 : 1);
+    for (CK_ATTRIBUTE_TYPE type : {CKA_PUBLIC_EXPONENT, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT}) t.bytes(type, {9});
+    for (CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PRIVATE_EXPONENT, CKA_PRIME_1}) t.sized(type, {uint8_t(type)}, type != missing);
     return t;
 }
 
+}  // namespace
+
 // The code, how far the call gets (no device call, parsing only, an import)
 // and the handle: set, or untouched when refused or when the device lists no
-// new record.
+// new record. Of a key only modulus, private exponent and first prime go to
+// the device, with the last label and ID whole, and the login's PIN.
 TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     enum Reach { noDevice, parsed, imported };
     const Template certificate = Template().ulong(CKA_CLASS, CKO_CERTIFICATE).bytes(CKA_VALUE, leaf);
@@ -44,15 +48,16 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         {"certificate refused", certificate, importCertificate, 242, CKR_DEVICE_MEMORY, imported, untouched},
         {"certificate failed", certificate, importCertificate, 48, CKR_FUNCTION_FAILED, imported, untouched},
         {"certificate not listed", certificate, importCertificate, 0, CKR_OK, imported, untouched},
-        {"key", rsaKey(), "", 0, CKR_OK, imported, privateBase},
         {"key of type DSA", rsaKey().ulong(CKA_KEY_TYPE, CKK_DSA), "", 0, CKR_OK, imported, privateBase},
         {"key of type EC", rsaKey().ulong(CKA_KEY_TYPE, CKK_EC), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
         {"key without modulus", rsaKey(CKA_MODULUS), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
         {"key without private exponent", rsaKey(CKA_PRIVATE_EXPONENT), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
         {"key without first prime", rsaKey(CKA_PRIME_1), "", 0, CKR_FUNCTION_FAILED, noDevice, untouched},
-        {"key refused", rsaKey(), importPfx, 242, CKR_DEVICE_MEMORY, imported, untouched},
+        {"key refused", rsaKey(), importPfx, 40, CKR_DEVICE_MEMORY, imported, untouched},
         {"key failed", rsaKey(), importPfx, -3, CKR_FUNCTION_FAILED, imported, untouched},
         {"key not listed", rsaKey(), importPfx, 0, CKR_OK, imported, untouched},
+        {"key", rsaKey().text(CKA_LABEL, "first").text(CKA_LABEL, std::string(300, 'x')).bytes(CKA_ID, {1}).bytes(CKA_ID, filled(300, 1)),
+         "", 0, CKR_OK, imported, privateBase},
     };
     for (const auto& [name, t, forced, deviceResult, expected, reach, expectedHandle] : cases) {
         SCOPED_TRACE(name);
@@ -71,39 +76,23 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         EXPECT_EQ(reach == noDevice, calls == 0);
         EXPECT_EQ(reach == imported ? 1u : 0u, fakeLibrary().callCount(importCertificate) + fakeLibrary().callCount(importPfx));
     }
-}
-
-// Only modulus, private exponent and first prime go to the device, with the
-// last label and ID whole, and the login's PIN; the handle is that of the
-// number the device assigns. The argument checks.
-TEST_F(CreateObject, KeyImportHandsOverThreeComponents) {
-    addKeyPair(0);
-    Template key = Template().ulong(CKA_CLASS, CKO_PRIVATE_KEY).text(CKA_LABEL, "first").text(CKA_LABEL, std::string(300, 'x'));
-    auto component = [](CK_ATTRIBUTE_TYPE type) { return filled(2, static_cast<uint8_t>(type)); };
-    for (CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2,
-                                   CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT, CKA_ID, CKA_VALUE}) {
-        key.bytes(type, component(type));
-    }
-    key.bytes(CKA_ID, filled(300, 1));
-    CK_OBJECT_HANDLE handle = untouched;
-    ASSERT_EQ(CKR_OK, create(key, &handle));
-    EXPECT_EQ(privateBase + 1, handle);
-    const FakeCall call = fakeLibrary().calls("zelmor_importPfx").at(0);
+    const FakeCall call = fakeLibrary().calls(importPfx).at(0);
     const ImportPFXDetails& pfx = call.pfx;
-    EXPECT_EQ((std::vector<Bytes>{component(CKA_MODULUS), component(CKA_PRIVATE_EXPONENT), component(CKA_PRIME_1), {}, {}, {}, {}, {}, {}}),
-              (std::vector<Bytes>{pfx.modulus, pfx.privateExponent, pfx.prime1, pfx.publicExponent, pfx.prime2,
-                                  pfx.exponent1, pfx.exponent2, pfx.coefficient, pfx.lastField}));
+    EXPECT_EQ((std::vector<Bytes>{{uint8_t(CKA_MODULUS)}, {uint8_t(CKA_PRIVATE_EXPONENT)}, {uint8_t(CKA_PRIME_1)}, {}, {}, {}, {}, {}, {}}),
+              (std::vector<Bytes>{pfx.modulus, pfx.privateExponent, pfx.prime1, pfx.publicExponent, pfx.prime2, pfx.exponent1,
+                                  pfx.exponent2, pfx.coefficient, pfx.lastField}));
     EXPECT_EQ((std::vector<std::string>{std::string(300, 'x'), defaultPin}), (std::vector<std::string>{pfx.label, call.password}));
     EXPECT_EQ(filled(300, 1), pfx.id);
     EXPECT_EQ(2, pfx.kind);
+
+    CK_OBJECT_HANDLE handle = untouched;
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(Template(), &handle));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(rsaKey(), nullptr));
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_CreateObject(session + 100, nullptr, 0, &handle));
     // A read-only session without a login may create too, with the empty password.
     f()->C_Logout(session);
     session = openSession(false);
     ASSERT_EQ(CKR_OK, create(rsaKey(), &handle));
-    EXPECT_EQ("", fakeLibrary().calls("zelmor_importPfx").at(1).password);
+    EXPECT_EQ("", fakeLibrary().calls(importPfx).at(1).password);
 }
 
 // The device calls run without the module's session lock: another thread
@@ -112,6 +101,9 @@ TEST_F(CreateObject, KeyImportHandsOverThreeComponents) {
 TEST_F(CreateObject, SessionClosedWhileTheDeviceWorks) {
     std::future<CK_RV> closer;
     bool closedInTime = false;
+    CK_BBOOL token = CK_TRUE;
+    CK_ATTRIBUTE entries[] = {{CKA_TOKEN, &token, 1}};
+    CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     for (const std::string operation : {"zelmor_generateKeyPair", "zelmor_importCertificate", "zelmor_importPfx"}) {
         SCOPED_TRACE(operation);
         const CK_SESSION_HANDLE target = session = openSession(true);
@@ -124,19 +116,13 @@ TEST_F(CreateObject, SessionClosedWhileTheDeviceWorks) {
             }}};
         });
         CK_OBJECT_HANDLE a = untouched, b = untouched;
-        if (operation == "zelmor_generateKeyPair") {
-            CK_BBOOL token = CK_TRUE;
-            CK_ATTRIBUTE entries[] = {{CKA_TOKEN, &token, 1}};
-            CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-            EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GenerateKeyPair(session, &mechanism, entries, 1, entries, 1, &a, &b));
-        } else {
-            EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, create(operation == "zelmor_importPfx" ? rsaKey() : Template().bytes(CKA_VALUE, leaf), &a));
-        }
+        const CK_RV rv = operation == "zelmor_generateKeyPair"
+                             ? f()->C_GenerateKeyPair(session, &mechanism, entries, 1, entries, 1, &a, &b)
+                             : create(operation == "zelmor_importPfx" ? rsaKey() : Template().bytes(CKA_VALUE, leaf), &a);
+        EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, rv);
         EXPECT_TRUE(closedInTime);
         EXPECT_EQ(CKR_OK, closer.get());
         EXPECT_EQ((Handles{untouched, untouched}), (Handles{a, b}));
     }
     fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
 }
-
-}  // namespace

@@ -55,50 +55,39 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
 }
 
 // A count query neither writes nor advances; a page continues where the last
-// ended; a new search starts again. Argument and state checks in order. An
-// empty list makes the device library initialise the device, then both lists
-// are read again; a failed initialisation is logged, the search goes on.
+// ended; a new search starts again. Argument and state checks in order; a
+// refused template entry ends the init after the running search was reset.
+// An empty list makes the device library initialise the device, then both
+// lists are read again; a failed initialisation is logged, the search goes on.
 TEST_F(SearchTest, PagesArgumentsAndState) {
     for (uint32_t number = 0; number < 3; ++number) addKeyPair(number);
     CK_SESSION_HANDLE session = openSession();
-    fakeLibrary().setResult("zelmor_initDevice", -7);
-    fakeLibrary().clearCalls();
-    EXPECT_EQ((Handles{publicBase, publicBase + 1, publicBase + 2}), findAll(session));
-    EXPECT_TRUE(logged("Init device for certificates in find objects failed : -7"));
-    EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_getKeyPairList"));
-    fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
-    fakeLibrary().clearCalls();
+    const Handles all{publicBase, publicBase + 1, publicBase + 2};
     Handles page(2);
     CK_ULONG count = 99;
     EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, f()->C_FindObjects(session, page.data(), 1, &count));
     EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, f()->C_FindObjectsFinal(session));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_FindObjectsInit(session, nullptr, 1));
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_FindObjectsInit(session + 100, nullptr, 0));
     ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_FindObjects(session, page.data(), 1, nullptr));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_FindObjects(session, nullptr, 1, &count));
     EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, nullptr, 0, &count));
-    EXPECT_EQ(0u, count);
     const std::pair<CK_ULONG, Handles> pages[] = {{0, {}}, {2, {publicBase, publicBase + 1}}, {2, {publicBase + 2}}, {2, {}}};
-    for (const auto& expected : pages) {
-        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), expected.first, &count));
-        EXPECT_EQ(expected.second, Handles(page.begin(), page.begin() + count));
+    for (const auto& [maxCount, expected] : pages) {
+        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), maxCount, &count));
+        EXPECT_EQ(expected, Handles(page.begin(), page.begin() + count));
     }
     const FakeCall initialise = fakeLibrary().calls("zelmor_initDevice").at(0);
-    EXPECT_EQ(defaultDevice, initialise.deviceName);
-    EXPECT_TRUE(initialise.flag);
+    EXPECT_EQ((std::vector<std::string>{defaultDevice, "1"}), (std::vector<std::string>{initialise.deviceName, std::to_string(initialise.flag)}));
     EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_getCertificateList"));
-    EXPECT_EQ((Handles{publicBase, publicBase + 1, publicBase + 2}), findAll(session));
+    fakeLibrary().setResult("zelmor_initDevice", -7);
+    fakeLibrary().clearCalls();
+    EXPECT_EQ(all, findAll(session));
+    EXPECT_TRUE(logged("Init device for certificates in find objects failed : -7"));
+    EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_getKeyPairList"));
     EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, f()->C_FindObjects(session, page.data(), 1, &count));
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_FindObjectsInit(session + 100, nullptr, 0));
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_FindObjects(session + 100, page.data(), 1, &count));
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_FindObjectsFinal(session + 100));
-}
 
-// A refused template entry ends the init after the running search was
-// reset: it stays open without objects.
-TEST_F(SearchTest, RefusedEntriesEndTheInitAfterTheReset) {
-    addKeyPair(0);
-    CK_SESSION_HANDLE session = openSession();
     const Template publicClass = Template().ulong(CKA_CLASS, CKO_PUBLIC_KEY);
     for (const Template& refused : {Template().null(CKA_LABEL, 1), Template().sized(CKA_LABEL, {'x'}, 0), Template().null(CKA_START_DATE, 8),
                                     Template().bytes(CKA_CLASS, Bytes(2 * sizeof(CK_ULONG))),
@@ -106,9 +95,7 @@ TEST_F(SearchTest, RefusedEntriesEndTheInitAfterTheReset) {
         ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
         CK_ATTRIBUTE entries[] = {publicClass.attributes()[0], refused.attributes()[0]};
         EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, f()->C_FindObjectsInit(session, entries, 2));
-        CK_ULONG count = 99;
-        CK_OBJECT_HANDLE handle = 0;
-        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, &handle, 1, &count));
+        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), 2, &count));
         EXPECT_EQ(0u, count);
         EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
     }
