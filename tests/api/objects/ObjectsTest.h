@@ -54,10 +54,6 @@ private:
 
 class ObjectsTest : public testing_support::ModuleTest {
 protected:
-    void SetUp() override {
-        ModuleTest::SetUp();
-        markLog();
-    }
     // Whether the log written since the last mark holds text.
     void markLog() { logStart = testing_support::readFile(testing_support::todaysLogFile()).size(); }
     bool logged(const std::string& text) const {
@@ -98,7 +94,7 @@ protected:
         return value;
     }
 
-    std::size_t logStart = 0;
+    std::size_t logStart = testing_support::readFile(testing_support::todaysLogFile()).size();
 };
 
 }  // namespace objects_test
