@@ -31,16 +31,17 @@ inline void defineCertificate(const Bytes& value, const std::string& subject, co
     });
 }
 // ZELMOR_HOME through the C runtime's own environment, which the module reads (under Wine too).
-inline void setHome(const std::string& value, bool unset = false) {
+inline void setHome(const std::string& value) {
 #if defined(_WIN32)
-    _putenv_s("ZELMOR_HOME", unset ? "" : value.c_str());
+    _putenv_s("ZELMOR_HOME", value.c_str());
 #else
-    unset ? unsetenv("ZELMOR_HOME") : setenv("ZELMOR_HOME", value.c_str(), 1);
+    setenv("ZELMOR_HOME", value.c_str(), 1);
 #endif
 }
 
 // A read-write session, a logged-in user, a CA home folder of this test
-// process without CA files, and a leaf certificate the fake parses.
+// process (for the rest of the process) without CA files, and a leaf
+// certificate the fake parses.
 class CreationTest : public ObjectsTest {
 protected:
     void SetUp() override {
@@ -50,10 +51,6 @@ protected:
         session = openSession(true);
         login(session);
         fakeLibrary().clearCalls();
-    }
-    void TearDown() override {
-        setHome("", true);
-        ObjectsTest::TearDown();
     }
     CK_RV create(const Template& t, CK_OBJECT_HANDLE* handle) {
         std::vector<CK_ATTRIBUTE> entries = t.attributes();

@@ -30,29 +30,26 @@ TEST_F(AttributeReadTest, AttributeTable) {
     ZelmorKeyPair keyPair = makeFakeKeyPair(7, keyKindRsa3072, "key label", {0x11, 0x22});
     keyPair.usageFlags = keyUsageSign;
     fakeLibrary().addKeyPair(defaultDevice, keyPair);
-    const Bytes der = bytesOf("certificate-der"), value(keyPair.publicValue, keyPair.publicValue + 384);
+    const Bytes der = bytesOf("certificate-der"), value(keyPair.publicValue, keyPair.publicValue + 384), label = bytesOf("key label");
     addCertificate(2, der, "cert label", {0x33});
     fakeLibrary().edit([&](FakeState& state) {
         state.certificateInfo[der] = {0, {}, bytesOf("subject-der"), bytesOf("issuer-der"), bytesOf("serial-der")};
     });
-    const Bytes label = bytesOf("key label"), rsaGeneration = u(CKM_RSA_PKCS_KEY_PAIR_GEN);
-    Rows rows = {
-        {CKA_CLASS, {u(CKO_CERTIFICATE), u(CKO_PRIVATE_KEY), u(CKO_PUBLIC_KEY)}},
-        {CKA_LABEL, {bytesOf("cert label"), label, label}},
-        {CKA_VALUE, {der, value, value}}, {CKA_MODULUS, {der, value, value}},
-        {CKA_OBJECT_ID, {u(certificateBase + 2), u(privateBase + 7), u(publicBase + 7)}},
-        {CKA_CERTIFICATE_TYPE, {u(CKC_X_509), u(0), u(0)}},
+    const Bytes rsaGeneration = u(CKM_RSA_PKCS_KEY_PAIR_GEN);
+    const Rows rows = {
+        {CKA_CLASS, {u(CKO_CERTIFICATE), u(CKO_PRIVATE_KEY), u(CKO_PUBLIC_KEY)}}, {CKA_LABEL, {bytesOf("cert label"), label, label}},
+        {CKA_VALUE, {der, value, value}}, {CKA_MODULUS, {der, value, value}}, {CKA_ID, {{0x33}, {0x11, 0x22}, {0x11, 0x22}}},
+        {CKA_OBJECT_ID, {u(certificateBase + 2), u(privateBase + 7), u(publicBase + 7)}}, {CKA_CERTIFICATE_TYPE, {u(CKC_X_509), u(0), u(0)}},
         {CKA_ISSUER, {bytesOf("issuer-der"), none, none}}, {CKA_SERIAL_NUMBER, {bytesOf("serial-der"), none, none}},
         {CKA_SUBJECT, {bytesOf("subject-der"), none, none}}, {CKA_KEY_TYPE, {u(CKK_RSA), u(CKK_RSA), u(CKK_RSA)}},
-        {CKA_ID, {Bytes{0x33}, Bytes{0x11, 0x22}, Bytes{0x11, 0x22}}},
         {CKA_MODULUS_BITS, {u(2048), u(3072), u(3072)}}, {CKA_KEY_GEN_MECHANISM, {u(0), rsaGeneration, rsaGeneration}},
-        {CKA_PUBLIC_EXPONENT, {{1, 0, 1}, {1, 0, 1}, {1, 0, 1}}}, {CKA_PRIVATE, {no, yes, no}},
-        {CKA_SENSITIVE, {no, yes, no}}, {CKA_SIGN, {no, yes, no}}, {CKA_VERIFY, {no, no, yes}},
-        {CKA_EXTRACTABLE, {yes, no, yes}}, {CKA_MODIFIABLE, {yes, no, no}},
+        {CKA_PUBLIC_EXPONENT, {{1, 0, 1}, {1, 0, 1}, {1, 0, 1}}}, {CKA_PRIVATE, {no, yes, no}}, {CKA_SENSITIVE, {no, yes, no}},
+        {CKA_SIGN, {no, yes, no}}, {CKA_VERIFY, {no, no, yes}}, {CKA_EXTRACTABLE, {yes, no, yes}}, {CKA_MODIFIABLE, {yes, no, no}},
+        {CKA_TOKEN, {yes, yes, yes}}, {CKA_TRUSTED, {yes, yes, yes}}, {CKA_LOCAL, {yes, yes, yes}}, {CKA_ENCRYPT, {no, no, no}},
+        {CKA_DECRYPT, {no, no, no}}, {CKA_WRAP, {no, no, no}}, {CKA_VERIFY_RECOVER, {no, no, no}}, {CKA_DERIVE, {no, no, no}},
+        {CKA_EC_PARAMS, {none, none, none}}, {CKA_EC_POINT, {none, none, none}}, {CKA_START_DATE, {none, none, none}},
+        {CKA_VENDOR_DEFINED, {none, none, none}},
     };
-    for (CK_ATTRIBUTE_TYPE type : {CKA_TOKEN, CKA_TRUSTED, CKA_LOCAL}) rows.push_back({type, {yes, yes, yes}});
-    for (CK_ATTRIBUTE_TYPE type : {CKA_ENCRYPT, CKA_DECRYPT, CKA_WRAP, CKA_VERIFY_RECOVER, CKA_DERIVE}) rows.push_back({type, {no, no, no}});
-    for (CK_ATTRIBUTE_TYPE type : {CKA_EC_PARAMS, CKA_EC_POINT, CKA_START_DATE, CKA_VENDOR_DEFINED}) rows.push_back({type, {none, none, none}});
 
     const uint32_t kinds[] = {1, 2, 3, 4, 5, 6, 7, 0, 9, 5};
     std::vector<Bytes> points;
@@ -67,7 +64,7 @@ TEST_F(AttributeReadTest, AttributeTable) {
         publicKeys.push_back(publicBase + 10 + n);
     }
     points[6].insert(points[6].begin() + 1, 0x81);  // 133 bytes: the long length form
-    const Bytes r = u(CKK_RSA), e = u(CKK_EC), rg = u(CKM_RSA_PKCS_KEY_PAIR_GEN), eg = u(CKM_EC_KEY_PAIR_GEN);
+    const Bytes r = u(CKK_RSA), e = u(CKK_EC), rg = rsaGeneration, eg = u(CKM_EC_KEY_PAIR_GEN);
     const Bytes p256{0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
     const Bytes p384{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22}, p521{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23};
     for (int setting : {noStandardsMode, 0, 1}) {
@@ -93,15 +90,11 @@ TEST_F(AttributeReadTest, AttributeTable) {
 
 // A null value asks for the length; the first short entry ends the call:
 // entries before it are filled (an exact buffer and nothing beyond), it keeps
-// its length, later ones are untouched; a CK_ULONG needs all its bytes. Which
-// handles name an object: the sizes of those that do (a private key counts
-// twice its public value; below the key range, certificate numbers wrap round
-// 2^32), the log line of the others. Bits above the lowest 32 name nothing in
-// any entry point, and no key list is fetched for them.
-TEST_F(AttributeReadTest, LengthsSizesHandlesAndArguments) {
+// its length, later ones are untouched; a CK_ULONG needs all its bytes. A
+// private key's size is twice its public value's; below the key range,
+// certificate numbers wrap round 2^32; bits above the lowest 32 name nothing.
+TEST_F(AttributeReadTest, LengthsSizesAndArguments) {
     addKeyPair(0, keyKindRsa2048, "abc", {0x01, 0x02, 0x03, 0x04});
-    addKeyPair(1, keyKindEcP384);
-    addCertificate(0, Bytes(700, 0x30));
     addCertificate(0x8FFFE005, Bytes(3, 0x30));
     CK_SESSION_HANDLE session = openSession();
     CK_ULONG objectClass = 0, size = 0;
@@ -119,29 +112,15 @@ TEST_F(AttributeReadTest, LengthsSizesHandlesAndArguments) {
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GetAttributeValue(session, privateBase, nullptr, 1));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GetAttributeValue(session, privateBase, &entry, 0));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GetObjectSize(session, certificateBase, nullptr));
-
-    const std::string noObject = "Input hobject not valid", key = "Key pair not found", cert = "Certificate not found";
-    const CK_ULONG invalid = ~CK_ULONG(0), wide = sizeof(CK_ULONG) > 4 ? CK_ULONG(1) << 31 << 1 : 0;  // 2^32 or 0
-    auto high = [&](CK_ULONG low) { return wide == 0 ? 0 : wide | low; };
-    const std::tuple<CK_OBJECT_HANDLE, CK_ULONG, std::string> cases[] = {  // handle, size, log line
-        {privateBase, 512, ""}, {publicBase, 256, ""}, {privateBase + 1, 194, ""}, {publicBase + 1, 97, ""},
-        {certificateBase, 700, ""}, {5, 3, noObject}, {0x6FFFFFFF, invalid, noObject}, {privateBase + 2, invalid, key},
-        {publicBase + 0xFFF, invalid, key}, {certificateBase + 1, invalid, cert}, {0xFFFFFFFF, invalid, cert},
-        {high(privateBase), invalid, noObject}, {high(publicBase), invalid, noObject}, {high(certificateBase), invalid, noObject},
-    };
-    for (const auto& [handle, expectedSize, line] : cases) {
-        SCOPED_TRACE(handle);
-        fakeLibrary().clearCalls();
-        size = invalid;
-        EXPECT_EQ(expectedSize == invalid ? CKR_OBJECT_HANDLE_INVALID : CKR_OK, f()->C_GetObjectSize(session, handle, &size));
-        EXPECT_EQ(expectedSize, size);
-        if (line.empty()) continue;
-        entry = {CKA_CLASS, nullptr, 0};
-        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetAttributeValue(session, handle, &entry, 1));
-        EXPECT_TRUE(logged(line + " in get attribute : " + std::to_string(handle)));
-        if (line != noObject) continue;
-        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, handle));
-        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_SetAttributeValue(session, handle, &entry, 1));
-        EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getKeyPairList"));
+    const CK_ULONG wide = sizeof(CK_ULONG) > 4 ? CK_ULONG(1) << 31 << 1 : 0;  // 2^32 or 0
+    for (const auto& [handle, expected] : {std::make_pair(privateBase, 512ul), {publicBase, 256}, {5, 3}, {privateBase + 1, 0},
+                                           {0x6FFFFFFF, 0}, {wide | 5, wide ? 0 : 3}}) {
+        size = 0;
+        EXPECT_EQ(expected ? CKR_OK : CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, handle, &size)) << handle;
+        EXPECT_EQ(expected, size) << handle;
+    }
+    if (wide != 0) {
+        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetAttributeValue(session, wide | privateBase, &entry, 1));
+        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, wide | privateBase));
     }
 }
