@@ -80,20 +80,18 @@ TEST_F(KeyGeneration, TemplatesDecideKindAndUsage) {
     }
 }
 
-// Handles come from the number the device assigns, the password from the
-// login; the last label and ID go along, cut to 128 bytes.
-TEST_F(KeyGeneration, HandlesPasswordLabelAndId) {
+// The checks in their order; the standards setting accepts an empty private
+// template, also a null one, but not null with a count. Handles come from the
+// number the device assigns, the password from the login; the last label and
+// ID go along, cut to 128 bytes.
+TEST_F(KeyGeneration, ArgumentsHandlesPasswordLabelAndId) {
     addKeyPair(0);
     ASSERT_EQ(CKR_OK, generate({}, Template().text(CKA_LABEL, "first").text(CKA_LABEL, std::string(200, 'L')).bytes(CKA_ID, filled(200, 1))));
     EXPECT_EQ((Handles{publicBase + 1, privateBase + 1}), (Handles{publicKey, privateKey}));  // the fake's lowest free number
     const FakeCall call = fakeLibrary().calls("zelmor_generateKeyPair").at(0);
     EXPECT_EQ((std::vector<std::string>{std::string(128, 'L'), defaultPin}), (std::vector<std::string>{call.keyPair.label, call.password}));
     EXPECT_EQ(filled(128, 1), Bytes(call.keyPair.id, call.keyPair.id + call.keyPair.idLength));
-}
-
-// The checks in their order; the standards setting accepts an empty private
-// template, also a null one, but not null with a count.
-TEST_F(KeyGeneration, ArgumentChecksInOrder) {
+    fakeLibrary().clearCalls();
     CK_BBOOL token = CK_TRUE;
     CK_ATTRIBUTE pub[] = {{CKA_TOKEN, &token, 1}}, priv[] = {{CKA_TOKEN, &token, 1}};
     CK_MECHANISM plain{CKM_EC_KEY_PAIR_GEN, nullptr, 0}, withParameter{CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 1},
