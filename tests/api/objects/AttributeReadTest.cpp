@@ -79,7 +79,6 @@ TEST_F(AttributeReadTest, AttributeTable) {
             {CKA_EC_PARAMS, {none, none, none, none, p256, p384, p521, none, none, p256}},
             {CKA_EC_POINT, {none, none, none, none, on ? points[4] : none, on ? points[5] : none, on ? points[6] : none, none, none, none}},
             {CKA_VERIFY, {no, yes, no, yes, no, yes, no, yes, no, yes}}, {CKA_ENCRYPT, {no, no, yes, yes, no, no, yes, yes, no, no}},
-            {CKA_SIGN, std::vector<Bytes>(10, no)}, {CKA_DECRYPT, std::vector<Bytes>(10, no)},
         });
     }
     // Certificate fields come from the device library, given the DER.
