@@ -10,11 +10,6 @@ namespace creation_tests {
 
 using namespace objects_test;
 
-#if defined(_WIN32)
-const std::string caFolder = "\\ZelmorDSC\\Certificates";
-#else
-const std::string caFolder = "/ZelmorDSC/Certificates";
-#endif
 const std::string emDash = "\xE2\x80\x94";
 
 inline Bytes filled(std::size_t length, uint8_t first) {
