@@ -1,10 +1,12 @@
-// Shared fixture of the object tests: records on the fake device and short
-// helpers for search and attribute calls.
+// Shared fixture of the object and creation tests: templates that own their
+// values, the log since a mark, and short helpers for searches and reads.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ModuleTest.h"
@@ -12,72 +14,78 @@
 namespace objects_test {
 
 using testing_support::defaultDevice;
+using testing_support::defaultPin;
 using Bytes = std::vector<uint8_t>;
 using Handles = std::vector<CK_OBJECT_HANDLE>;
 
-constexpr CK_OBJECT_HANDLE privateBase = 0x70000000;
-constexpr CK_OBJECT_HANDLE publicBase = 0x70001000;
-constexpr CK_OBJECT_HANDLE certificateBase = 0x70002000;
+constexpr CK_OBJECT_HANDLE privateBase = 0x70000000, publicBase = 0x70001000, certificateBase = 0x70002000;
+constexpr CK_OBJECT_HANDLE untouched = 0xDEADBEEF;
+const Bytes yes{1}, no{0}, none{};
 
 inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// A value that does not fit in 32 bits where CK_ULONG has 64 (Linux).
-inline CK_ULONG above32Bits(uint32_t low) {
-    return static_cast<CK_ULONG>((static_cast<unsigned long long>(1) << 32) | low);
+inline Bytes ulongBytes(CK_ULONG value) {
+    Bytes bytes(sizeof value);
+    std::memcpy(bytes.data(), &value, sizeof value);
+    return bytes;
 }
 
-inline CK_ATTRIBUTE attribute(CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG length) {
-    return CK_ATTRIBUTE{type, value, length};
-}
+// A template that owns its values, so that tables can hold templates.
+class Template {
+public:
+    // length may differ from the value's size; null gives a null pointer.
+    Template& sized(CK_ATTRIBUTE_TYPE type, const Bytes& value, CK_ULONG length, bool null = false) {
+        entries.emplace_back(type, value, length, null);
+        return *this;
+    }
+    Template& bytes(CK_ATTRIBUTE_TYPE type, const Bytes& value) { return sized(type, value, value.size()); }
+    Template& text(CK_ATTRIBUTE_TYPE type, const std::string& value) { return bytes(type, bytesOf(value)); }
+    Template& ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) { return bytes(type, ulongBytes(value)); }
+    Template& null(CK_ATTRIBUTE_TYPE type, CK_ULONG length) { return sized(type, {}, length, true); }
+    // The entries as the module gets them, pointing into this template.
+    std::vector<CK_ATTRIBUTE> attributes() const {
+        std::vector<CK_ATTRIBUTE> all;
+        for (auto& [type, value, length, null] : entries) all.push_back({type, null ? nullptr : value.data(), length});
+        return all;
+    }
+
+private:
+    mutable std::vector<std::tuple<CK_ATTRIBUTE_TYPE, Bytes, CK_ULONG, bool>> entries;  // the module gets non-const pointers
+};
 
 class ObjectsTest : public testing_support::ModuleTest {
 protected:
-    bool logHas(const std::string& severity, const std::string& text) const {
-        return testing_support::readFile(testing_support::todaysLogFile())
-                   .find("->" + severity + " ::=>" + text + "\n") != std::string::npos;
+    // Whether the log written since the last mark holds text.
+    void markLog() { logStart = testing_support::readFile(testing_support::todaysLogFile()).size(); }
+    bool logged(const std::string& text) const {
+        const std::string all = testing_support::readFile(testing_support::todaysLogFile());
+        return all.size() > logStart && all.find(text, logStart) != std::string::npos;
     }
-
-    // Adds a key pair / certificate to the default device; returns the record.
-    ZelmorKeyPair addKeyPair(uint32_t number, uint32_t keyKind = keyKindRsa2048, const std::string& label = "",
-                             const Bytes& id = Bytes()) {
-        ZelmorKeyPair keyPair = makeFakeKeyPair(number, keyKind, label, id);
-        fakeLibrary().addKeyPair(defaultDevice, keyPair);
-        return keyPair;
+    ZelmorKeyPair addKeyPair(uint32_t number, uint32_t kind = keyKindRsa2048, const std::string& label = "",
+                             const Bytes& id = {}) {
+        fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(number, kind, label, id));
+        return makeFakeKeyPair(number, kind, label, id);
     }
-    ZelmorCertificate addCertificate(uint32_t number, const Bytes& der, const std::string& label = "",
-                                     const Bytes& id = Bytes()) {
-        ZelmorCertificate certificate = makeFakeCertificate(number, der, label, id);
-        fakeLibrary().addCertificate(defaultDevice, certificate);
-        return certificate;
+    ZelmorCertificate addCertificate(uint32_t number, const Bytes& der, const std::string& label = "", const Bytes& id = {}) {
+        fakeLibrary().addCertificate(defaultDevice, makeFakeCertificate(number, der, label, id));
+        return makeFakeCertificate(number, der, label, id);
     }
-
-    // C_FindObjectsInit with the template, then every handle in pages of 16.
-    Handles findAll(CK_SESSION_HANDLE session, std::vector<CK_ATTRIBUTE> search) {
-        Handles found;
-        CK_RV rv = f()->C_FindObjectsInit(session, search.empty() ? nullptr : search.data(),
-                                          static_cast<CK_ULONG>(search.size()));
-        EXPECT_EQ(CKR_OK, rv);
-        if (rv != CKR_OK) return found;
-        for (;;) {
-            Handles page(16);
-            CK_ULONG count = 99;
-            EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), 16, &count));
-            if (count == 0 || count > 16) break;
-            found.insert(found.end(), page.begin(), page.begin() + count);
-        }
+    // The handles found with the template (at most 64), after C_FindObjectsFinal.
+    Handles findAll(CK_SESSION_HANDLE session, const Template& search = {}) {
+        std::vector<CK_ATTRIBUTE> entries = search.attributes();
+        EXPECT_EQ(CKR_OK, f()->C_FindObjectsInit(session, entries.data(), entries.size()));
+        Handles found(64);
+        CK_ULONG count = 0;
+        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, found.data(), 64, &count));
         EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
+        found.resize(std::min<CK_ULONG>(count, 64));
         return found;
     }
-    // A search with the other entries, then CKA_CLASS objectClass last.
-    Handles findByClass(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass,
-                        std::vector<CK_ATTRIBUTE> others = {}) {
-        others.push_back(attribute(CKA_CLASS, &objectClass, sizeof objectClass));
-        return findAll(session, others);
+    Handles findByClass(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass, Template search = {}) {
+        return findAll(session, search.ulong(CKA_CLASS, objectClass));
     }
-
     // The attribute's bytes, read with a length query and a second call.
     Bytes readAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
-        CK_ATTRIBUTE entry = attribute(type, nullptr, 12345);
+        CK_ATTRIBUTE entry{type, nullptr, 12345};
         EXPECT_EQ(CKR_OK, f()->C_GetAttributeValue(session, object, &entry, 1));
         Bytes value(entry.ulValueLen + 1, 0xEE);
         entry.pValue = value.data();
@@ -85,6 +93,8 @@ protected:
         value.resize(entry.ulValueLen);
         return value;
     }
+
+    std::size_t logStart = testing_support::readFile(testing_support::todaysLogFile()).size();
 };
 
 }  // namespace objects_test
