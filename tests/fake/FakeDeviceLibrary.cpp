@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <numeric>
-#include <optional>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr int32_t genericFailure = 1;
+constexpr int32_t ok = ZelmorResult::ok;
+constexpr int32_t failure = 1;
 int instanceToken;
 FakeLibrary library;
 
@@ -63,13 +64,6 @@ int32_t put(Field (&field)[size], const Value& value, std::size_t limit = size) 
     return static_cast<int32_t>(length);
 }
 
-template <typename Record>
-uint32_t freeNumber(const std::vector<Record>& records) {
-    uint32_t number = 0;
-    while (std::any_of(records.begin(), records.end(), [&](const Record& r) { return r.number == number; })) ++number;
-    return number;
-}
-
 // One call of an operation, given as {operation, deviceName, password, text,
 // identifier, data, number, number2, flag}: runs the test's hook outside the
 // lock, then holds the lock until the operation returns.
@@ -77,15 +71,14 @@ class Entry {
 public:
     Entry(FakeCall call, ZelmorInstance instance, bool hook = true) {
         std::function<void()> during;
-        if (Locked locked; hook && locked->duringCall.count(call.operation)) during = locked->duringCall[call.operation];
+        if (Locked held; hook && held->duringCall.count(call.operation) > 0) during = held->duringCall[call.operation];
         if (during) during();
         lock = std::unique_lock<std::mutex>(fake.mutex);
         call.instance = instance;
         state.calls.push_back(call);
         const auto* onCall = lookUp(state.forcedResultsOnCall, call.operation);
-        const int32_t* result = onCall != nullptr ? lookUp(*onCall, countCalls(state.calls, call.operation)) : nullptr;
-        if (result == nullptr) result = lookUp(state.forcedResults, call.operation);
-        if (result != nullptr) forced = *result;
+        forced = onCall != nullptr ? lookUp(*onCall, countCalls(state.calls, call.operation)) : nullptr;
+        if (forced == nullptr) forced = lookUp(state.forcedResults, call.operation);
     }
     Entry(const char* operation, ZelmorInstance instance) : Entry({operation, "", "", "", {}, {}}, instance) {}
 
@@ -98,8 +91,8 @@ public:
     // The forced result, else deviceNotConnected, else what model does with the device.
     template <typename Model>
     int32_t onDevice(Model model) {
-        FakeDevice* found = forced ? nullptr : device();
-        return forced ? *forced : found != nullptr ? model(*found) : ZelmorResult::deviceNotConnected;
+        FakeDevice* found = forced != nullptr ? nullptr : device();
+        return forced != nullptr ? *forced : found != nullptr ? model(*found) : ZelmorResult::deviceNotConnected;
     }
     ZelmorBytes output(const ZelmorBytes& fallback) {
         const ZelmorBytes* set = lookUp(state.outputs, call().operation);
@@ -107,11 +100,12 @@ public:
     }
     // Stores record under the lowest free number and a new identifier.
     template <typename Record>
-    const Record& store(std::vector<Record>& records, Record record) {
-        record.number = freeNumber(records);
-        uint32_t value = state.nextIdentifier++;
+    Record& store(std::vector<Record>& records, Record record) {
+        auto taken = [&](const Record& other) { return other.number == record.number; };
+        for (record.number = 0; std::any_of(records.begin(), records.end(), taken);) ++record.number;
+        uint32_t n = state.nextIdentifier++;
         for (std::size_t i = 0; i < zelmorIdentifierSize; ++i) {
-            record.identifier[i] = static_cast<uint8_t>((value >> (8 * (i % 4))) + i);
+            record.identifier[i] = static_cast<uint8_t>((n >> (8 * (i % 4))) + i);
         }
         records.push_back(record);
         return records.back();
@@ -119,7 +113,7 @@ public:
 
     std::unique_lock<std::mutex> lock;
     FakeState& state = fake.state;
-    std::optional<int32_t> forced;
+    const int32_t* forced = nullptr;  // points into the state, valid while the lock is held
 };
 
 template <typename Record>
@@ -132,9 +126,9 @@ typename std::vector<Record>::iterator byIdentifier(std::vector<Record>& records
 template <typename Record>
 int32_t erase(std::vector<Record>& records, const uint8_t* identifier) {
     auto found = byIdentifier(records, identifier);
-    if (found == records.end()) return genericFailure;
+    if (found == records.end()) return failure;
     records.erase(found);
-    return ZelmorResult::ok;
+    return ok;
 }
 
 // A list valid until this thread's next call, like the library's own lists.
@@ -142,9 +136,9 @@ template <typename Record>
 const std::vector<Record>& deviceList(const char* operation, const char* device, ZelmorInstance instance,
                                       std::vector<Record> FakeDevice::*list) {
     thread_local std::vector<Record> copy;
-    FakeDevice* found = Entry({operation, text(device), "", "", {}, {}}, instance).device();
-    copy = found != nullptr ? found->*list : std::vector<Record>();
-    return copy;
+    Entry entry({operation, text(device), "", "", {}, {}}, instance);
+    FakeDevice* found = entry.device();
+    return copy = found != nullptr ? found->*list : std::vector<Record>();
 }
 
 ZelmorBytes certificatePart(const char* operation, const uint8_t* der, int32_t length, ZelmorInstance instance,
@@ -156,11 +150,13 @@ ZelmorBytes certificatePart(const char* operation, const uint8_t* der, int32_t l
 
 // Writes output into a caller buffer of *length bytes.
 int32_t writeOutput(const ZelmorBytes& output, uint8_t* buffer, uint32_t* length) {
-    if (output.size() > *length) return genericFailure;
+    if (output.size() > *length) return failure;
     if (!output.empty()) std::memcpy(buffer, output.data(), output.size());
     *length = static_cast<uint32_t>(output.size());
-    return ZelmorResult::ok;
+    return ok;
 }
+
+ZelmorBytes reversed(const ZelmorBytes& data) { return ZelmorBytes(data.rbegin(), data.rend()); }
 
 // The algorithm and the data hashed so far.
 using FakeHashContext = std::pair<int32_t, ZelmorBytes>;
@@ -209,12 +205,11 @@ void FakeLibrary::addCertificate(const std::string& device, const ZelmorCertific
     Locked()->devices[device].certificates.push_back(certificate);
 }
 
-std::vector<FakeCall> FakeLibrary::calls(const std::string& operation) const {
+std::vector<FakeCall> FakeLibrary::calls(const std::string& name) const {
     Locked locked;
     std::vector<FakeCall> selected;
-    for (const FakeCall& call : locked->calls) {
-        if (operation.empty() || call.operation == operation) selected.push_back(call);
-    }
+    std::copy_if(locked->calls.begin(), locked->calls.end(), std::back_inserter(selected),
+                 [&](const FakeCall& call) { return name.empty() || call.operation == name; });
     return selected;
 }
 
@@ -226,29 +221,29 @@ int FakeLibrary::liveHashContexts() const { return Locked()->liveHashContexts; }
 
 ZelmorKeyPair makeFakeKeyPair(uint32_t number, uint32_t keyKind, const std::string& label, const ZelmorBytes& id) {
     static const int32_t publicLengths[] = {256, 128, 256, 384, 512, 65, 97, 133};
-    ZelmorKeyPair keyPair{};
-    keyPair.number = number;
-    std::iota(keyPair.identifier, keyPair.identifier + zelmorIdentifierSize, static_cast<uint8_t>(0xA0 + number));
-    keyPair.publicValueLength = keyKind < 8 ? publicLengths[keyKind] : 256;
-    keyPair.publicValue[0] = keyKind >= 5 && keyKind <= 7 ? 0x04 : 0xC1;
-    for (int i = 1; i < keyPair.publicValueLength; ++i) keyPair.publicValue[i] = static_cast<uint8_t>(i * 7 + number);
-    keyPair.idLength = put(keyPair.id, id);
-    put(keyPair.label, label, zelmorLabelSize);
-    keyPair.usageFlags = keyUsageSign | keyUsageDecrypt;
-    keyPair.keyKind = keyKind;
-    keyPair.keyFlag = 1;
-    return keyPair;
+    ZelmorKeyPair made{};
+    made.number = number;
+    std::iota(made.identifier, made.identifier + zelmorIdentifierSize, static_cast<uint8_t>(0xA0 + number));
+    made.publicValueLength = keyKind < 8 ? publicLengths[keyKind] : 256;
+    made.publicValue[0] = keyKind >= keyKindEcP256 && keyKind <= keyKindEcP521 ? 0x04 : 0xC1;
+    for (int i = 1; i < made.publicValueLength; ++i) made.publicValue[i] = static_cast<uint8_t>(i * 7 + number);
+    made.idLength = put(made.id, id);
+    put(made.label, label, zelmorLabelSize);
+    made.usageFlags = keyUsageSign | keyUsageDecrypt;
+    made.keyKind = keyKind;
+    made.keyFlag = 1;
+    return made;
 }
 
 ZelmorCertificate makeFakeCertificate(uint32_t number, const ZelmorBytes& der, const std::string& label,
                                       const ZelmorBytes& id) {
-    ZelmorCertificate certificate{};
-    certificate.number = number;
-    std::iota(certificate.identifier, certificate.identifier + zelmorIdentifierSize, static_cast<uint8_t>(0xC0 + number));
-    certificate.valueLength = put(certificate.value, der);
-    certificate.idLength = put(certificate.id, id);
-    put(certificate.label, label);
-    return certificate;
+    ZelmorCertificate made{};
+    made.number = number;
+    std::iota(made.identifier, made.identifier + zelmorIdentifierSize, static_cast<uint8_t>(0xC0 + number));
+    made.valueLength = put(made.value, der);
+    made.idLength = put(made.id, id);
+    put(made.label, label);
+    return made;
 }
 
 void zelmor_createInstance(ZelmorInstance* instance) {
@@ -271,25 +266,25 @@ TokenInfo zelmor_getTokenInfo(const char* device, ZelmorInstance instance) {
 
 int32_t zelmor_initDevice(const char* device, bool full, ZelmorInstance instance) {
     Entry entry({__func__, text(device), "", "", {}, {}, 0, 0, full}, instance);
-    return entry.onDevice([](FakeDevice&) { return ZelmorResult::ok; });
+    return entry.onDevice([](FakeDevice&) { return ok; });
 }
 
-int32_t zelmor_validatePassword(const char* device, const char* password, int32_t userType, int32_t* tries,
+int32_t zelmor_validatePassword(const char* device, const char* password, int32_t user, int32_t* tries,
                                 ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", {}, {}, userType}, instance);
+    Entry entry({__func__, text(device), text(password), "", {}, {}, user}, instance);
     return entry.onDevice([&](FakeDevice& found) {
         bool right = found.remainingTries > 0 && found.pin == text(password);
-        found.remainingTries = right ? 10 : found.remainingTries - (found.remainingTries > 0 ? 1 : 0);
-        found.tokenInfo.remainingPinAttempts = found.remainingTries;
-        if (!right) *tries = found.remainingTries;
-        return right ? ZelmorResult::ok : genericFailure;
+        int32_t left = right ? 10 : found.remainingTries - (found.remainingTries > 0 ? 1 : 0);
+        found.remainingTries = found.tokenInfo.remainingPinAttempts = left;
+        if (!right) *tries = left;
+        return right ? ok : failure;
     });
 }
 
 bool zelmor_changeUserPassword(const char* device, const char* password, const char* newPassword, int32_t* tries,
                                bool flag1, bool flag2, ZelmorInstance instance) {
     Entry entry({__func__, text(device), text(password), text(newPassword), {}, {}, 0, 0, flag1 || flag2}, instance);
-    if (entry.forced) return *entry.forced == ZelmorResult::ok;
+    if (entry.forced != nullptr) return *entry.forced == ok;
     FakeDevice* found = entry.device();
     bool right = found != nullptr && found->pin == text(password);
     if (right) found->pin = text(newPassword);
@@ -317,67 +312,71 @@ ZelmorBytes zelmor_getCertificateSerialDER(const uint8_t* der, int32_t length, Z
     return certificatePart(__func__, der, length, instance, &FakeCertificateInfo::serial);
 }
 
-int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, CertificateDetails* out, ZelmorInstance instance) {
+int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, CertificateDetails* out,
+                                     ZelmorInstance instance) {
     Entry entry({__func__, "", "", "", {}, bytes(der, length)}, instance);
     const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().data);
-    if (entry.forced || info == nullptr) return entry.forced.value_or(genericFailure);
-    if (info->detailsResult == ZelmorResult::ok) *out = info->details;
+    if (entry.forced != nullptr || info == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
+    if (info->detailsResult == ok) *out = info->details;
     return info->detailsResult;
 }
 
-ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, const std::vector<std::string>& extensions,
+ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, const std::vector<std::string>& suffixes,
                                                           ZelmorInstance instance) {
     std::string joined;
-    for (const std::string& extension : extensions) joined += extension + ";";
+    for (const std::string& suffix : suffixes) joined += suffix + ";";
     return Entry({__func__, joined, "", text(folder), {}, {}}, instance).state.caFiles;
 }
 
-int32_t zelmor_importCertificate(const char* device, const char* password, ZelmorCertificate* record,
+int32_t zelmor_importCertificate(const char* device, const char* password, ZelmorCertificate* input,
                                  ZelmorInstance instance) {
     Entry entry({__func__, text(device), text(password), "", {}, {}}, instance);
-    entry.call().certificate = *record;
+    entry.call().certificate = *input;
     return entry.onDevice([&](FakeDevice& found) {
-        std::memcpy(record->identifier, entry.store(found.certificates, *record).identifier, zelmorIdentifierSize);
-        return ZelmorResult::ok;
+        std::memcpy(input->identifier, entry.store(found.certificates, *input).identifier, zelmorIdentifierSize);
+        return ok;
     });
 }
 
-int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDetails* details, ZelmorInstance instance) {
+int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDetails* pfx, ZelmorInstance instance) {
     Entry entry({__func__, text(device), text(password), "", {}, {}}, instance);
-    entry.call().pfx = *details;
+    entry.call().pfx = *pfx;
     return entry.onDevice([&](FakeDevice& found) {
-        ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, details->label, details->id);
-        keyPair.publicValueLength = put(keyPair.publicValue, details->modulus);
+        ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, pfx->label, pfx->id);
+        keyPair.publicValueLength = put(keyPair.publicValue, pfx->modulus);
         const uint8_t* identifier = entry.store(found.keyPairs, keyPair).identifier;
-        details->keyPairIdentifier.assign(identifier, identifier + zelmorIdentifierSize);
-        return ZelmorResult::ok;
+        pfx->keyPairIdentifier.assign(identifier, identifier + zelmorIdentifierSize);
+        return ok;
     });
 }
 
-int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorKeyPair* record, ZelmorInstance instance) {
+int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorKeyPair* input,
+                               ZelmorInstance instance) {
     Entry entry({__func__, text(device), text(password), "", {}, {}}, instance);
-    entry.call().keyPair = *record;
+    entry.call().keyPair = *input;
     return entry.onDevice([&](FakeDevice& found) {
-        ZelmorKeyPair generated = makeFakeKeyPair(freeNumber(found.keyPairs), record->keyKind, "", {});
-        generated.idLength = record->idLength;
-        std::memcpy(generated.id, record->id, sizeof generated.id);
-        std::memcpy(generated.label, record->label, sizeof generated.label);
-        generated.usageFlags = record->usageFlags;
-        *record = entry.store(found.keyPairs, generated);
-        return ZelmorResult::ok;
+        // The caller's label, ID and usage with a public value of the key kind.
+        ZelmorKeyPair& stored = entry.store(found.keyPairs, *input);
+        ZelmorKeyPair generated = makeFakeKeyPair(stored.number, input->keyKind, "", {});
+        std::memcpy(stored.publicValue, generated.publicValue, sizeof generated.publicValue);
+        stored.publicValueLength = generated.publicValueLength;
+        stored.keyFlag = generated.keyFlag;
+        *input = stored;
+        return ok;
     });
 }
 
 int32_t zelmor_updateKeyPairDetails(const char* device, const uint8_t* key, const char* password, const char* label,
                                     const uint8_t* id, int32_t idLength, ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), text(label), identifierBytes(key), bytes(id, idLength), idLength},
+    Entry entry({__func__, text(device), text(password), text(label), identifierBytes(key), bytes(id, idLength),
+                 idLength},
                 instance);
     return entry.onDevice([&](FakeDevice& found) {
         auto keyPair = byIdentifier(found.keyPairs, key);
-        if (keyPair == found.keyPairs.end()) return genericFailure;
+        if (keyPair == found.keyPairs.end()) return failure;
         put(keyPair->label, text(label), zelmorLabelSize);
         keyPair->idLength = put(keyPair->id, entry.call().data);
-        return ZelmorResult::ok;
+        return ok;
     });
 }
 
@@ -395,27 +394,27 @@ int32_t zelmor_deleteCertificate(const char* device, const uint8_t* certificate,
 
 int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext* context, ZelmorInstance instance) {
     Entry entry({__func__, text(device), "", "", {}, {}, algorithm}, instance);
-    if (entry.forced) return *entry.forced;
+    if (entry.forced != nullptr) return *entry.forced;
     *context = new FakeHashContext{algorithm, {}};
     ++entry.state.liveHashContexts;
-    return ZelmorResult::ok;
+    return ok;
 }
 
 int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32_t length, ZelmorInstance instance) {
     Entry entry({__func__, "", "", "", {}, bytes(data, length), length}, instance);
-    if (entry.forced || context == nullptr) return entry.forced.value_or(genericFailure);
+    if (entry.forced != nullptr || context == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
     ZelmorBytes& hashed = static_cast<FakeHashContext*>(context)->second;
     hashed.insert(hashed.end(), entry.call().data.begin(), entry.call().data.end());
-    return ZelmorResult::ok;
+    return ok;
 }
 
 int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* length, ZelmorInstance instance) {
     Entry entry({__func__, "", "", "", {}, {}, 0, *length}, instance);
-    if (!entry.forced && context == nullptr) return genericFailure;
+    if (entry.forced == nullptr && context == nullptr) return failure;
     // The context is finished whatever the result.
     std::unique_ptr<FakeHashContext> hash(static_cast<FakeHashContext*>(context));
     entry.state.liveHashContexts -= hash != nullptr ? 1 : 0;
-    if (entry.forced) return *entry.forced;
+    if (entry.forced != nullptr) return *entry.forced;
     entry.call().data = hash->second;
     // A length of 0 on the way in is output only: digesting offers 128 bytes so.
     if (*length == 0) *length = 128;
@@ -428,7 +427,7 @@ int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* pass
     Entry entry({__func__, text(device), text(password), "", identifierBytes(key), bytes(data, length), 0,
                  *signatureLength, flag},
                 instance);
-    if (entry.forced) return *entry.forced;
+    if (entry.forced != nullptr) return *entry.forced;
     ZelmorBytes fallback(64);
     std::iota(fallback.begin(), fallback.end(), static_cast<uint8_t>(length));
     return writeOutput(entry.output(fallback), signature, signatureLength);
@@ -441,20 +440,18 @@ int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* device, const u
     Entry entry({__func__, text(device), "", signatureText, bytes(publicValue, publicValueLength), bytes(data, length),
                  keyKind},
                 instance);
-    return entry.forced.value_or(ZelmorResult::ok);
+    return entry.forced != nullptr ? *entry.forced : ok;
 }
 
-int32_t zelmor_encrypt(int32_t encryptionType, int32_t paddingMode, const uint8_t* data, uint32_t length,
-                       uint8_t* output, uint32_t* outputLength, const uint8_t* publicKeyDer,
-                       uint32_t publicKeyDerLength, ZelmorInstance instance) {
-    Entry entry({__func__, "", "", "", bytes(publicKeyDer, publicKeyDerLength), bytes(data, length), encryptionType,
-                 paddingMode},
+int32_t zelmor_encrypt(int32_t type, int32_t padding, const uint8_t* data, uint32_t length, uint8_t* output,
+                       uint32_t* outputLength, const uint8_t* publicKey, uint32_t publicKeyLength,
+                       ZelmorInstance instance) {
+    Entry entry({__func__, "", "", "", bytes(publicKey, publicKeyLength), bytes(data, length), type, padding},
                 instance);
-    if (entry.forced) return *entry.forced;
+    if (entry.forced != nullptr) return *entry.forced;
     // The length is output only: the module offers a 1024-byte buffer.
     *outputLength = zelmorOutputBufferSize;
-    return writeOutput(entry.output(ZelmorBytes(entry.call().data.rbegin(), entry.call().data.rend())), output,
-                       outputLength);
+    return writeOutput(entry.output(reversed(entry.call().data)), output, outputLength);
 }
 
 int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
@@ -462,8 +459,8 @@ int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* passw
                        ZelmorInstance instance) {
     Entry entry({__func__, text(device), text(password), "", identifierBytes(key), bytes(data, length), 0, 0, keyFlag},
                 instance);
-    if (entry.forced && !entry.state.decryptAllocatesOnFailure) return *entry.forced;
-    ZelmorBytes plain = entry.output(ZelmorBytes(entry.call().data.rbegin(), entry.call().data.rend()));
+    if (entry.forced != nullptr && !entry.state.decryptAllocatesOnFailure) return *entry.forced;
+    ZelmorBytes plain = entry.output(reversed(entry.call().data));
     // On the process heap, where the module frees it.
 #if defined(_WIN32)
     *output = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, std::max<std::size_t>(plain.size(), 1)));
@@ -472,13 +469,13 @@ int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* passw
 #endif
     if (!plain.empty()) std::memcpy(*output, plain.data(), plain.size());
     *outputLength = static_cast<uint32_t>(plain.size());
-    return entry.forced.value_or(ZelmorResult::ok);
+    return entry.forced != nullptr ? *entry.forced : ok;
 }
 
 int32_t zelmor_generateRamdomNumber(const char* device, uint32_t length, uint8_t* output, bool flag,
                                     ZelmorInstance instance) {
     Entry entry({__func__, text(device), "", "", {}, {}, length, 0, flag}, instance);
-    if (entry.forced) return *entry.forced;
+    if (entry.forced != nullptr) return *entry.forced;
     for (uint32_t i = 0; i < length; ++i) output[i] = static_cast<uint8_t>(0x5A ^ i);
-    return ZelmorResult::ok;
+    return ok;
 }
