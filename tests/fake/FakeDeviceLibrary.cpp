@@ -23,17 +23,22 @@ constexpr int32_t failure = 1;
 int instanceToken;
 FakeLibrary library;
 
-// Never destroyed: the module's monitor thread may still call in at process exit.
 struct Fake {
     std::mutex mutex;
     FakeState state;
 };
-Fake& fake = *new Fake;
+
+// Made on first use, whatever the order of static initialisation, and never
+// destroyed: the module's monitor thread may still call in at process exit.
+Fake& fake() {
+    static Fake& instance = *new Fake;
+    return instance;
+}
 
 // The state under the fake's lock, held as long as this object lives.
 struct Locked {
-    std::lock_guard<std::mutex> guard{fake.mutex};
-    FakeState& state = fake.state;
+    std::lock_guard<std::mutex> guard{fake().mutex};
+    FakeState& state = fake().state;
     FakeState* operator->() { return &state; }
 };
 
@@ -73,14 +78,13 @@ public:
         std::function<void()> during;
         if (Locked held; hook && held->duringCall.count(call.operation) > 0) during = held->duringCall[call.operation];
         if (during) during();
-        lock = std::unique_lock<std::mutex>(fake.mutex);
+        lock = std::unique_lock<std::mutex>(fake().mutex);
         call.instance = instance;
         state.calls.push_back(call);
         const auto* onCall = lookUp(state.forcedResultsOnCall, call.operation);
         forced = onCall != nullptr ? lookUp(*onCall, countCalls(state.calls, call.operation)) : nullptr;
         if (forced == nullptr) forced = lookUp(state.forcedResults, call.operation);
     }
-    Entry(const char* operation, ZelmorInstance instance) : Entry({operation, "", "", "", {}, {}}, instance) {}
 
     FakeCall& call() { return state.calls.back(); }
     // The call's device if it exists and is connected.
@@ -112,7 +116,7 @@ public:
     }
 
     std::unique_lock<std::mutex> lock;
-    FakeState& state = fake.state;
+    FakeState& state = fake().state;
     const int32_t* forced = nullptr;  // points into the state, valid while the lock is held
 };
 
@@ -247,10 +251,10 @@ ZelmorCertificate makeFakeCertificate(uint32_t number, const ZelmorBytes& der, c
 }
 
 void zelmor_createInstance(ZelmorInstance* instance) {
-    *instance = Entry(__func__, nullptr).state.createInstanceGivesNull ? nullptr : &instanceToken;
+    *instance = Entry({__func__, "", "", "", {}, {}}, nullptr).state.createInstanceGivesNull ? nullptr : &instanceToken;
 }
 
-void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry(__func__, instance); }
+void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry({__func__, "", "", "", {}, {}}, instance); }
 
 std::vector<std::string> zelmor_getConnectedDeviceList(bool refresh, ZelmorInstance instance) {
     // No hook: the monitor calls this under the module's session lock.
