@@ -1,0 +1,135 @@
+// Text, environment and path helpers, and the containers that wipe secrets.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestEnvironment.h"
+#include "frame/Log.h"
+#include "platform/Platform.h"
+#include "utils/SecretString.h"
+#include "utils/TextFields.h"
+#include "utils/Utils.h"
+
+using Pieces = std::vector<std::string>;
+
+TEST(Split, CutsAtEveryDelimiterKeepingEmptyPieces) {
+    const struct {
+        const char* text;
+        const char* delimiter;
+        Pieces expected;
+    } cases[] = {
+        {"app.test.exe", ".", {"app", "test", "exe"}}, {".a..b.", ".", {"", "a", "", "b", ""}},
+        {"whole", ".", {"whole"}},                     {"", ".", {""}},
+        {"1::2", "::", {"1", "2"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.expected, Utils().split(c.text, c.delimiter)) << c.text;
+}
+
+TEST(ExtractCommonName, FirstCnValueUpToCommaOrLineBreak) {
+    const struct {
+        const char* name;
+        const char* expected;
+    } cases[] = {
+        {"CN=Alice,O=Org,C=DE", "Alice"},      {"O=Org,CN=Bob Smith,C=DE", "Bob Smith"},
+        {"CN=First,CN=Second", "First"},       {"CN=Line\nO=Org", "Line"},
+        {"CN=Carriage\r\nO=Org", "Carriage"},  {"CN=,CN=AfterEmpty", "AfterEmpty"},
+        {"O=No Common Name", "O=No Common Name"}, {"cn=lower", "cn=lower"},
+        {"CN=", "CN="},                        {"", ""},
+        {"SERIALNUMBER=1,CN=Tail", "Tail"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.expected, Utils().extractCommonName(c.name)) << c.name;
+}
+
+TEST(UtilsEnvironment, PathsAndVariables) {
+    Utils utils;
+    const std::string& folder = testing_support::testFolder();
+    EXPECT_TRUE(utils.pathExists(folder.c_str()));
+    EXPECT_FALSE(utils.pathExists((folder + "/no-such-entry").c_str()));
+    EXPECT_FALSE(utils.pathExists(nullptr));
+    EXPECT_FALSE(utils.pathExists(""));
+#if defined(_WIN32)
+    _putenv_s("ZELMOR_UNIT_TEST_VARIABLE", "some value");
+#else
+    setenv("ZELMOR_UNIT_TEST_VARIABLE", "some value", 1);
+#endif
+    EXPECT_EQ("some value", utils.getEnvironmentVariable("ZELMOR_UNIT_TEST_VARIABLE"));
+    EXPECT_EQ("", utils.getEnvironmentVariable("ZELMOR_UNIT_TEST_VARIABLE_UNSET"));
+    // The executable's folder, without a trailing separator.
+    const std::string executable = utils.getExecutableFolderPath();
+    ASSERT_FALSE(executable.empty());
+    EXPECT_TRUE(utils.pathExists(executable.c_str()));
+    EXPECT_EQ(std::string::npos, std::string("/\\").find(executable.back()));
+}
+
+#if defined(_WIN32)
+TEST(ExecutableFolder, CutBeforeTheLastSeparatorOfTheWholePath) {
+    const std::string deep = "C:\\" + std::string(400, 'd');
+    const struct {
+        std::string reported, folder;
+    } cases[] = {
+        {"C:\\Program Files\\App\\app.exe", "C:\\Program Files\\App"},
+        {"C:/tools/app.exe", "C:/tools"},
+        {"app.exe", "app.exe"},
+        {deep + "\\app.exe", deep},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        std::string folder = platform::executableFolderFrom([&](char* buffer, unsigned long size) {
+            // As GetModuleFileNameA: cut to the buffer, and then the buffer size is returned.
+            unsigned long length = static_cast<unsigned long>(c.reported.size());
+            unsigned long copied = length < size ? length : size - 1;
+            std::memcpy(buffer, c.reported.data(), copied);
+            buffer[copied] = '\0';
+            return length < size ? length : size;
+        });
+        EXPECT_EQ(c.folder, folder) << c.reported;
+    }
+}
+#endif
+
+TEST(TextFields, HexAndFixedWidthFields) {
+    const unsigned char bytes[] = {0x00, 0x0F, 0xA5, 0xFF};
+    EXPECT_EQ("000FA5FF", zelmor::toHex(bytes, sizeof bytes));
+    EXPECT_EQ("", zelmor::toHex(bytes, 0));
+    unsigned char field[8];
+    std::memset(field, 0xEE, sizeof field);
+    zelmor::copyTextField(field, sizeof field, "abc");
+    EXPECT_EQ(0, std::memcmp(field, "abc\0\0\0\0\0", 8));
+    zelmor::copyTextField(field, sizeof field, "0123456789");
+    EXPECT_EQ(0, std::memcmp(field, "0123456\0", 8));
+    zelmor::copyBytesField(field, sizeof field, "0123456789");
+    EXPECT_EQ(0, std::memcmp(field, "01234567", 8));
+}
+
+TEST(SecretString, ComparesBytesAndEmptiesOnClear) {
+    SecretString secret("1234", 4);
+    EXPECT_TRUE(secret.equals("1234", 4));
+    EXPECT_FALSE(secret.equals("12345", 5));
+    EXPECT_FALSE(secret.equals("1235", 4));
+    secret.assign("9999999", 7);
+    EXPECT_STREQ("9999999", secret.c_str());
+    secret.clear();
+    EXPECT_TRUE(secret.empty());
+    EXPECT_TRUE(secret.equals("", 0));
+}
+
+// SecretBytes grows into buffers of its own (to wipe the old one): the bytes
+// must survive every growth.
+TEST(SecretBytes, KeepsAppendedBytesAcrossGrowthAndEmptiesOnClear) {
+    SecretBytes bytes;
+    std::vector<uint8_t> expected;
+    for (uint8_t part = 1; part <= 40; ++part) {
+        const std::vector<uint8_t> piece(part, part);
+        bytes.append(piece.data(), piece.size());
+        expected.insert(expected.end(), piece.begin(), piece.end());
+    }
+    EXPECT_EQ(expected, std::vector<uint8_t>(bytes.data(), bytes.data() + bytes.size()));
+    SecretBytes copy = bytes;
+    bytes.clear();
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(expected, std::vector<uint8_t>(copy.data(), copy.data() + copy.size()));
+}
