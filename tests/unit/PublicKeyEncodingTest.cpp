@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "crypto/PublicKeyEncoding.h"
@@ -8,18 +9,15 @@
 using Bytes = std::vector<uint8_t>;
 
 TEST(DerLength, MinimalDefiniteForm) {
-    const struct {
-        std::size_t length;
-        Bytes expected;
-    } cases[] = {
+    const std::pair<std::size_t, Bytes> cases[] = {
         {0, {0x00}},          {127, {0x7F}},         {128, {0x81, 0x80}},       {255, {0x81, 0xFF}},
         {256, {0x82, 0x01, 0x00}}, {290, {0x82, 0x01, 0x22}}, {65535, {0x82, 0xFF, 0xFF}},
         {65536, {0x83, 0x01, 0x00, 0x00}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [length, expected] : cases) {
         Bytes out;
-        zelmor::appendDerLength(out, c.length);
-        EXPECT_EQ(c.expected, out) << c.length;
+        zelmor::appendDerLength(out, length);
+        EXPECT_EQ(expected, out) << length;
     }
 }
 
@@ -29,11 +27,8 @@ TEST(DerLength, MinimalDefiniteForm) {
 TEST(RsaPublicKeyEncoding, WholeStructureForEveryLengthForm) {
     const Bytes algorithm{0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
     const Bytes exponent{0x02, 0x03, 0x01, 0x00, 0x01};
-    const struct {
-        std::size_t length;
-        uint8_t first;
-        Bytes outer, inner;  // before the algorithm; between it and the modulus
-    } cases[] = {
+    // Modulus length and first byte; the bytes before the algorithm, and between it and the modulus.
+    const std::tuple<std::size_t, uint8_t, Bytes, Bytes> cases[] = {
         {256, 0xC1, {0x30, 0x82, 0x01, 0x22}, {0x03, 0x82, 0x01, 0x0F, 0x00, 0x30, 0x82, 0x01, 0x0A, 0x02, 0x82, 0x01, 0x01, 0x00}},
         {128, 0x80, {0x30, 0x81, 0x9F}, {0x03, 0x81, 0x8D, 0x00, 0x30, 0x81, 0x89, 0x02, 0x81, 0x81, 0x00}},
         {128, 0x00, {0x30, 0x81, 0x9E}, {0x03, 0x81, 0x8C, 0x00, 0x30, 0x81, 0x88, 0x02, 0x81, 0x80}},
@@ -42,12 +37,12 @@ TEST(RsaPublicKeyEncoding, WholeStructureForEveryLengthForm) {
         {0, 0x00, {0x30, 0x1B}, {0x03, 0x0A, 0x00, 0x30, 0x07, 0x02, 0x00}},
         {1024, 0xFF, {0x30, 0x82, 0x04, 0x22}, {0x03, 0x82, 0x04, 0x0F, 0x00, 0x30, 0x82, 0x04, 0x0A, 0x02, 0x82, 0x04, 0x01, 0x00}},
     };
-    for (const auto& c : cases) {
-        Bytes modulus(c.length);
-        for (std::size_t i = 0; i < c.length; ++i) modulus[i] = static_cast<uint8_t>(i == 0 ? c.first : i * 13 + 5);
-        Bytes expected = c.outer;
-        for (const Bytes& part : {algorithm, c.inner, modulus, exponent}) expected.insert(expected.end(), part.begin(), part.end());
+    for (const auto& [length, first, outer, inner] : cases) {
+        Bytes modulus(length);
+        for (std::size_t i = 0; i < length; ++i) modulus[i] = static_cast<uint8_t>(i == 0 ? first : i * 13 + 5);
+        Bytes expected = outer;
+        for (const Bytes& part : {algorithm, inner, modulus, exponent}) expected.insert(expected.end(), part.begin(), part.end());
         EXPECT_EQ(expected, zelmor::encodeRsaSubjectPublicKeyInfo(modulus.data(), modulus.size()))
-            << c.length << " bytes from " << int(c.first);
+            << length << " bytes from " << int(first);
     }
 }
