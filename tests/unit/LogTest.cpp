@@ -69,6 +69,7 @@ TEST_F(LogTest, LevelSelectsWhatIsWritten) {
         {"REG_SZ \"3\": its first byte 0x33 is above 3", [] { setLogLevelText("3"); }, false, true},
 #else
         {"unreadable text", [] { setLogLevelText("three"); }, false, true},
+        {"trailing junk", [] { setLogLevelText("3x"); }, false, true},
         {"text -1", [] { setLogLevelText("-1\n"); }, false, false},
 #endif
     };
