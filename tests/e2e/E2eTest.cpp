@@ -161,12 +161,10 @@ Bytes sign(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE ty
 
 // The public key as libcrypto sees it, from the object's attributes alone.
 std::shared_ptr<EVP_PKEY> publicKeyOf(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, const KeyKind& kind) {
-    Bytes modulus = attribute(session, object, CKA_MODULUS), point = attribute(session, object, CKA_EC_POINT);
+    Bytes modulus = attribute(session, object, CKA_MODULUS), point = attribute(session, object, CKA_VALUE);
     std::reverse(modulus.begin(), modulus.end());  // native byte order for OSSL_PARAM_construct_BN
     unsigned char exponent[] = {0x01, 0x00, 0x01};
-    EXPECT_EQ(attribute(session, object, CKA_EC_PARAMS), kind.curve);
-    // EC: the uncompressed point (0x04, X, Y) after the DER OCTET STRING header.
-    if (!kind.bits) point.erase(point.begin(), point.end() - std::min(point.size(), kind.signatureSize + 1));
+    EXPECT_EQ(attribute(session, object, CKA_EC_PARAMS), kind.curve);  // CKA_VALUE: the bare EC point
     std::string group = kind.name;
     OSSL_PARAM params[] = {
         kind.bits ? OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_RSA_N, modulus.data(), modulus.size())
