@@ -10,6 +10,7 @@
 
 #include "TestEnvironment.h"
 #include "frame/Log.h"
+#include "platform/Platform.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -63,7 +64,6 @@ TEST_F(LogTest, LevelSelectsWhatIsWritten) {
         {"7 counts as 2", [] { setLogLevel(7); }, false, true},
         {"2", [] { setLogLevel(2); }, false, true},
         {"1", [] { setLogLevel(1); }, false, false},
-        {"0", [] { setLogLevel(0); }, false, false},
         {"0xFFFFFFFF is -1", [] { setLogLevel(0xFFFFFFFFu); }, false, false},
 #if defined(_WIN32)
         {"REG_SZ \"3\": its first byte 0x33 is above 3", [] { setLogLevelText("3"); }, false, true},
@@ -117,14 +117,18 @@ TEST_F(LogTest, ConcurrentLinesStayWhole) {
 }
 
 #if !defined(_WIN32)
-// A folder path is kept to the 1023 bytes that fit the path buffer.
-TEST_F(LogTest, FolderPathIsCutToThePathBuffer) {
+// A folder path is kept to the 1023 bytes that fit the path buffer, and the
+// temporary folder to the buffer it is given, with the terminator.
+TEST_F(LogTest, PathsAreCutToTheirBuffers) {
     std::string path = testFolder() + "/cut";
     while (path.size() < zelmor::logPathBufferSize) path += "/" + std::string(200, 'c');
     path.resize(zelmor::logPathBufferSize);
     zelmor::createLogFolder(path);
     EXPECT_TRUE(zelmor::isDirectory(path.substr(0, zelmor::logPathBufferSize - 1)));
     EXPECT_FALSE(zelmor::isDirectory(path));
+    char small[4] = "xyz";
+    EXPECT_FALSE(platform::getTempFolder(small, 0));
+    EXPECT_TRUE(platform::getTempFolder(small, 1) && small[0] == '\0');
 }
 
 TEST_F(LogTest, FoldersAndFileAreCreatedPrivateBelowASharedFolder) {
