@@ -33,7 +33,6 @@ protected:
         removeFile(todaysLogFile());
         setLogLevel(3);
     }
-    void TearDown() override { setLogLevel(3); }
     std::string log() { return readFile(todaysLogFile()); }
 };
 
@@ -185,7 +184,5 @@ TEST_F(LogTest, PlantedLogPathIsRefused) {
         ASSERT_EQ(0, chown(folder.c_str(), geteuid(), getegid()));
         ASSERT_EQ(0, chmod(folder.c_str(), 0700));
     }
-    zelmor::logDebug("own folder again");
-    EXPECT_NE(std::string::npos, log().find("own folder again"));
 }
 #endif
