@@ -156,7 +156,8 @@ std::shared_ptr<EVP_PKEY> publicKeyOf(CK_SESSION_HANDLE session, CK_OBJECT_HANDL
     Bytes modulus = attribute(session, object, CKA_MODULUS), point = attribute(session, object, CKA_VALUE);
     std::reverse(modulus.begin(), modulus.end());  // native byte order for OSSL_PARAM_construct_BN
     unsigned char exponent[] = {0x01, 0x00, 0x01};
-    EXPECT_EQ(attribute(session, object, CKA_EC_PARAMS), kind.curve);  // CKA_VALUE: the bare EC point
+    // EC: the curve's OID in CKA_EC_PARAMS, the bare point (0x04, X, Y) in CKA_VALUE.
+    EXPECT_EQ(attribute(session, object, CKA_EC_PARAMS), kind.curve);
     std::string group = kind.name;
     OSSL_PARAM params[] = {
         kind.bits ? OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_RSA_N, modulus.data(), modulus.size())
