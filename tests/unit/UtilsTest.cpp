@@ -1,0 +1,103 @@
+// Text, environment and path helpers, and the containers that wipe secrets.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "TestEnvironment.h"
+#include "frame/Log.h"
+#include "platform/Platform.h"
+#include "utils/SecretString.h"
+#include "utils/Utils.h"
+
+using Pieces = std::vector<std::string>;
+
+TEST(Split, CutsAtEveryDelimiterKeepingEmptyPieces) {
+    const std::tuple<const char*, const char*, Pieces> cases[] = {
+        {"app.test.exe", ".", {"app", "test", "exe"}}, {".a..b.", ".", {"", "a", "", "b", ""}},
+        {"whole", ".", {"whole"}},                     {"", ".", {""}},
+        {"1::2", "::", {"1", "2"}},                    {"a.b", "", {"a.b"}},
+    };
+    for (const auto& [text, delimiter, expected] : cases) EXPECT_EQ(expected, Utils().split(text, delimiter)) << text;
+}
+
+TEST(ExtractCommonName, FirstCnValueUpToCommaOrLineBreak) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"CN=Alice,O=Org,C=DE", "Alice"},      {"O=Org,CN=Bob Smith,C=DE", "Bob Smith"},
+        {"CN=First,CN=Second", "First"},       {"CN=Line\nO=Org", "Line"},
+        {"CN=Carriage\r\nO=Org", "Carriage"},  {"CN=,CN=AfterEmpty", "AfterEmpty"},
+        {"O=No Common Name", "O=No Common Name"}, {"cn=lower", "cn=lower"},
+        {"CN=", "CN="},                        {"", ""},
+        {"SERIALNUMBER=1,CN=Tail", "Tail"},
+    };
+    for (const auto& [name, expected] : cases) EXPECT_EQ(expected, Utils().extractCommonName(name)) << name;
+}
+
+// Null and empty paths never reach the file system. (The environment and the
+// executable's folder are proven through certificate import.)
+TEST(PathExists, FilesAndFoldersButNotNullOrEmpty) {
+    const std::string& folder = testing_support::testFolder();
+    EXPECT_TRUE(Utils().pathExists(folder.c_str()));
+    EXPECT_FALSE(Utils().pathExists((folder + "/no-such-entry").c_str()));
+    EXPECT_FALSE(Utils().pathExists(nullptr));
+    EXPECT_FALSE(Utils().pathExists(""));
+}
+
+#if defined(_WIN32)
+TEST(ExecutableFolder, CutBeforeTheLastSeparatorOfTheWholePath) {
+    const std::string deep = "C:\\" + std::string(400, 'd');
+    const std::pair<std::string, std::string> cases[] = {  // reported path, folder
+        {"C:\\Program Files\\App\\app.exe", "C:\\Program Files\\App"},
+        {"C:/tools/app.exe", "C:/tools"},
+        {"app.exe", "app.exe"},
+        {deep + "\\app.exe", deep},
+        {"", ""},
+    };
+    for (const auto& [reported, expected] : cases) {
+        std::string folder = platform::executableFolderFrom([&](char* buffer, unsigned long size) {
+            // As GetModuleFileNameA: cut to the buffer, and then the buffer size is returned.
+            unsigned long length = static_cast<unsigned long>(reported.size());
+            unsigned long copied = length < size ? length : size - 1;
+            std::memcpy(buffer, reported.data(), copied);
+            buffer[copied] = '\0';
+            return length < size ? length : size;
+        });
+        EXPECT_EQ(expected, folder) << reported;
+    }
+}
+#endif
+
+// (The fixed-width text fields are proven through the token information.)
+TEST(Hex, UpperCaseTwoDigitsPerByte) {
+    const unsigned char bytes[] = {0x00, 0x0F, 0xA5, 0xFF};
+    EXPECT_EQ("000FA5FF", zelmor::toHex(bytes, sizeof bytes));
+    EXPECT_EQ("", zelmor::toHex(bytes, 0));
+}
+
+// SecretBytes grows into buffers of its own (to wipe the old one): the bytes
+// must survive every growth.
+TEST(Secrets, CompareCopyGrowAndEmptyOnClear) {
+    SecretString secret("1234", 4);
+    EXPECT_TRUE(secret.equals("1234", 4));
+    EXPECT_FALSE(secret.equals("12345", 5));
+    EXPECT_FALSE(secret.equals("1235", 4));
+    secret.assign("9999999", 7);
+    EXPECT_STREQ("9999999", secret.c_str());
+    secret.clear();
+    EXPECT_TRUE(secret.empty() && secret.equals("", 0));
+    SecretBytes bytes;
+    std::vector<uint8_t> expected;
+    for (uint8_t part = 1; part <= 40; ++part) {
+        const std::vector<uint8_t> piece(part, part);
+        bytes.append(piece.data(), piece.size());
+        expected.insert(expected.end(), piece.begin(), piece.end());
+    }
+    SecretBytes copy = bytes;
+    bytes.clear();
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(expected, std::vector<uint8_t>(copy.data(), copy.data() + copy.size()));
+}
