@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <optional>
 
 #include "../objects/ObjectsTest.h"
 
@@ -45,6 +46,19 @@ protected:
         defineCertificate(leaf, "CN=Leaf,O=Org", "CN=Inter,O=Org");
         session = openSession(true);
         login(session);
+        fakeLibrary().clearCalls();
+    }
+    // Empties the device and the CA folder, forces a result on the named calls, forgets the calls.
+    void resetFake(std::optional<int32_t> result = {}, const std::vector<std::string>& forced = {}) {
+        fakeLibrary().edit([](FakeState& state) {
+            state.devices[defaultDevice].certificates.clear();
+            state.devices[defaultDevice].keyPairs.clear();
+            state.forcedResults.clear();
+            state.caFiles.clear();
+        });
+        for (const std::string& operation : forced) {
+            if (result) fakeLibrary().setResult(operation, *result);
+        }
         fakeLibrary().clearCalls();
     }
     CK_RV create(const Template& t, CK_OBJECT_HANDLE* handle) {

@@ -25,7 +25,10 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
     const std::tuple<CK_OBJECT_HANDLE, Template, CK_RV, std::vector<std::string>> cases[] = {
         {privateBase + 7, Template().bytes(CKA_SIGN, yes), CKR_OK, {}},
         {privateBase + 7, Template().sized(CKA_LABEL, bytesOf("x"), 0).null(CKA_ID, 5), CKR_OK, {}},
-        {privateBase + 7, Template().text(CKA_LABEL, "first").text(CKA_LABEL, "second"), CKR_OK, {"second", "", "0", ""}},
+        {privateBase + 7,
+         Template().text(CKA_LABEL, "first").text(CKA_LABEL, "second"),
+         CKR_OK,
+         {"second", "", "0", ""}},
         {publicBase + 7, Template().text(CKA_ID, "ab").bytes(CKA_SIGN, yes), CKR_OK, {"", "ab", "2", ""}},
         {publicBase + 3, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
     };
@@ -62,9 +65,12 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     login(session);
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, privateBase + 3));
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, privateBase + 3));
-    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0), keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
-    EXPECT_EQ((std::vector<Bytes>{identifierOf(certificate), identifierOf(keyPair)}), (std::vector<Bytes>{certificateCall.identifier, keyPairCall.identifier}));
-    EXPECT_EQ((std::vector<std::string>{"", defaultPin}), (std::vector<std::string>{certificateCall.password, keyPairCall.password}));
+    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0),
+                   keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
+    EXPECT_EQ((std::vector<Bytes>{identifierOf(certificate), identifierOf(keyPair)}),
+              (std::vector<Bytes>{certificateCall.identifier, keyPairCall.identifier}));
+    EXPECT_EQ((std::vector<std::string>{"", defaultPin}),
+              (std::vector<std::string>{certificateCall.password, keyPairCall.password}));
     EXPECT_TRUE(keyPairCall.flag);
     CK_ULONG count = 0;
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, publicBase + 3, &count));
