@@ -25,11 +25,13 @@ Template rsaKey(CK_ATTRIBUTE_TYPE missing = CKA_VENDOR_DEFINED) {
 }  // namespace
 
 // The code, whether the device imports, and the handle: set, or untouched when
-// refused or when the device lists no new record. Of a key only modulus, private exponent and first prime go to
-// the device, with the last label and ID whole, and the login's PIN.
+// refused or when the device lists no new record. Of a key only modulus,
+// private exponent and first prime go to the device, with the last label and
+// ID whole, and the login's PIN.
 TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     const Template certificate = Template().ulong(CKA_CLASS, CKO_CERTIFICATE).bytes(CKA_VALUE, leaf);
-    const Template nullAndEmpty = Template(certificate).null(CKA_CLASS, 8).sized(CKA_CLASS, ulongBytes(CKO_DATA), 0);
+    const Template nullAndEmpty =
+        Template(certificate).sized(CKA_CLASS, {}, 8, true).sized(CKA_CLASS, ulongBytes(CKO_DATA), 0);
     const Template noValue = Template().ulong(CKA_CLASS, CKO_CERTIFICATE).text(CKA_LABEL, "x");
     const Template key = rsaKey().text(CKA_LABEL, "first").text(CKA_LABEL, std::string(300, 'x')).bytes(CKA_ID, {1});
     const Bytes shortValue(sizeof(CK_ULONG) - 1, 3);
@@ -38,19 +40,11 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     // Name, template, the result forced on the imports, code, handle; the device imports unless refused before.
     const std::tuple<const char*, Template, std::optional<int32_t>, CK_RV, CK_OBJECT_HANDLE> cases[] = {
         {"no class: a certificate", Template().bytes(CKA_VALUE, leaf), {}, CKR_OK, certificateBase},
-        {"public key",
-         Template(certificate).ulong(CKA_CLASS, CKO_PUBLIC_KEY),
-         {},
-         CKR_FUNCTION_NOT_SUPPORTED,
-         untouched},
+        {"public", Template(certificate).ulong(CKA_CLASS, CKO_PUBLIC_KEY), {}, CKR_FUNCTION_NOT_SUPPORTED, untouched},
         {"short class", Template(certificate).bytes(CKA_CLASS, shortValue), {}, CKR_ATTRIBUTE_VALUE_INVALID, untouched},
         {"null, empty entries skipped", nullAndEmpty, {}, CKR_OK, certificateBase},
         {"no certificate value", noValue, {}, CKR_FUNCTION_FAILED, untouched},
-        {"certificate too long",
-         Template().bytes(CKA_VALUE, filled(3073, 3)),
-         {},
-         CKR_ATTRIBUTE_VALUE_INVALID,
-         untouched},
+        {"too long", Template().bytes(CKA_VALUE, filled(3073, 3)), {}, CKR_ATTRIBUTE_VALUE_INVALID, untouched},
         {"longest certificate", Template().bytes(CKA_VALUE, filled(3072, 3)), {}, CKR_OK, certificateBase},
         {"unparsable certificate", Template().bytes(CKA_VALUE, der("unparsable")), {}, CKR_DATA_INVALID, untouched},
         {"certificate refused", certificate, 242, CKR_DEVICE_MEMORY, untouched},
@@ -95,9 +89,6 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
 TEST_F(CreateObject, SessionClosedWhileTheDeviceWorks) {
     std::future<CK_RV> closer;
     bool closedInTime = false;
-    CK_BBOOL token = CK_TRUE;
-    CK_ATTRIBUTE entries[] = {{CKA_TOKEN, &token, 1}};
-    CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     for (const std::string operation : {"zelmor_generateKeyPair", "zelmor_importCertificate", "zelmor_importPfx"}) {
         const CK_SESSION_HANDLE target = session = openSession(true);
         fakeLibrary().edit([&](FakeState& state) {
@@ -108,14 +99,13 @@ TEST_F(CreateObject, SessionClosedWhileTheDeviceWorks) {
                      closedInTime = closer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
                  }}};
         });
-        CK_OBJECT_HANDLE a = untouched, b = untouched;
-        const CK_RV rv =
-            operation == "zelmor_generateKeyPair"
-                ? f()->C_GenerateKeyPair(session, &mechanism, entries, 1, entries, 1, &a, &b)
-                : create(operation == "zelmor_importPfx" ? rsaKey() : Template().bytes(CKA_VALUE, leaf), &a);
+        const Template value = Template().bytes(CKA_VALUE, leaf);
+        const CK_RV rv = operation == "zelmor_generateKeyPair"
+                             ? generate({}, {})
+                             : create(operation == "zelmor_importPfx" ? rsaKey() : value, &publicKey);
         EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, rv) << operation;
         EXPECT_TRUE(closedInTime);
         EXPECT_EQ(CKR_OK, closer.get());
-        EXPECT_EQ((Handles{untouched, untouched}), (Handles{a, b}));
+        EXPECT_EQ((Handles{untouched, untouched}), (Handles{publicKey, privateKey}));
     }
 }

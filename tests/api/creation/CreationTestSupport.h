@@ -61,6 +61,16 @@ protected:
         }
         fakeLibrary().clearCalls();
     }
+    // Both templates get CKA_TOKEN, which the module ignores, so neither is empty.
+    CK_RV generate(Template publicTemplate, Template privateTemplate,
+                   CK_MECHANISM_TYPE type = CKM_RSA_PKCS_KEY_PAIR_GEN) {
+        CK_MECHANISM mechanism{type, nullptr, 0};
+        auto publicEntries = publicTemplate.bytes(CKA_TOKEN, yes).attributes();
+        auto privateEntries = privateTemplate.bytes(CKA_TOKEN, yes).attributes();
+        publicKey = privateKey = untouched;
+        return f()->C_GenerateKeyPair(session, &mechanism, publicEntries.data(), publicEntries.size(),
+                                      privateEntries.data(), privateEntries.size(), &publicKey, &privateKey);
+    }
     CK_RV create(const Template& t, CK_OBJECT_HANDLE* handle) {
         std::vector<CK_ATTRIBUTE> entries = t.attributes();
         return f()->C_CreateObject(session, entries.data(), entries.size(), handle);
@@ -68,6 +78,8 @@ protected:
 
     const Bytes leaf = der("leaf");
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    CK_OBJECT_HANDLE publicKey = untouched;
+    CK_OBJECT_HANDLE privateKey = untouched;
 };
 
 }  // namespace creation_tests

@@ -5,21 +5,7 @@ using namespace creation_tests;
 
 namespace {
 
-class KeyGeneration : public CreationTest {
-protected:
-    // Both templates get CKA_TOKEN, which the module ignores, so neither is empty.
-    CK_RV generate(Template publicTemplate, Template privateTemplate,
-                   CK_MECHANISM_TYPE type = CKM_RSA_PKCS_KEY_PAIR_GEN) {
-        CK_MECHANISM mechanism{type, nullptr, 0};
-        auto publicEntries = publicTemplate.bytes(CKA_TOKEN, yes).attributes();
-        auto privateEntries = privateTemplate.bytes(CKA_TOKEN, yes).attributes();
-        publicKey = privateKey = untouched;
-        return f()->C_GenerateKeyPair(session, &mechanism, publicEntries.data(), publicEntries.size(),
-                                      privateEntries.data(), privateEntries.size(), &publicKey, &privateKey);
-    }
-    CK_OBJECT_HANDLE publicKey = untouched;
-    CK_OBJECT_HANDLE privateKey = untouched;
-};
+using KeyGeneration = CreationTest;
 
 const Bytes secp256k1{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x0A};
 const Bytes shortValue(sizeof(CK_ULONG) - 1, 1);

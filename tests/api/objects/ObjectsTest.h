@@ -48,7 +48,6 @@ public:
     Template& bytes(CK_ATTRIBUTE_TYPE type, const Bytes& value) { return sized(type, value, value.size()); }
     Template& text(CK_ATTRIBUTE_TYPE type, const std::string& value) { return bytes(type, bytesOf(value)); }
     Template& ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) { return bytes(type, ulongBytes(value)); }
-    Template& null(CK_ATTRIBUTE_TYPE type, CK_ULONG length) { return sized(type, {}, length, true); }
     // The entries as the module gets them, pointing into this template.
     std::vector<CK_ATTRIBUTE> attributes() const {
         std::vector<CK_ATTRIBUTE> all;

@@ -3,11 +3,7 @@
 
 using namespace objects_test;
 
-namespace {
-
-class SearchTest : public ObjectsTest {};
-
-}  // namespace
+using SearchTest = ObjectsTest;
 
 // Public keys, private keys (after a login), certificates. A class selects
 // the kind; only the first criterion present of label, value, ID, modulus,
