@@ -110,18 +110,17 @@ TEST_F(AttributeReadTest, LengthsSizesAndArguments) {
     addCertificate(0x8FFFE005, Bytes(3, 0x30));
     CK_SESSION_HANDLE session = openSession();
     CK_ULONG objectClass = 0;
-    CK_BYTE label[4] = {'x', 'x', 'x', 'x'};
-    CK_BYTE value[1] = {0xEE};
-    CK_BYTE id[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    CK_BYTE buffer[9] = {'x', 'x', 'x', 'x', 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     CK_ATTRIBUTE entries[] = {
-        {CKA_ID, nullptr, 77},  {CKA_START_DATE, nullptr, 5}, {CKA_CLASS, &objectClass, sizeof objectClass},
-        {CKA_LABEL, label, 3},  {CKA_VALUE, value, 1},        {CKA_ID, id, 4},
-        {CKA_LABEL, nullptr, 9}};
+        {CKA_ID, nullptr, 77},   {CKA_START_DATE, nullptr, 5}, {CKA_CLASS, &objectClass, sizeof objectClass},
+        {CKA_LABEL, buffer, 3},  {CKA_VALUE, buffer + 4, 1},   {CKA_ID, buffer + 5, 4},
+        {CKA_LABEL, nullptr, 9},
+    };
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, f()->C_GetAttributeValue(session, privateBase, entries, 7));
     Handles lengths;
     for (const CK_ATTRIBUTE& entry : entries) lengths.push_back(entry.ulValueLen);
     EXPECT_EQ((Handles{4, 0, sizeof(CK_ULONG), 3, 1, 4, 9}), lengths);
-    EXPECT_EQ(bytesOf("abcx\xEE\xEE"), (Bytes{label[0], label[1], label[2], label[3], value[0], id[0]}));
+    EXPECT_EQ(bytesOf("abcx\xEE\xEE"), Bytes(buffer, buffer + 6));
     CK_ATTRIBUTE entry{CKA_CLASS, &objectClass, sizeof(CK_ULONG) - 1};
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, f()->C_GetAttributeValue(session, privateBase, &entry, 1));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GetAttributeValue(session, privateBase, nullptr, 1));
@@ -129,7 +128,12 @@ TEST_F(AttributeReadTest, LengthsSizesAndArguments) {
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GetObjectSize(session, certificateBase, nullptr));
     const CK_ULONG wide = sizeof(CK_ULONG) > 4 ? CK_ULONG(1) << 31 << 1 : 0;  // 2^32 or 0
     const std::pair<CK_OBJECT_HANDLE, CK_ULONG> sizes[] = {
-        {privateBase, 512}, {publicBase, 256}, {5, 3}, {privateBase + 1, 0}, {0x6FFFFFFF, 0}, {wide | 5, wide ? 0 : 3},
+        {privateBase, 512},        // twice the public value
+        {publicBase, 256},         // the public value
+        {5, 3},                    // certificate 0x8FFFE005: the DER
+        {privateBase + 1, 0},      // no such key pair
+        {0x6FFFFFFF, 0},           // below the key range
+        {wide | 5, wide ? 0 : 3},  // bits above 32
     };
     for (const auto& [handle, expected] : sizes) {
         CK_ULONG size = 0;

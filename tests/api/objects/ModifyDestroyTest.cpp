@@ -3,16 +3,7 @@
 
 using namespace objects_test;
 
-namespace {
-
-class ModifyDestroyTest : public ObjectsTest {};
-
-template <typename Record>
-Bytes identifierOf(const Record& record) {
-    return Bytes(record.identifier, record.identifier + sizeof record.identifier);
-}
-
-}  // namespace
+using ModifyDestroyTest = ObjectsTest;
 
 // Entries without a value are skipped and a later one wins; only a label or
 // an ID goes to the device (on a read-only public session: the device
@@ -39,7 +30,7 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
         const std::string id(calls[0].data.begin(), calls[0].data.end());
         EXPECT_EQ(sent,
                   (std::vector<std::string>{calls[0].text, id, std::to_string(calls[0].number), calls[0].password}));
-        EXPECT_EQ(identifierOf(keyPair), calls[0].identifier);
+        EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), calls[0].identifier);
     }
     login(session);
     std::vector<CK_ATTRIBUTE> change = std::get<1>(cases[2]).attributes();
@@ -66,8 +57,8 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, privateBase + 3));
     const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0);
     const FakeCall keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
-    EXPECT_EQ(identifierOf(certificate), certificateCall.identifier);
-    EXPECT_EQ(identifierOf(keyPair), keyPairCall.identifier);
+    EXPECT_EQ(Bytes(std::begin(certificate.identifier), std::end(certificate.identifier)), certificateCall.identifier);
+    EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), keyPairCall.identifier);
     EXPECT_EQ("", certificateCall.password);
     EXPECT_EQ(defaultPin, keyPairCall.password);
     EXPECT_TRUE(keyPairCall.flag);

@@ -77,8 +77,12 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
     ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_FindObjects(session, page.data(), 1, nullptr));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_FindObjects(session, nullptr, 1, &count));
-    for (const auto& [maxCount, expected] :
-         {std::make_pair(0ul, Handles{}), {2, {pub, pub + 1}}, {2, {pub + 2, priv}}}) {
+    const std::pair<CK_ULONG, Handles> pages[] = {
+        {0, {}},
+        {2, {pub, pub + 1}},
+        {2, {pub + 2, priv}},
+    };
+    for (const auto& [maxCount, expected] : pages) {
         EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), maxCount, &count));
         EXPECT_EQ(expected, Handles(page.begin(), page.begin() + count));
     }
