@@ -15,60 +15,64 @@ class CreateObject : public CreationTest {};
 // the one named missing present with an empty value.
 Template rsaKey(CK_ATTRIBUTE_TYPE missing = CKA_VENDOR_DEFINED) {
     Template t = Template().ulong(CKA_CLASS, CKO_PRIVATE_KEY);
-    for (CK_ATTRIBUTE_TYPE type : {CKA_PUBLIC_EXPONENT, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT}) t.bytes(type, {9});
-    for (CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PRIVATE_EXPONENT, CKA_PRIME_1}) t.sized(type, {uint8_t(type)}, type != missing);
+    for (CK_ATTRIBUTE_TYPE type : {CKA_PUBLIC_EXPONENT, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT})
+        t.bytes(type, {9});
+    for (CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PRIVATE_EXPONENT, CKA_PRIME_1})
+        t.sized(type, {uint8_t(type)}, type != missing);
     return t;
 }
 
 }  // namespace
 
-// The code, whether the device imports, and the handle: set, or untouched when refused or when the device lists no
-// new record. Of a key only modulus, private exponent and first prime go to
-// the device, with the last label and ID whole, and the login's PIN.
+// The code, whether the device imports, and the handle: set, or untouched when
+// refused or when the device lists no new record. Of a key only modulus,
+// private exponent and first prime go to the device, with the last label and
+// ID whole, and the login's PIN.
 TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     const Template certificate = Template().ulong(CKA_CLASS, CKO_CERTIFICATE).bytes(CKA_VALUE, leaf);
+    const Template nullAndEmpty =
+        Template(certificate).sized(CKA_CLASS, {}, 8, true).sized(CKA_CLASS, ulongBytes(CKO_DATA), 0);
+    const Template noValue = Template().ulong(CKA_CLASS, CKO_CERTIFICATE).text(CKA_LABEL, "x");
+    const Template key = rsaKey().text(CKA_LABEL, "first").text(CKA_LABEL, std::string(300, 'x')).bytes(CKA_ID, {1});
     const Bytes shortValue(sizeof(CK_ULONG) - 1, 3);
-    const std::string importCertificate = "zelmor_importCertificate", importPfx = "zelmor_importPfx";
+    const std::vector<std::string> imports = {"zelmor_importCertificate", "zelmor_importPfx"};
     defineCertificate(filled(3072, 3), "CN=Big", "CN=Nobody");
-    // Name, template, an import forced to a result, code, whether the device imports, handle.
-    const std::tuple<const char*, Template, std::string, int32_t, CK_RV, bool, CK_OBJECT_HANDLE> cases[] = {
-        {"no class: a certificate", Template().bytes(CKA_VALUE, leaf), "", 0, CKR_OK, true, certificateBase},
-        {"public key", Template(certificate).ulong(CKA_CLASS, CKO_PUBLIC_KEY), "", 0, CKR_FUNCTION_NOT_SUPPORTED, false, untouched},
-        {"short class", Template(certificate).bytes(CKA_CLASS, shortValue), "", 0, CKR_ATTRIBUTE_VALUE_INVALID, false, untouched},
-        {"null, empty entries skipped", Template(certificate).null(CKA_CLASS, 8).sized(CKA_CLASS, ulongBytes(CKO_DATA), 0), "", 0, CKR_OK, true, certificateBase},
-        {"no certificate value", Template().ulong(CKA_CLASS, CKO_CERTIFICATE).text(CKA_LABEL, "x"), "", 0, CKR_FUNCTION_FAILED, false, untouched},
-        {"certificate too long", Template().bytes(CKA_VALUE, filled(3073, 3)), "", 0, CKR_ATTRIBUTE_VALUE_INVALID, false, untouched},
-        {"longest certificate", Template().bytes(CKA_VALUE, filled(3072, 3)), "", 0, CKR_OK, true, certificateBase},
-        {"unparsable certificate", Template().bytes(CKA_VALUE, der("unparsable")), "", 0, CKR_DATA_INVALID, false, untouched},
-        {"certificate refused", certificate, importCertificate, 242, CKR_DEVICE_MEMORY, true, untouched},
-        {"certificate not listed", certificate, importCertificate, 0, CKR_OK, true, untouched},
-        {"key of type DSA", rsaKey().ulong(CKA_KEY_TYPE, CKK_DSA), "", 0, CKR_OK, true, privateBase},
-        {"key of type EC", rsaKey().ulong(CKA_KEY_TYPE, CKK_EC), "", 0, CKR_FUNCTION_FAILED, false, untouched},
-        {"key without modulus", rsaKey(CKA_MODULUS), "", 0, CKR_FUNCTION_FAILED, false, untouched},
-        {"key without private exponent", rsaKey(CKA_PRIVATE_EXPONENT), "", 0, CKR_FUNCTION_FAILED, false, untouched},
-        {"key without first prime", rsaKey(CKA_PRIME_1), "", 0, CKR_FUNCTION_FAILED, false, untouched},
-        {"key refused", rsaKey(), importPfx, 40, CKR_DEVICE_MEMORY, true, untouched},
-        {"key", rsaKey().text(CKA_LABEL, "first").text(CKA_LABEL, std::string(300, 'x')).bytes(CKA_ID, {1}).bytes(CKA_ID, filled(300, 1)),
-         "", 0, CKR_OK, true, privateBase},
+    // Name, template, the result forced on the imports, code, handle; the device imports unless refused before.
+    const std::tuple<const char*, Template, std::optional<int32_t>, CK_RV, CK_OBJECT_HANDLE> cases[] = {
+        {"no class: a certificate", Template().bytes(CKA_VALUE, leaf), {}, CKR_OK, certificateBase},
+        {"public", Template(certificate).ulong(CKA_CLASS, CKO_PUBLIC_KEY), {}, CKR_FUNCTION_NOT_SUPPORTED, untouched},
+        {"short class", Template(certificate).bytes(CKA_CLASS, shortValue), {}, CKR_ATTRIBUTE_VALUE_INVALID, untouched},
+        {"null, empty entries skipped", nullAndEmpty, {}, CKR_OK, certificateBase},
+        {"no certificate value", noValue, {}, CKR_FUNCTION_FAILED, untouched},
+        {"too long", Template().bytes(CKA_VALUE, filled(3073, 3)), {}, CKR_ATTRIBUTE_VALUE_INVALID, untouched},
+        {"longest certificate", Template().bytes(CKA_VALUE, filled(3072, 3)), {}, CKR_OK, certificateBase},
+        {"unparsable certificate", Template().bytes(CKA_VALUE, der("unparsable")), {}, CKR_DATA_INVALID, untouched},
+        {"certificate refused", certificate, 242, CKR_DEVICE_MEMORY, untouched},
+        {"certificate not listed", certificate, 0, CKR_OK, untouched},
+        {"key of type DSA", rsaKey().ulong(CKA_KEY_TYPE, CKK_DSA), {}, CKR_OK, privateBase},
+        {"key of type EC", rsaKey().ulong(CKA_KEY_TYPE, CKK_EC), {}, CKR_FUNCTION_FAILED, untouched},
+        {"key without modulus", rsaKey(CKA_MODULUS), {}, CKR_FUNCTION_FAILED, untouched},
+        {"key without private exponent", rsaKey(CKA_PRIVATE_EXPONENT), {}, CKR_FUNCTION_FAILED, untouched},
+        {"key without first prime", rsaKey(CKA_PRIME_1), {}, CKR_FUNCTION_FAILED, untouched},
+        {"key refused", rsaKey(), 40, CKR_DEVICE_MEMORY, untouched},
+        {"key", Template(key).bytes(CKA_ID, filled(300, 1)), {}, CKR_OK, privateBase},
     };
-    for (const auto& [name, t, forced, deviceResult, expected, imported, expectedHandle] : cases) {
-        fakeLibrary().edit([](FakeState& state) {
-            state.devices[defaultDevice].certificates.clear();
-            state.devices[defaultDevice].keyPairs.clear();
-            state.forcedResults.clear();
-        });
-        if (!forced.empty()) fakeLibrary().setResult(forced, deviceResult);
-        fakeLibrary().clearCalls();
+    for (const auto& [name, t, forced, expected, expectedHandle] : cases) {
+        resetFake(forced, imports);
         CK_OBJECT_HANDLE handle = untouched;
         EXPECT_EQ(expected, create(t, &handle)) << name;
         EXPECT_EQ(expectedHandle, handle) << name;
-        EXPECT_EQ(imported ? 1u : 0u, fakeLibrary().callCount(importCertificate) + fakeLibrary().callCount(importPfx));
+        const std::size_t calls = fakeLibrary().callCount(imports[0]) + fakeLibrary().callCount(imports[1]);
+        EXPECT_EQ(expected == CKR_OK || forced ? 1u : 0u, calls) << name;
     }
-    const FakeCall call = fakeLibrary().calls(importPfx).at(0);
+    const FakeCall call = fakeLibrary().calls(imports[1]).at(0);
     const ImportPFXDetails& pfx = call.pfx;
-    EXPECT_EQ((std::vector<Bytes>{{0x20}, {0x23}, {0x24}, {}, {}, {}, {}, {}, {}, Bytes(300, 'x'), filled(300, 1), bytesOf(defaultPin)}),
-              (std::vector<Bytes>{pfx.modulus, pfx.privateExponent, pfx.prime1, pfx.publicExponent, pfx.prime2, pfx.exponent1, pfx.exponent2,
-                                  pfx.coefficient, pfx.lastField, bytesOf(pfx.label), pfx.id, bytesOf(call.password)}));
+    EXPECT_EQ(
+        (std::vector<Bytes>{
+            {0x20}, {0x23}, {0x24}, {}, {}, {}, {}, {}, {}, Bytes(300, 'x'), filled(300, 1), bytesOf(defaultPin)}),
+        (std::vector<Bytes>{pfx.modulus, pfx.privateExponent, pfx.prime1, pfx.publicExponent, pfx.prime2, pfx.exponent1,
+                            pfx.exponent2, pfx.coefficient, pfx.lastField, bytesOf(pfx.label), pfx.id,
+                            bytesOf(call.password)}));
     EXPECT_EQ(2, pfx.kind);
 
     CK_OBJECT_HANDLE handle = untouched;
@@ -85,25 +89,23 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
 TEST_F(CreateObject, SessionClosedWhileTheDeviceWorks) {
     std::future<CK_RV> closer;
     bool closedInTime = false;
-    CK_BBOOL token = CK_TRUE;
-    CK_ATTRIBUTE entries[] = {{CKA_TOKEN, &token, 1}};
-    CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     for (const std::string operation : {"zelmor_generateKeyPair", "zelmor_importCertificate", "zelmor_importPfx"}) {
         const CK_SESSION_HANDLE target = session = openSession(true);
         fakeLibrary().edit([&](FakeState& state) {
-            state.duringCall = {{operation, [&closer, &closedInTime, this, target] {
-                closer = std::async(std::launch::async, [this, target] { return f()->C_CloseSession(target); });
-                // Generous: a module holding its lock here would block the closer for good.
-                closedInTime = closer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-            }}};
+            state.duringCall = {
+                {operation, [&closer, &closedInTime, this, target] {
+                     closer = std::async(std::launch::async, [this, target] { return f()->C_CloseSession(target); });
+                     // Generous: a module holding its lock here would block the closer for good.
+                     closedInTime = closer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+                 }}};
         });
-        CK_OBJECT_HANDLE a = untouched, b = untouched;
+        const Template value = Template().bytes(CKA_VALUE, leaf);
         const CK_RV rv = operation == "zelmor_generateKeyPair"
-                             ? f()->C_GenerateKeyPair(session, &mechanism, entries, 1, entries, 1, &a, &b)
-                             : create(operation == "zelmor_importPfx" ? rsaKey() : Template().bytes(CKA_VALUE, leaf), &a);
+                             ? generate({}, {})
+                             : create(operation == "zelmor_importPfx" ? rsaKey() : value, &publicKey);
         EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, rv) << operation;
         EXPECT_TRUE(closedInTime);
         EXPECT_EQ(CKR_OK, closer.get());
-        EXPECT_EQ((Handles{untouched, untouched}), (Handles{a, b}));
+        EXPECT_EQ((Handles{untouched, untouched}), (Handles{publicKey, privateKey}));
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <optional>
 
 #include "../objects/ObjectsTest.h"
 
@@ -47,6 +48,29 @@ protected:
         login(session);
         fakeLibrary().clearCalls();
     }
+    // Empties the device and the CA folder, forces a result on the named calls, forgets the calls.
+    void resetFake(std::optional<int32_t> result = {}, const std::vector<std::string>& forced = {}) {
+        fakeLibrary().edit([](FakeState& state) {
+            state.devices[defaultDevice].certificates.clear();
+            state.devices[defaultDevice].keyPairs.clear();
+            state.forcedResults.clear();
+            state.caFiles.clear();
+        });
+        for (const std::string& operation : forced) {
+            if (result) fakeLibrary().setResult(operation, *result);
+        }
+        fakeLibrary().clearCalls();
+    }
+    // Both templates get CKA_TOKEN, which the module ignores, so neither is empty.
+    CK_RV generate(Template publicTemplate, Template privateTemplate,
+                   CK_MECHANISM_TYPE type = CKM_RSA_PKCS_KEY_PAIR_GEN) {
+        CK_MECHANISM mechanism{type, nullptr, 0};
+        auto publicEntries = publicTemplate.bytes(CKA_TOKEN, yes).attributes();
+        auto privateEntries = privateTemplate.bytes(CKA_TOKEN, yes).attributes();
+        publicKey = privateKey = untouched;
+        return f()->C_GenerateKeyPair(session, &mechanism, publicEntries.data(), publicEntries.size(),
+                                      privateEntries.data(), privateEntries.size(), &publicKey, &privateKey);
+    }
     CK_RV create(const Template& t, CK_OBJECT_HANDLE* handle) {
         std::vector<CK_ATTRIBUTE> entries = t.attributes();
         return f()->C_CreateObject(session, entries.data(), entries.size(), handle);
@@ -54,6 +78,8 @@ protected:
 
     const Bytes leaf = der("leaf");
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    CK_OBJECT_HANDLE publicKey = untouched;
+    CK_OBJECT_HANDLE privateKey = untouched;
 };
 
 }  // namespace creation_tests

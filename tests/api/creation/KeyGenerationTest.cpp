@@ -5,23 +5,10 @@ using namespace creation_tests;
 
 namespace {
 
-class KeyGeneration : public CreationTest {
-protected:
-    // Both templates get CKA_TOKEN, which the module ignores, so neither is empty.
-    CK_RV generate(Template publicTemplate, Template privateTemplate, CK_MECHANISM_TYPE type = CKM_RSA_PKCS_KEY_PAIR_GEN) {
-        CK_MECHANISM mechanism{type, nullptr, 0};
-        auto publicEntries = publicTemplate.bytes(CKA_TOKEN, yes).attributes();
-        auto privateEntries = privateTemplate.bytes(CKA_TOKEN, yes).attributes();
-        publicKey = privateKey = untouched;
-        return f()->C_GenerateKeyPair(session, &mechanism, publicEntries.data(), publicEntries.size(),
-                                      privateEntries.data(), privateEntries.size(), &publicKey, &privateKey);
-    }
-    CK_OBJECT_HANDLE publicKey = untouched, privateKey = untouched;
-};
+using KeyGeneration = CreationTest;
 
-const Bytes p256{0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
-const Bytes p384{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22}, p521{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23};
-const Bytes secp256k1{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x0A}, shortValue(sizeof(CK_ULONG) - 1, 1);
+const Bytes secp256k1{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x0A};
+const Bytes shortValue(sizeof(CK_ULONG) - 1, 1);
 Template bits(CK_ULONG value) { return Template().ulong(CKA_MODULUS_BITS, value); }
 Template curve(const Bytes& value) { return Template().bytes(CKA_EC_PARAMS, value); }
 Template type(CK_ULONG value) { return Template().ulong(CKA_KEY_TYPE, value); }
@@ -31,27 +18,27 @@ Template type(CK_ULONG value) { return Template().ulong(CKA_KEY_TYPE, value); }
 // the device, the last valid one wins; the mechanism is not looked at. Device
 // refusals are mapped and leave the handles.
 TEST_F(KeyGeneration, TemplatesDecideKindAndUsage) {
-    const CK_MECHANISM_TYPE rsa = CKM_RSA_PKCS_KEY_PAIR_GEN, ec = CKM_EC_KEY_PAIR_GEN;
-    const Template sign = Template().bytes(CKA_SIGN, yes), decrypt = Template().bytes(CKA_DECRYPT, yes);
+    const CK_MECHANISM_TYPE rsa = CKM_RSA_PKCS_KEY_PAIR_GEN;
+    const Template sign = Template().bytes(CKA_SIGN, yes);
+    const Template shortType = Template().bytes(CKA_KEY_TYPE, shortValue);
     // Name, mechanism, templates, device result, code, requested kind and usage (kind 0: no device call).
-    const std::tuple<const char*, CK_MECHANISM_TYPE, Template, Template, int32_t, CK_RV, uint32_t, uint32_t> cases[] = {
-        {"defaults, also for the EC mechanism", ec, curve(p384).ulong(CKA_MODULUS_BITS, 3072), {}, 0, CKR_OK, 3, 1},
-        {"rsa1024", rsa, bits(1024), sign, 0, CKR_OK, 1, 1},
-        {"rsa3072", rsa, bits(3072), type(CKK_RSA).bytes(CKA_SIGN, yes).bytes(CKA_DECRYPT, yes), 0, CKR_OK, 3, 3},
-        {"rsa4096", rsa, bits(4096), Template().bytes(CKA_SIGN, no).bytes(CKA_DECRYPT, no), 0, CKR_OK, 4, 1},
-        {"ec default curve", rsa, {}, type(CKK_EC), 0, CKR_OK, 5, 1},
-        {"p384, ignoring bits", rsa, bits(1536).bytes(CKA_EC_PARAMS, p384), type(CKK_EC), 0, CKR_OK, 6, 1},
-        {"p521", rsa, curve(p521), type(CKK_EC).bytes(CKA_SIGN, no).bytes(CKA_DECRYPT, yes), 0, CKR_OK, 7, 2},
-        {"dsa reads no public template", rsa, bits(1536), type(CKK_DSA), 0, CKR_OK, 2, 1},
-        {"rsa 1536", rsa, bits(1536).ulong(CKA_MODULUS_BITS, 2048), {}, 0, CKR_MECHANISM_INVALID, 0, 0},
-        {"secp256k1", rsa, curve(secp256k1).bytes(CKA_EC_PARAMS, p256), type(CKK_EC), 0, CKR_MECHANISM_INVALID, 0, 0},
-        {"short key type", rsa, {}, Template().bytes(CKA_KEY_TYPE, shortValue), 0, CKR_ATTRIBUTE_VALUE_INVALID, 0, 0},
+    using Row = std::tuple<const char*, CK_MECHANISM_TYPE, Template, Template, std::optional<int32_t>, CK_RV, int, int>;
+    const Row cases[] = {
+        {"defaults", CKM_EC_KEY_PAIR_GEN, curve(p384).ulong(CKA_MODULUS_BITS, 3072), {}, {}, CKR_OK, 3, 1},
+        {"rsa1024", rsa, bits(1024), sign, {}, CKR_OK, 1, 1},
+        {"rsa3072", rsa, bits(3072), type(CKK_RSA).bytes(CKA_SIGN, yes).bytes(CKA_DECRYPT, yes), {}, CKR_OK, 3, 3},
+        {"rsa4096", rsa, bits(4096), Template().bytes(CKA_SIGN, no).bytes(CKA_DECRYPT, no), {}, CKR_OK, 4, 1},
+        {"ec default curve", rsa, {}, type(CKK_EC), {}, CKR_OK, 5, 1},
+        {"p384, ignoring bits", rsa, bits(1536).bytes(CKA_EC_PARAMS, p384), type(CKK_EC), {}, CKR_OK, 6, 1},
+        {"p521", rsa, curve(p521), type(CKK_EC).bytes(CKA_SIGN, no).bytes(CKA_DECRYPT, yes), {}, CKR_OK, 7, 2},
+        {"dsa reads no public template", rsa, bits(1536), type(CKK_DSA), {}, CKR_OK, 2, 1},
+        {"rsa 1536", rsa, bits(1536).ulong(CKA_MODULUS_BITS, 2048), {}, {}, CKR_MECHANISM_INVALID, 0, 0},
+        {"secp256k1", rsa, curve(secp256k1).bytes(CKA_EC_PARAMS, p256), type(CKK_EC), {}, CKR_MECHANISM_INVALID, 0, 0},
+        {"short key type", rsa, {}, shortType, {}, CKR_ATTRIBUTE_VALUE_INVALID, 0, 0},
         {"device memory", rsa, {}, {}, 40, CKR_DEVICE_MEMORY, 2, 1},
     };
     for (const auto& [name, mechanism, publicTemplate, privateTemplate, deviceResult, expected, kind, usage] : cases) {
-        fakeLibrary().clearCalls();
-        fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
-        if (deviceResult != 0) fakeLibrary().setResult("zelmor_generateKeyPair", deviceResult);
+        resetFake(deviceResult, {"zelmor_generateKeyPair"});
         EXPECT_EQ(expected, generate(publicTemplate, privateTemplate, mechanism)) << name;
         const std::vector<FakeCall> calls = fakeLibrary().calls("zelmor_generateKeyPair");
         ASSERT_EQ(kind != 0 ? 1u : 0u, calls.size()) << name;
@@ -70,28 +57,34 @@ TEST_F(KeyGeneration, TemplatesDecideKindAndUsage) {
 // ID go along, cut to 128 bytes.
 TEST_F(KeyGeneration, ArgumentsHandlesPasswordLabelAndId) {
     addKeyPair(0);
-    ASSERT_EQ(CKR_OK, generate({}, Template().text(CKA_LABEL, "first").text(CKA_LABEL, std::string(200, 'L')).bytes(CKA_ID, filled(200, 1))));
-    EXPECT_EQ((Handles{publicBase + 1, privateBase + 1}), (Handles{publicKey, privateKey}));  // the fake's lowest free number
+    const Template label = Template().text(CKA_LABEL, "first").text(CKA_LABEL, std::string(200, 'L'));
+    ASSERT_EQ(CKR_OK, generate({}, Template(label).bytes(CKA_ID, filled(200, 1))));
+    // The fake's lowest free number.
+    EXPECT_EQ((Handles{publicBase + 1, privateBase + 1}), (Handles{publicKey, privateKey}));
     const FakeCall call = fakeLibrary().calls("zelmor_generateKeyPair").at(0);
-    EXPECT_EQ((std::vector<std::string>{std::string(128, 'L'), defaultPin}), (std::vector<std::string>{call.keyPair.label, call.password}));
+    EXPECT_EQ(std::string(128, 'L'), call.keyPair.label);
+    EXPECT_EQ(defaultPin, call.password);
     EXPECT_EQ(filled(128, 1), Bytes(call.keyPair.id, call.keyPair.id + call.keyPair.idLength));
     fakeLibrary().clearCalls();
     CK_BBOOL token = CK_TRUE;
-    CK_ATTRIBUTE pub[] = {{CKA_TOKEN, &token, 1}}, priv[] = {{CKA_TOKEN, &token, 1}};
-    CK_MECHANISM plain{CKM_EC_KEY_PAIR_GEN, nullptr, 0}, withParameter{CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 1};
-    CK_OBJECT_HANDLE a = 0, b = 0;
-    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GenerateKeyPair(openSession(false), nullptr, pub, 1, priv, 1, &a, &b));
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, nullptr, pub, 1, priv, 1, &a, &b));
-    EXPECT_EQ(CKR_MECHANISM_PARAM_INVALID, f()->C_GenerateKeyPair(session, &withParameter, nullptr, 0, priv, 1, &a, &b));
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, nullptr, 1, priv, 1, &a, &b));
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, pub, 1, nullptr, 1, &a, &b));
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, pub, 1, priv, 0, &a, &b));
+    CK_ATTRIBUTE t[] = {{CKA_TOKEN, &token, 1}};
+    CK_MECHANISM plain{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
+    CK_MECHANISM withParameter{CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 1};
+    CK_OBJECT_HANDLE* const a = &publicKey;
+    CK_OBJECT_HANDLE* const b = &privateKey;
+    EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GenerateKeyPair(openSession(false), nullptr, t, 1, t, 1, a, b));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, nullptr, t, 1, t, 1, a, b));
+    EXPECT_EQ(CKR_MECHANISM_PARAM_INVALID, f()->C_GenerateKeyPair(session, &withParameter, nullptr, 0, t, 1, a, b));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, nullptr, 1, t, 1, a, b));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, nullptr, 1, a, b));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, t, 0, a, b));
     reinitialiseWithStandardsMode(1);
     session = openSession(true);
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, pub, 1, nullptr, 1, &a, &b));
-    EXPECT_EQ(CKR_OK, f()->C_GenerateKeyPair(session, &plain, pub, 1, nullptr, 0, &a, &b));
-    EXPECT_EQ(CKR_OK, f()->C_GenerateKeyPair(session, &plain, pub, 1, priv, 1, &a, &b));
-    EXPECT_EQ(keyKindEcP256, fakeLibrary().calls("zelmor_generateKeyPair").at(1).keyPair.keyKind);  // from the mechanism
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, nullptr, 1, a, b));
+    EXPECT_EQ(CKR_OK, f()->C_GenerateKeyPair(session, &plain, t, 1, nullptr, 0, a, b));
+    EXPECT_EQ(CKR_OK, f()->C_GenerateKeyPair(session, &plain, t, 1, t, 1, a, b));
+    // The key type from the mechanism.
+    EXPECT_EQ(keyKindEcP256, fakeLibrary().calls("zelmor_generateKeyPair").at(1).keyPair.keyKind);
 }
 
 }  // namespace

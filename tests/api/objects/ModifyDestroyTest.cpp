@@ -3,16 +3,7 @@
 
 using namespace objects_test;
 
-namespace {
-
-class ModifyDestroyTest : public ObjectsTest {};
-
-template <typename Record>
-Bytes identifierOf(const Record& record) {
-    return Bytes(record.identifier, record.identifier + sizeof record.identifier);
-}
-
-}  // namespace
+using ModifyDestroyTest = ObjectsTest;
 
 // Entries without a value are skipped and a later one wins; only a label or
 // an ID goes to the device (on a read-only public session: the device
@@ -24,8 +15,8 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
     // Handle, changes, code, and the label, ID, ID length and password sent (none: no device call).
     const std::tuple<CK_OBJECT_HANDLE, Template, CK_RV, std::vector<std::string>> cases[] = {
         {privateBase + 7, Template().bytes(CKA_SIGN, yes), CKR_OK, {}},
-        {privateBase + 7, Template().sized(CKA_LABEL, bytesOf("x"), 0).null(CKA_ID, 5), CKR_OK, {}},
-        {privateBase + 7, Template().text(CKA_LABEL, "first").text(CKA_LABEL, "second"), CKR_OK, {"second", "", "0", ""}},
+        {privateBase + 7, Template().sized(CKA_LABEL, bytesOf("x"), 0).sized(CKA_ID, {}, 5, true), CKR_OK, {}},
+        {privateBase + 7, Template().text(CKA_LABEL, "old").text(CKA_LABEL, "second"), CKR_OK, {"second", "", "0", ""}},
         {publicBase + 7, Template().text(CKA_ID, "ab").bytes(CKA_SIGN, yes), CKR_OK, {"", "ab", "2", ""}},
         {publicBase + 3, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
     };
@@ -36,9 +27,10 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
         const std::vector<FakeCall> calls = fakeLibrary().calls("zelmor_updateKeyPairDetails");
         ASSERT_EQ(sent.empty() ? 0u : 1u, calls.size()) << handle;
         if (calls.empty()) continue;
-        const std::string id(calls[0].data.begin(), calls[0].data.end()), length = std::to_string(calls[0].number);
-        EXPECT_EQ(sent, (std::vector<std::string>{calls[0].text, id, length, calls[0].password}));
-        EXPECT_EQ(identifierOf(keyPair), calls[0].identifier);
+        const std::string id(calls[0].data.begin(), calls[0].data.end());
+        EXPECT_EQ(sent,
+                  (std::vector<std::string>{calls[0].text, id, std::to_string(calls[0].number), calls[0].password}));
+        EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), calls[0].identifier);
     }
     login(session);
     std::vector<CK_ATTRIBUTE> change = std::get<1>(cases[2]).attributes();
@@ -54,7 +46,8 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
 TEST_F(ModifyDestroyTest, DestroyObject) {
     const ZelmorKeyPair keyPair = addKeyPair(3);
     const ZelmorCertificate certificate = addCertificate(2, bytesOf("der"));
-    CK_SESSION_HANDLE session = openSession(), readOnly = openSession(false);
+    CK_SESSION_HANDLE session = openSession();
+    CK_SESSION_HANDLE readOnly = openSession(false);
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, 0x12345));
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, publicBase + 3));
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getKeyPairList"));
@@ -62,9 +55,12 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     login(session);
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, privateBase + 3));
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, privateBase + 3));
-    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0), keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
-    EXPECT_EQ((std::vector<Bytes>{identifierOf(certificate), identifierOf(keyPair)}), (std::vector<Bytes>{certificateCall.identifier, keyPairCall.identifier}));
-    EXPECT_EQ((std::vector<std::string>{"", defaultPin}), (std::vector<std::string>{certificateCall.password, keyPairCall.password}));
+    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0);
+    const FakeCall keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
+    EXPECT_EQ(Bytes(std::begin(certificate.identifier), std::end(certificate.identifier)), certificateCall.identifier);
+    EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), keyPairCall.identifier);
+    EXPECT_EQ("", certificateCall.password);
+    EXPECT_EQ(defaultPin, keyPairCall.password);
     EXPECT_TRUE(keyPairCall.flag);
     CK_ULONG count = 0;
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, publicBase + 3, &count));

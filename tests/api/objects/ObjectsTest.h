@@ -18,9 +18,17 @@ using testing_support::defaultPin;
 using Bytes = std::vector<uint8_t>;
 using Handles = std::vector<CK_OBJECT_HANDLE>;
 
-constexpr CK_OBJECT_HANDLE privateBase = 0x70000000, publicBase = 0x70001000, certificateBase = 0x70002000;
+constexpr CK_OBJECT_HANDLE privateBase = 0x70000000;
+constexpr CK_OBJECT_HANDLE publicBase = 0x70001000;
+constexpr CK_OBJECT_HANDLE certificateBase = 0x70002000;
 constexpr CK_OBJECT_HANDLE untouched = 0xDEADBEEF;
-const Bytes yes{1}, no{0}, none{};
+const Bytes yes{1};
+const Bytes no{0};
+const Bytes none{};
+// DER object identifiers of the named curves.
+const Bytes p256{0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+const Bytes p384{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x22};
+const Bytes p521{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23};
 
 inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 inline Bytes ulongBytes(CK_ULONG value) {
@@ -40,7 +48,6 @@ public:
     Template& bytes(CK_ATTRIBUTE_TYPE type, const Bytes& value) { return sized(type, value, value.size()); }
     Template& text(CK_ATTRIBUTE_TYPE type, const std::string& value) { return bytes(type, bytesOf(value)); }
     Template& ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) { return bytes(type, ulongBytes(value)); }
-    Template& null(CK_ATTRIBUTE_TYPE type, CK_ULONG length) { return sized(type, {}, length, true); }
     // The entries as the module gets them, pointing into this template.
     std::vector<CK_ATTRIBUTE> attributes() const {
         std::vector<CK_ATTRIBUTE> all;
@@ -49,7 +56,8 @@ public:
     }
 
 private:
-    mutable std::vector<std::tuple<CK_ATTRIBUTE_TYPE, Bytes, CK_ULONG, bool>> entries;  // the module gets non-const pointers
+    // mutable: the module gets non-const pointers.
+    mutable std::vector<std::tuple<CK_ATTRIBUTE_TYPE, Bytes, CK_ULONG, bool>> entries;
 };
 
 class ObjectsTest : public testing_support::ModuleTest {
@@ -65,7 +73,8 @@ protected:
         fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(number, kind, label, id));
         return makeFakeKeyPair(number, kind, label, id);
     }
-    ZelmorCertificate addCertificate(uint32_t number, const Bytes& der, const std::string& label = "", const Bytes& id = {}) {
+    ZelmorCertificate addCertificate(uint32_t number, const Bytes& der, const std::string& label = "",
+                                     const Bytes& id = {}) {
         fakeLibrary().addCertificate(defaultDevice, makeFakeCertificate(number, der, label, id));
         return makeFakeCertificate(number, der, label, id);
     }
@@ -79,9 +88,6 @@ protected:
         EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
         found.resize(std::min<CK_ULONG>(count, 64));
         return found;
-    }
-    Handles findByClass(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass, Template search = {}) {
-        return findAll(session, search.ulong(CKA_CLASS, objectClass));
     }
     // The attribute's bytes, read with a length query and a second call.
     Bytes readAttribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
