@@ -110,6 +110,7 @@ provision_rsa_credential() {
 installed_module_checks() {
     local module=$1 sim=$2
     shift 2
+    t "the module, the device library beside it, zelmor-sim" "[ -f $module ] && [ -f $(dirname "$module")/libZelmorDSCLibrary.so ] && [ -x $sim ]"
     t "the installed zelmor-sim creates a device" "$* $sim create $DEVICE_SERIAL --pin $USER_PIN --label '$TOKEN_LABEL'"
     t "p11-kit list-modules shows the module and its token" "$* p11-kit list-modules" "^zelmor: $module\$" 'library-description: Zelmor PKCS11 Library' \
         'library-manufacturer: Trevanic' 'library-version: 3\.6$' "token: $TOKEN_LABEL"

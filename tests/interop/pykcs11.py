@@ -21,22 +21,21 @@ RSA_PUBLIC = [(CKA_CLASS, CKO_PUBLIC_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK
 RSA_PRIVATE = [(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK_RSA), (CKA_PRIVATE, True), (CKA_SENSITIVE, True), (CKA_SIGN, True), (CKA_DECRYPT, True), (CKA_LABEL, "py-rsa"), (CKA_ID, (0x11,))]
 EC_PUBLIC = [(CKA_CLASS, CKO_PUBLIC_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK_EC), (CKA_EC_PARAMS, P256), (CKA_VERIFY, True), (CKA_LABEL, "py-ec"), (CKA_ID, (0x12,))]
 EC_PRIVATE = [(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK_EC), (CKA_PRIVATE, True), (CKA_SIGN, True), (CKA_LABEL, "py-ec"), (CKA_ID, (0x12,))]
-ANY = object()
 
 
 # One step: FUNCTION() must return WANT (anything when not given), or raise the
 # PKCS#11 error WANT; any other exception fails it. Gives the result.
-def ok(description, function, want=ANY):
+def ok(description, function, want=...):
     try:
         got = function()
-        good = want is ANY or got == want
+        good = want is ... or got == want
     except Exception as error:
-        good = want is not ANY and getattr(error, "value", None) == want
+        good = want is not ... and getattr(error, "value", None) == want
         got = "%s: %s" % (type(error).__name__, error)
     if good:
         print("PASS: " + description)
         return got
-    print("FAIL: %s\n      | got %r%s" % (description, got, "" if want is ANY else ", want %r" % (want,)))
+    print("FAIL: %s\n      | got %r%s" % (description, got, "" if want is ... else ", want %r" % (want,)))
 
 
 def find(session, klass, attribute, value):
