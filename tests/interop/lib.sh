@@ -123,9 +123,9 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     script="$here/${SCENARIO//-/_}"
     cd "$WORK" || exit 2
     if [ -f "$script.py" ]; then
-        /usr/bin/python3 -u "$script.py" 2>&1 | tee "$WORK/steps/python.txt"
+        /usr/bin/python3 -u "$script.py" 2>&1 | tee steps/python.txt
         [ "${PIPESTATUS[0]}" = 0 ] || fail "the Python scenario ran to its end"
-        read -r p f l < <(awk '/^PASS:/ {p++} /^FAIL:/ {f++} /^LIMITATION:/ {l++} END {print p+0, f+0, l+0}' "$WORK/steps/python.txt")
+        read -r p f l < <(awk '/^PASS:/{p++} /^FAIL:/{f++} /^LIMITATION:/{l++} END{print p+0,f+0,l+0}' steps/python.txt)
         passed=$((passed + p)) failed=$((failed + f)) limitations=$((limitations + l))
     else
         source "$script.sh"

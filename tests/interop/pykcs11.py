@@ -4,7 +4,8 @@
 # What only Python exercises (the other applications cover the rest): the two-call length queries
 # through the low-level binding, multi-part signing and digests, RSA signatures and ciphertexts checked
 # with python3-cryptography, certificate and RSA key import, relabelling, module-wide login, and
-# C_WaitForSlotEvent while zelmor-sim unplugs and plugs the device. Prints PASS/FAIL/LIMITATION lines, which lib.sh counts.
+# C_WaitForSlotEvent while zelmor-sim unplugs and plugs the device. Prints PASS/FAIL/LIMITATION
+# lines, which lib.sh counts.
 import datetime, faulthandler, hashlib, os, subprocess, time, traceback  # noqa: E401
 
 import PyKCS11
