@@ -146,10 +146,6 @@ template <typename... Parameters>
 CK_RV callWith(CK_RV (*function)(Parameters...), Args& a) {
     return std::apply(function, std::tuple<Parameters...>{a.next<Parameters>()...});
 }
-template <auto member>
-CK_RV call(CK_FUNCTION_LIST_PTR f, Args& a) {
-    return callWith(f->*member, a);
-}
 
 struct Row {
     const char* function;
@@ -163,7 +159,7 @@ struct Row {
     std::vector<CK_RV> extra;
 };
 
-#define ENTRY(name) #name, call<&CK_FUNCTION_LIST::name>
+#define ENTRY(name) #name, [](CK_FUNCTION_LIST_PTR f, Args& a) { return callWith(f->name, a); }
 const Row rows[] = {
     {ENTRY(C_GetInfo), "i", 0, {}},
     {ENTRY(C_GetSlotList), "nc.", 0, {CKR_BUFFER_TOO_SMALL}},
@@ -226,7 +222,7 @@ bool ApiDriver::step(FuzzInput& in) {
     return false;
 }
 
-void ApiDriver::closeSessions() {
+ApiDriver::~ApiDriver() {
     for (CK_SESSION_HANDLE handle : sessions) f->C_CloseSession(handle);
 }
 

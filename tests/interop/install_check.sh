@@ -4,7 +4,6 @@
 # the installed module), and a private prefix whose module file goes to a
 # temporary user's p11-kit configuration: p11-kit and GnuTLS through it then
 # see the module and its token. The system's configuration is not touched.
-cd "$WORK" || exit 2
 t "DESTDIR install with prefix /usr" 'DESTDIR="$WORK/stage" cmake --install "$BUILD_DIR" --prefix /usr'
 library=$(find stage/usr/lib -name libZelmorPKCS11Driver.so | head -1)
 t "zelmor-sim in /usr/bin, the device library beside the module" "[ -x stage/usr/bin/zelmor-sim ] && [ -f $(dirname "$library")/libZelmorDSCLibrary.so ]"

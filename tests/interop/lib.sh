@@ -121,12 +121,12 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     interop_init "${1:?usage: $0 BUILD_DIR SCENARIO}" "${2:?usage: $0 BUILD_DIR SCENARIO}"
     case $SCENARIO in install-check | version-resource) ;; *) "$SIM" create "$DEVICE_SERIAL" --pin "$USER_PIN" --label "$TOKEN_LABEL" || exit 2 ;; esac
     script="$here/${SCENARIO//-/_}"
+    cd "$WORK" || exit 2
     if [ -f "$script.py" ]; then
-        /usr/bin/python3 -u "$script.py" 2>&1 | tee "$WORK/steps/python.txt"
+        /usr/bin/python3 -u "$script.py" 2>&1 | tee steps/python.txt
         [ "${PIPESTATUS[0]}" = 0 ] || fail "the Python scenario ran to its end"
-        passed=$((passed + $(grep -c '^PASS:' "$WORK/steps/python.txt")))
-        failed=$((failed + $(grep -c '^FAIL:' "$WORK/steps/python.txt")))
-        limitations=$((limitations + $(grep -c '^LIMITATION:' "$WORK/steps/python.txt")))
+        read -r p f l < <(awk '/^PASS:/{p++} /^FAIL:/{f++} /^LIMITATION:/{l++} END{print p+0,f+0,l+0}' steps/python.txt)
+        passed=$((passed + p)) failed=$((failed + f)) limitations=$((limitations + l))
     else
         source "$script.sh"
     fi

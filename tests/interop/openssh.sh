@@ -2,7 +2,6 @@
 # ssh-agent loads the module (ssh-add -s) and signs with the token's RSA and
 # (standards setting on: OpenSSH reads CKA_EC_POINT) P-256 keys, verified by
 # ssh-keygen -Y verify.
-cd "$WORK" || exit 2
 t "generate an RSA and a P-256 key with pkcs11-tool" 'p11l --keypairgen --key-type rsa:2048 --usage-sign --label ssh-rsa --id 71 && p11l --keypairgen --key-type EC:prime256v1 --usage-sign --label ssh-ec --id 72'
 t "standards setting off: ssh-keygen -D lists the RSA key only" 'ssh-keygen -D "$MODULE"' '^ssh-rsa ' '!^ecdsa-sha2-nistp256 '
 limitation "without the standards setting OpenSSH does not see EC keys (it reads CKA_EC_POINT)"
@@ -21,4 +20,3 @@ printf 'Signed by the token through ssh-agent.\n' >message
 for key in ssh-rsa ecdsa-sha2-nistp256; do
     t "ssh-keygen -Y sign with the token's $key key, -Y verify" "grep '^$key ' keys >key.pub && rm -f message.sig && ssh-keygen -Y sign -f key.pub -n file message && echo \"signer \$(cat key.pub)\" >allowed && ssh-keygen -Y verify -f allowed -I signer -n file -s message.sig <message" '^Good "file" signature'
 done
-standards_mode off

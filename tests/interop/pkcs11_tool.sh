@@ -1,21 +1,14 @@
-# OpenSC pkcs11-tool (sourced by lib.sh): information, login, key generation,
-# signing and verification (on the token and by openssl), decryption of
-# openssl's ciphertext, hashing, random bytes, a certificate written with its
-# issuing CA, PIN change, new ID, deletion; EC public key export with the
+# OpenSC pkcs11-tool (sourced by lib.sh): slot listing, login, key generation,
+# signing verified by openssl, decryption of openssl's ciphertext, hashing, a
+# certificate written with its issuing CA, PIN change (the old PIN refused
+# with CKR_PIN_INCORRECT), new ID, deletion; EC public key export with the
 # standards setting off and on.
-cd "$WORK" || exit 2
 printf 'The quick brown fox jumps over the lazy dog, signed on the token.\n' >data
 # A SHA-256 DigestInfo made outside the token, for raw RSA-PKCS.
 { printf '\x30\x31\x30\x0d\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01\x05\x00\x04\x20'; openssl dgst -sha256 -binary data; } >digestinfo
-t "module information (-I)" 'pkcs11-tool --module "$MODULE" --show-info' 'Manufacturer +Trevanic' 'Library +Zelmor PKCS11 Library \(ver 3\.6\)' 'Cryptoki version 2\.20'
 t "slot 0x50000001 and its token (-L)" 'pkcs11-tool --module "$MODULE" --list-slots' "token label +: $TOKEN_LABEL\$" '\(0x50000001\)' "serial num +: $DEVICE_SERIAL" 'token manufacturer +: Trevanic' 'login required'
-t "mechanism list (-M)" 'p11 --list-mechanisms' '^ *RSA-PKCS-KEY-PAIR-GEN' '^ *RSA-PKCS,' '^ *SHA256-RSA-PKCS' '^ *SHA384-RSA-PKCS' '^ *ECDSA-KEY-PAIR-GEN' '^ *ECDSA,' '^ *ECDSA-SHA256' '^ *ECDSA-SHA384' '^ *SHA256,'
-t "login with the right PIN" 'p11l --list-objects'
-t "a wrong PIN is refused with CKR_PIN_INCORRECT" '! p11 --login --pin 00000000 --list-objects' CKR_PIN_INCORRECT
 t "generate an RSA-2048 key pair" 'p11l --keypairgen --key-type rsa:2048 --usage-sign --usage-decrypt --label rsa-key --id 01' 'RSA 2048 bits' 'Private Key Object; RSA'
 t "generate a P-256 key pair" 'p11l --keypairgen --key-type EC:prime256v1 --usage-sign --label ec-key --id 02' 'Private Key Object; EC' 'EC_PARAMS: +06082a8648ce3d030107|prime256v1'
-t "objects after login: both keys with labels and IDs" 'p11l --list-objects' 'label: +rsa-key' 'label: +ec-key' 'ID: +02'
-t "private keys hidden before login" 'p11 --list-objects' '!Private Key Object'
 t "read the RSA public key (SubjectPublicKeyInfo)" 'p11 --read-object --type pubkey --id 01 -o rsa.pub.der && openssl pkey -pubin -inform DER -in rsa.pub.der -out rsa.pub.pem'
 t "standards setting off: EC public key export fails (no CKA_EC_POINT)" '! p11 --read-object --type pubkey --id 02 -o ec.pub.der'
 limitation "without the standards setting pkcs11-tool cannot export an EC public key: the point is in CKA_VALUE, CKA_EC_POINT is empty"
@@ -23,29 +16,20 @@ standards_mode on
 t "standards setting on: the P-256 public key is exported" 'p11 --read-object --type pubkey --id 02 -o ec.pub.der && openssl pkey -pubin -inform DER -in ec.pub.der -out ec.pub.pem && openssl pkey -pubin -in ec.pub.pem -noout -text' 'NIST CURVE: P-256'
 standards_mode off
 t "SHA256-RSA-PKCS signature verified by openssl" 'p11l --sign -m SHA256-RSA-PKCS --id 01 -i data -o rsa.sig && openssl dgst -sha256 -verify rsa.pub.pem -signature rsa.sig data' '^Verified OK'
-t "the token verifies the signature" 'p11l --verify -m SHA256-RSA-PKCS --id 01 -i data --signature-file rsa.sig' 'Signature is valid'
-# pkcs11-tool exits 0 either way; it says which.
-t "the token rejects a damaged signature" 'cp rsa.sig bad.sig && printf "\0" | dd of=bad.sig bs=1 seek=100 conv=notrunc && p11l --verify -m SHA256-RSA-PKCS --id 01 -i data --signature-file bad.sig' '^Invalid signature'
 t "RSA-PKCS over a DigestInfo verified by openssl as SHA-256" 'p11l --sign -m RSA-PKCS --id 01 -i digestinfo -o raw.sig && openssl dgst -sha256 -verify rsa.pub.pem -signature raw.sig data' '^Verified OK'
-t "ECDSA-SHA256 signature is r||s (64 bytes)" 'p11l --sign -m ECDSA-SHA256 --id 02 -i data -o ec.sig && stat -c %s ec.sig' '^64$'
-t "the token verifies the ECDSA signature" 'p11l --verify -m ECDSA-SHA256 --id 02 -i data --signature-file ec.sig' 'Signature is valid'
 t "ECDSA-SHA256 in openssl format verified by openssl with the exported key" 'p11l --sign -m ECDSA-SHA256 --id 02 -f openssl -i data -o ec.der.sig && openssl dgst -sha256 -verify ec.pub.pem -signature ec.der.sig data' '^Verified OK'
 t "RSA-PKCS decryption of openssl's ciphertext" 'openssl pkeyutl -encrypt -pubin -inkey rsa.pub.pem -in data -out data.enc && p11l --decrypt -m RSA-PKCS --id 01 -i data.enc -o data.dec && cmp data.dec data'
 # pkcs11-tool 0.23 encrypts with secret keys only; C_Encrypt is covered by PyKCS11.
 t "hash in a read-only public session is refused" '? p11 --hash -m SHA256 -i data -o hash0' 'C_DigestInit failed: rv = CKR_SESSION_HANDLE_INVALID'
 limitation "digesting needs a read-write or logged-in session: pkcs11-tool --hash needs --session-rw or --login"
 t "SHA-256 in a read-write session matches openssl" 'p11 --session-rw --hash -m SHA256 -i data -o hash && openssl dgst -sha256 -binary data | cmp - hash'
-t "SHA-1 logged in matches openssl" 'p11l --hash -m SHA-1 -i data -o hash1 && openssl dgst -sha1 -binary data | cmp - hash1'
-t "two draws of 48 random bytes differ" 'p11 --generate-random 48 -o r1 && p11 --generate-random 48 -o r2 && ! cmp -s r1 r2 && stat -c %s r1' '^48$'
 # The module imports the issuing CA from the CA folder along with the certificate.
 mkdir -p "$ZELMOR_HOME/ZelmorDSC/Certificates"
 t "write a certificate for the RSA key" 'make_certificate_for "$WORK/rsa.pub.pem" rsa-key "$WORK/rsa-key.pem" && cp ca/ca.pem "$ZELMOR_HOME/ZelmorDSC/Certificates/" && openssl x509 -in rsa-key.pem -outform DER -out rsa-key.der && p11l --write-object rsa-key.der --type cert --label rsa-key --id 01'
 t "certificates: the subject's and its CA's, labelled with its common name" 'p11 --list-objects --type cert' 'Certificate Object; type = X.509 cert' 'subject: +DN: CN=rsa-key' 'label: +Interop Test CA'
 t "delete the CA certificate by label" 'p11l --delete-object --type cert --label "Interop Test CA"'
-t "the certificate reads back byte for byte" 'p11 --read-object --type cert --id 01 -o readback.der && cmp readback.der rsa-key.der'
-t "change the user PIN" 'p11l --change-pin --new-pin "$NEW_USER_PIN"'
-t "private keys visible with the new PIN" 'p11 --login --pin "$NEW_USER_PIN" --list-objects --type privkey' 'Private Key Object'
-t "the old PIN is refused" '! p11l --list-objects'
+t "the new PIN logs in" 'p11l -c --new-pin "$NEW_USER_PIN" && p11 -lp "$NEW_USER_PIN" -Oy privkey' 'Private Key'
+t "the old PIN is refused with CKR_PIN_INCORRECT" '! p11l --list-objects' CKR_PIN_INCORRECT
 t "change the PIN back, log in with it" 'p11 --login --pin "$NEW_USER_PIN" --change-pin --new-pin "$USER_PIN" && p11l --list-objects --type privkey' 'Private Key Object'
 t "new ID 0a on the RSA private key" 'p11l --set-id 0a --id 01 --type privkey && p11l --list-objects --type privkey' 'ID: +0a'
 t "the public key follows its key pair (ID 0a)" 'p11 --list-objects --type pubkey' 'ID: +0a'

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 # PyKCS11 against the module and the device made by lib.sh (`tests/interop/lib.sh BUILD_DIR pykcs11`).
 #
-# What only Python exercises: the API calls one by one, the two-call length queries through the
-# low-level binding, attribute reads, signatures and ciphertexts checked with python3-cryptography,
-# certificate and key import, relabelling, module-wide login, and C_WaitForSlotEvent while zelmor-sim
-# unplugs and plugs the device. Prints PASS/FAIL/LIMITATION lines, which lib.sh counts.
+# What only Python exercises (the other applications cover the rest): the two-call length queries
+# through the low-level binding, multi-part signing and digests, RSA signatures and ciphertexts checked
+# with python3-cryptography, certificate and RSA key import, relabelling, module-wide login, and
+# C_WaitForSlotEvent while zelmor-sim unplugs and plugs the device. Prints PASS/FAIL/LIMITATION
+# lines, which lib.sh counts.
 import datetime, faulthandler, hashlib, os, subprocess, time, traceback  # noqa: E401
 
 import PyKCS11
@@ -12,34 +13,30 @@ from PyKCS11 import LowLevel, Mechanism
 from PyKCS11.LowLevel import *  # noqa: F403 (the CKA_, CKM_, CKR_... constants)
 from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
-from cryptography.hazmat.primitives.asymmetric.utils import encode_dss_signature
-from cryptography.x509.oid import NameOID
+from cryptography.hazmat.primitives.asymmetric import padding, rsa
 
-PIN, NEW_PIN, SERIAL, LABEL = (os.environ[name] for name in ("USER_PIN", "NEW_USER_PIN", "DEVICE_SERIAL", "TOKEN_LABEL"))
+PIN, SERIAL = os.environ["USER_PIN"], os.environ["DEVICE_SERIAL"]
 P256 = bytes.fromhex("06082a8648ce3d030107")
 SHA256_RSA = Mechanism(CKM_SHA256_RSA_PKCS)
-MECHANISMS = sorted("CKM_" + m for m in "RSA_PKCS RSA_PKCS_KEY_PAIR_GEN SHA1_RSA_PKCS SHA256_RSA_PKCS SHA384_RSA_PKCS SHA512_RSA_PKCS EC_KEY_PAIR_GEN ECDSA ECDSA_SHA1 ECDSA_SHA256 ECDSA_SHA384 SHA_1 SHA256 SHA384 SHA512".split())
 RSA_PUBLIC = [(CKA_CLASS, CKO_PUBLIC_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK_RSA), (CKA_MODULUS_BITS, 2048), (CKA_PUBLIC_EXPONENT, (1, 0, 1)), (CKA_VERIFY, True), (CKA_ENCRYPT, True), (CKA_LABEL, "py-rsa"), (CKA_ID, (0x11,))]
 RSA_PRIVATE = [(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK_RSA), (CKA_PRIVATE, True), (CKA_SENSITIVE, True), (CKA_SIGN, True), (CKA_DECRYPT, True), (CKA_LABEL, "py-rsa"), (CKA_ID, (0x11,))]
 EC_PUBLIC = [(CKA_CLASS, CKO_PUBLIC_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK_EC), (CKA_EC_PARAMS, P256), (CKA_VERIFY, True), (CKA_LABEL, "py-ec"), (CKA_ID, (0x12,))]
 EC_PRIVATE = [(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_TOKEN, True), (CKA_KEY_TYPE, CKK_EC), (CKA_PRIVATE, True), (CKA_SIGN, True), (CKA_LABEL, "py-ec"), (CKA_ID, (0x12,))]
-ANY = object()
 
 
 # One step: FUNCTION() must return WANT (anything when not given), or raise the
 # PKCS#11 error WANT; any other exception fails it. Gives the result.
-def ok(description, function, want=ANY):
+def ok(description, function, want=...):
     try:
         got = function()
-        good = want is ANY or got == want
+        good = want is ... or got == want
     except Exception as error:
-        good = want is not ANY and getattr(error, "value", None) == want
+        good = want is not ... and getattr(error, "value", None) == want
         got = "%s: %s" % (type(error).__name__, error)
     if good:
         print("PASS: " + description)
         return got
-    print("FAIL: %s\n      | got %r%s" % (description, got, "" if want is ANY else ", want %r" % (want,)))
+    print("FAIL: %s\n      | got %r%s" % (description, got, "" if want is ... else ", want %r" % (want,)))
 
 
 def find(session, klass, attribute, value):
@@ -54,25 +51,13 @@ def rsa_verify(public_key, signature, data):
 def main():
     lib = PyKCS11.PyKCS11Lib()
     lib.load(os.environ["MODULE"])
-    info = lib.getInfo()  # text fields: the module fills with zero bytes
-    ok("C_GetInfo: Trevanic, Zelmor PKCS11 Library 3.6, Cryptoki 2.20", lambda: (info.manufacturerID.rstrip(" \0"), info.libraryDescription.rstrip(" \0"), tuple(info.libraryVersion), tuple(info.cryptokiVersion)), ("Trevanic", "Zelmor PKCS11 Library", (3, 6), (2, 20)))
     slot = ok("C_GetSlotList: slot 0x50000001", lambda: lib.getSlotList(tokenPresent=True), [0x50000001])[0]
-    token = lib.getTokenInfo(slot)
-    ok("C_GetTokenInfo: label, serial, flags RNG, login required, initialised", lambda: (token.label.rstrip(" \0"), token.serialNumber.rstrip(" \0"), token.flags & 0x40D), (LABEL, SERIAL, 0x40D))
-    ok("C_GetMechanismList: the 15 mechanisms", lambda: sorted(lib.getMechanismList(slot)), MECHANISMS)
-    mechanism = lib.getMechanismInfo(slot, "CKM_RSA_PKCS")
-    ok("C_GetMechanismInfo(CKM_RSA_PKCS): sign, verify, encrypt, decrypt, 1024..4096 bits", lambda: (mechanism.flags & 0x2B00, mechanism.ulMinKeySize, mechanism.ulMaxKeySize), (0x2B00, 1024, 4096))
     session = lib.openSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION)
     public = lib.openSession(slot, CKF_SERIAL_SESSION)
-    ok("C_Login with a wrong PIN: CKR_PIN_INCORRECT", lambda: session.login("00000000"), CKR_PIN_INCORRECT)
     ok("C_Login: both sessions in the user state (module-wide login)", lambda: (session.login(PIN), session.getSessionInfo().state, public.getSessionInfo().state), (None, CKS_RW_USER_FUNCTIONS, CKS_RO_USER_FUNCTIONS))
 
     rsa_public, rsa_private = ok("C_GenerateKeyPair RSA-2048", lambda: session.generateKeyPair(RSA_PUBLIC, RSA_PRIVATE, Mechanism(CKM_RSA_PKCS_KEY_PAIR_GEN)))
     ec_public, ec_private = ok("C_GenerateKeyPair P-256", lambda: session.generateKeyPair(EC_PUBLIC, EC_PRIVATE, Mechanism(CKM_EC_KEY_PAIR_GEN)))
-    for description, klass, attribute, value, want in (
-            ("RSA private key by label", CKO_PRIVATE_KEY, CKA_LABEL, "py-rsa", rsa_private), ("RSA public key by ID", CKO_PUBLIC_KEY, CKA_ID, (0x11,), rsa_public),
-            ("EC private key by label", CKO_PRIVATE_KEY, CKA_LABEL, "py-ec", ec_private), ("EC public key by ID", CKO_PUBLIC_KEY, CKA_ID, (0x12,), ec_public)):
-        ok("C_FindObjects: the generated " + description, lambda: find(session, klass, attribute, value), [want.value()])
     ok("the read-only session sees both private keys", lambda: len(public.findObjects([(CKA_CLASS, CKO_PRIVATE_KEY)])), 2)
 
     data = b"Data signed from PyKCS11 on the virtual device.\n" * 3
@@ -99,45 +84,28 @@ def main():
     ok("C_GetAttributeValue: lengths, then values", lambda: (low.C_GetAttributeValue(handle, rsa_public, template), low.C_GetAttributeValue(handle, rsa_public, template), template[0].GetString(), len(template[1].GetBin())), (CKR_OK, CKR_OK, "py-rsa", 256))
     plain = b"a secret for the token"
     ok("C_Encrypt gives 256 bytes, C_Decrypt the text back", lambda: (len(c := session.encrypt(rsa_public, plain)), bytes(session.decrypt(rsa_private, c))), (256, plain))
-    ok("C_Decrypt of cryptography's ciphertext", lambda: bytes(session.decrypt(rsa_private, public_key.encrypt(plain, padding.PKCS1v15()))), plain)
 
-    # A certificate for the token's key, written with C_CreateObject and read back.
     issuer_key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
-    name = lambda cn: x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, cn)])
+    imported = issuer_key.private_numbers()
+    # A certificate for the token's key, written with C_CreateObject and read back.
+    name = lambda cn: x509.Name([x509.NameAttribute(x509.NameOID.COMMON_NAME, cn)])
     now = datetime.datetime.now(datetime.timezone.utc)
     certificate = (x509.CertificateBuilder().subject_name(name("py-rsa")).issuer_name(name("PyKCS11 Test CA")).public_key(public_key).serial_number(0x1234567890)
                    .not_valid_before(now).not_valid_after(now + datetime.timedelta(days=30)).sign(issuer_key, hashes.SHA256()))
     der, subject = certificate.public_bytes(serialization.Encoding.DER), certificate.subject.public_bytes()
     cert = ok("C_CreateObject of a certificate", lambda: session.createObject([(CKA_CLASS, CKO_CERTIFICATE), (CKA_CERTIFICATE_TYPE, CKC_X_509), (CKA_TOKEN, True), (CKA_LABEL, "py-rsa"), (CKA_ID, (0x11,)), (CKA_VALUE, der), (CKA_SUBJECT, subject), (CKA_ISSUER, certificate.issuer.public_bytes())]))
     ok("certificate CKA_VALUE, CKA_SUBJECT, CKA_ISSUER, CKA_SERIAL_NUMBER read back", lambda: [bytes(v) for v in session.getAttributeValue(cert, [CKA_VALUE, CKA_SUBJECT, CKA_ISSUER, CKA_SERIAL_NUMBER], allAsBinary=True)], [der, subject, certificate.issuer.public_bytes(), bytes.fromhex("02051234567890")])
-    ok("certificate found by CKA_ID and by CKA_SUBJECT", lambda: find(session, CKO_CERTIFICATE, CKA_ID, (0x11,)) + find(session, CKO_CERTIFICATE, CKA_SUBJECT, subject), [cert.value()] * 2)
-    ok("C_DestroyObject of the certificate: gone", lambda: (session.destroyObject(cert), session.findObjects([(CKA_CLASS, CKO_CERTIFICATE)])), (None, []))
-    imported = rsa.generate_private_key(public_exponent=65537, key_size=2048).private_numbers()
     values = (imported.public_numbers.n, imported.public_numbers.e, imported.d, imported.p, imported.q, imported.dmp1, imported.dmq1, imported.iqmp)
     key = ok("C_CreateObject of an RSA private key", lambda: session.createObject([(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_KEY_TYPE, CKK_RSA), (CKA_TOKEN, True), (CKA_PRIVATE, True), (CKA_SIGN, True), (CKA_LABEL, "py-imported")] + [
         (attribute, value.to_bytes((value.bit_length() + 7) // 8, "big")) for attribute, value in zip((CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT), values)]))
     ok("the imported key signs, the original public key verifies", lambda: rsa_verify(imported.public_numbers.public_key(), session.sign(key, data, SHA256_RSA), data))
-    ok("C_DestroyObject of the imported key", lambda: session.destroyObject(key))
 
-    params, key_type, point, ec_point = session.getAttributeValue(ec_public, [CKA_EC_PARAMS, CKA_KEY_TYPE, CKA_VALUE, CKA_EC_POINT], allAsBinary=True)
-    ok("EC public key: P-256, CKK_EC, the point 04||X||Y in CKA_VALUE", lambda: (bytes(params), int.from_bytes(bytes(key_type), 'little'), len(point), point[0]), (P256, CKK_EC, 65, 4))
-    if not ec_point:
-        print("LIMITATION: CKA_EC_POINT is empty: the module gives the EC point as CKA_VALUE only")
-    signature = bytes(session.sign(ec_private, data, Mechanism(CKM_ECDSA_SHA256)))
-    der = encode_dss_signature(int.from_bytes(signature[:32], "big"), int.from_bytes(signature[32:], "big"))
-    ok("C_Sign CKM_ECDSA_SHA256: 64 bytes r||s, verified by cryptography", lambda: (len(signature), ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), bytes(point)).verify(der, data, ec.ECDSA(hashes.SHA256()))), (64, None))
-    ok("C_Verify accepts the ECDSA signature", lambda: session.verify(ec_public, data, signature, Mechanism(CKM_ECDSA_SHA256)), True)
-
-    for mechanism, reference in ((CKM_SHA256, hashlib.sha256), (CKM_SHA_1, hashlib.sha1), (CKM_SHA384, hashlib.sha384)):
-        ok("C_Digest %s matches hashlib" % PyKCS11.CKM[mechanism], lambda: bytes(session.digest(data, Mechanism(mechanism))), reference(data).digest())
-    digest = session.digestSession(Mechanism(CKM_SHA256))
-    ok("multi-part SHA-256 matches hashlib", lambda: (digest.update(data[:10]), digest.update(data[10:]), bytes(digest.final()))[2], hashlib.sha256(data).digest())
-    ok("C_GenerateRandom 32 bytes", lambda: len(session.generateRandom(32)), 32)
+    digest = session.digestSession(Mechanism(CKM_SHA384))
+    ok("multi-part SHA-384 matches hashlib", lambda: (digest.update(data[:10]), digest.update(data[10:]), bytes(digest.final()))[2], hashlib.sha384(data).digest())
 
     # One label and one ID per key pair: set through the private key, the public key follows.
     ok("C_SetAttributeValue CKA_LABEL: both keys renamed", lambda: (session.setAttributeValue(ec_private, [(CKA_LABEL, "py-ec-renamed")]), find(session, CKO_PRIVATE_KEY, CKA_LABEL, "py-ec-renamed"), find(session, CKO_PUBLIC_KEY, CKA_LABEL, "py-ec-renamed")), (None, [ec_private.value()], [ec_public.value()]))
     ok("C_SetAttributeValue CKA_ID: found by the new ID", lambda: (session.setAttributeValue(ec_private, [(CKA_ID, (0x21, 0x22))]), find(session, CKO_PRIVATE_KEY, CKA_ID, (0x21, 0x22))), (None, [ec_private.value()]))
-    ok("C_SetPIN, C_Login with the new PIN, C_SetPIN back, C_Login with the original", lambda: (session.setPin(PIN, NEW_PIN), session.logout(), session.login(NEW_PIN), session.setPin(NEW_PIN, PIN), session.logout(), session.login(PIN)), (None,) * 6)
     ec_private = session.findObjects([(CKA_CLASS, CKO_PRIVATE_KEY), (CKA_ID, (0x21, 0x22))])[0]
     ok("C_DestroyObject of the EC private key: both keys gone", lambda: (session.destroyObject(ec_private), find(session, CKO_PRIVATE_KEY, CKA_LABEL, "py-ec-renamed") + find(session, CKO_PUBLIC_KEY, CKA_LABEL, "py-ec-renamed")), (None, []))
     if session.findObjects([(CKA_LABEL, "py-ec-renamed")]):
@@ -172,10 +140,9 @@ def slot_events(lib, session):
 
 # Leaves without unloading: a module fault in C_Finalize must not hang the run.
 # An exception outside ok() ends the run with status 1, which lib.sh counts as a failure.
-if __name__ == "__main__":
-    try:
-        main()
-    except Exception:
-        traceback.print_exc()
-        os._exit(1)
-    os._exit(0)
+try:
+    main()
+except Exception:
+    traceback.print_exc()
+    os._exit(1)
+os._exit(0)
