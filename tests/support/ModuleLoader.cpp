@@ -49,7 +49,13 @@ LoadedModule::LoadedModule(const std::string& path) {
     if (getList != nullptr) getList(&list);
 }
 
-LoadedModule::~LoadedModule() { unload(); }
+LoadedModule::~LoadedModule() {
+#if defined(_WIN32)
+    if (handle != nullptr) FreeLibrary(static_cast<HMODULE>(handle));
+#else
+    if (handle != nullptr) dlclose(handle);
+#endif
+}
 
 void* LoadedModule::symbol(const char* name) const {
     if (handle == nullptr) return nullptr;
@@ -58,17 +64,6 @@ void* LoadedModule::symbol(const char* name) const {
 #else
     return dlsym(handle, name);
 #endif
-}
-
-void LoadedModule::unload() {
-    if (handle == nullptr) return;
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(handle));
-#else
-    dlclose(handle);
-#endif
-    handle = nullptr;
-    list = nullptr;
 }
 
 LoadedModule& sharedModule() {
