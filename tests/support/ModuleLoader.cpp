@@ -24,10 +24,7 @@ std::string executablePath() {
 #endif
 }
 
-std::string executableFolder() {
-    const std::string path = executablePath();
-    return path.substr(0, path.find_last_of("\\/"));
-}
+std::string executableFolder() { return executablePath().substr(0, executablePath().find_last_of("\\/")); }
 
 std::string modulePath() {
     const char* configured = std::getenv("ZELMOR_TEST_MODULE");

@@ -21,6 +21,9 @@ namespace {
 
 #if defined(_WIN32)
 const char* const zelmorKey = "Software\\Trevanic\\Zelmor";
+const char* const folderEnd = "\\";  // the end of the temporary folder the module is given
+#else
+const char* const folderEnd = "/";
 #endif
 
 std::string makeFolder() {
@@ -68,7 +71,7 @@ const std::string& testFolder() {
 
 void prepareTestEnvironment() {
 #if defined(_WIN32)
-    std::string folder = testFolder() + "\\";
+    std::string folder = testFolder() + folderEnd;
     SetEnvironmentVariableA("TMP", folder.c_str());
     SetEnvironmentVariableA("TEMP", folder.c_str());
     // The Wine prefix keeps the registry from earlier runs.
@@ -88,18 +91,11 @@ void setStandardsMode(unsigned value) { setSetting("standardsMode", std::to_stri
 void removeStandardsMode() { removeSetting("standardsMode"); }
 
 std::string processName() {
-    std::string name = executablePath();
-    name = name.substr(name.find_last_of("\\/") + 1);
+    const std::string name = executablePath().substr(executablePath().find_last_of("\\/") + 1);
     return name.substr(0, name.find('.'));
 }
 
-std::string logFolder() {
-#if defined(_WIN32)
-    return testFolder() + "\\/Trevanic/" + processName() + "/";
-#else
-    return testFolder() + "//Trevanic/" + processName() + "/";
-#endif
-}
+std::string logFolder() { return testFolder() + folderEnd + "/Trevanic/" + processName() + "/"; }
 
 std::string todaysLogFile() {
     std::time_t now = std::time(nullptr);
