@@ -24,10 +24,7 @@ std::string executablePath() {
 #endif
 }
 
-std::string executableFolder() {
-    const std::string path = executablePath();
-    return path.substr(0, path.find_last_of("\\/"));
-}
+std::string executableFolder() { return executablePath().substr(0, executablePath().find_last_of("\\/")); }
 
 std::string modulePath() {
     const char* configured = std::getenv("ZELMOR_TEST_MODULE");
@@ -49,7 +46,13 @@ LoadedModule::LoadedModule(const std::string& path) {
     if (getList != nullptr) getList(&list);
 }
 
-LoadedModule::~LoadedModule() { unload(); }
+LoadedModule::~LoadedModule() {
+#if defined(_WIN32)
+    if (handle != nullptr) FreeLibrary(static_cast<HMODULE>(handle));
+#else
+    if (handle != nullptr) dlclose(handle);
+#endif
+}
 
 void* LoadedModule::symbol(const char* name) const {
     if (handle == nullptr) return nullptr;
@@ -58,17 +61,6 @@ void* LoadedModule::symbol(const char* name) const {
 #else
     return dlsym(handle, name);
 #endif
-}
-
-void LoadedModule::unload() {
-    if (handle == nullptr) return;
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(handle));
-#else
-    dlclose(handle);
-#endif
-    handle = nullptr;
-    list = nullptr;
 }
 
 LoadedModule& sharedModule() {

@@ -25,7 +25,6 @@ public:
     bool loaded() const { return handle != nullptr; }
     CK_FUNCTION_LIST_PTR functions() const { return list; }
     void* symbol(const char* name) const;
-    void unload();
 
 private:
     void* handle = nullptr;

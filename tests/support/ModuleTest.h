@@ -43,7 +43,5 @@ private:
 void ensureInitialised();
 // The state C_GetSessionInfo reports (expects CKR_OK).
 CK_STATE sessionState(CK_SESSION_HANDLE session);
-// Whether today's log holds the line "->DEBUG ::=>" + text.
-bool logHasLine(const std::string& text);
 
 }  // namespace testing_support

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "ModuleLoader.h"
 
@@ -18,6 +18,13 @@
 namespace testing_support {
 
 namespace {
+
+#if defined(_WIN32)
+const char* const zelmorKey = "Software\\Trevanic\\Zelmor";
+const char* const folderEnd = "\\";  // the end of the temporary folder the module is given
+#else
+const char* const folderEnd = "/";
+#endif
 
 std::string makeFolder() {
 #if defined(_WIN32)
@@ -39,13 +46,9 @@ std::string makeFolder() {
 // when `number`, else as a REG_SZ or raw text.
 void setSetting(const char* name, const std::string& text, bool number) {
 #if defined(_WIN32)
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                    nullptr);
     const DWORD value = number ? std::stoul(text) : 0;
-    if (number) RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    else RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), DWORD(text.size() + 1));
-    RegCloseKey(key);
+    if (number) RegSetKeyValueA(HKEY_LOCAL_MACHINE, zelmorKey, name, REG_DWORD, &value, sizeof value);
+    else RegSetKeyValueA(HKEY_LOCAL_MACHINE, zelmorKey, name, REG_SZ, text.c_str(), DWORD(text.size() + 1));
 #else
     std::ofstream(testFolder() + "/config/" + name, std::ios::trunc) << text << (number ? "\n" : "");
 #endif
@@ -53,11 +56,7 @@ void setSetting(const char* name, const std::string& text, bool number) {
 
 void removeSetting(const char* name) {
 #if defined(_WIN32)
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Trevanic\\Zelmor", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, name);
-        RegCloseKey(key);
-    }
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, zelmorKey, name);
 #else
     std::remove((testFolder() + "/config/" + name).c_str());
 #endif
@@ -72,7 +71,7 @@ const std::string& testFolder() {
 
 void prepareTestEnvironment() {
 #if defined(_WIN32)
-    std::string folder = testFolder() + "\\";
+    std::string folder = testFolder() + folderEnd;
     SetEnvironmentVariableA("TMP", folder.c_str());
     SetEnvironmentVariableA("TEMP", folder.c_str());
     // The Wine prefix keeps the registry from earlier runs.
@@ -92,18 +91,11 @@ void setStandardsMode(unsigned value) { setSetting("standardsMode", std::to_stri
 void removeStandardsMode() { removeSetting("standardsMode"); }
 
 std::string processName() {
-    std::string name = executablePath();
-    name = name.substr(name.find_last_of("\\/") + 1);
+    const std::string name = executablePath().substr(executablePath().find_last_of("\\/") + 1);
     return name.substr(0, name.find('.'));
 }
 
-std::string logFolder() {
-#if defined(_WIN32)
-    return testFolder() + "\\/Trevanic/" + processName() + "/";
-#else
-    return testFolder() + "//Trevanic/" + processName() + "/";
-#endif
-}
+std::string logFolder() { return testFolder() + folderEnd + "/Trevanic/" + processName() + "/"; }
 
 std::string todaysLogFile() {
     std::time_t now = std::time(nullptr);
@@ -114,9 +106,7 @@ std::string todaysLogFile() {
 
 std::string readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 void removeFile(const std::string& path) { std::remove(path.c_str()); }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ModuleTest.h"
@@ -32,9 +33,8 @@ std::string serialOf(CK_SLOT_ID id) {
 // device list (a pass begins with its list query).
 void waitForMonitorPass() {
     const std::size_t before = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
-    for (int i = 0; i < 150 && fakeLibrary().callCount("zelmor_getConnectedDeviceList") == before; ++i) {
+    for (int i = 0; i < 150 && fakeLibrary().callCount("zelmor_getConnectedDeviceList") == before; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 CK_RV poll() { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr); }
@@ -54,48 +54,38 @@ class SlotsTest : public ModuleTest {};
 
 // Each call is refused with its first failing check, writing nothing and asking no device.
 TEST_F(SlotsTest, RefusalsInCheckOrder) {
-    const struct {
-        CK_RV (*call)();
-        CK_RV expected;
-    } rows[] = {
+    const std::pair<CK_RV (*)(), CK_RV> rows[] = {
         {[] { return p11()->C_GetSlotList(CK_TRUE, slots, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetSlotList(CK_TRUE, nullptr, nullptr); }, CKR_ARGUMENTS_BAD},
+        {[] { count = 0; return p11()->C_GetSlotList(CK_TRUE, slots, &count); }, CKR_BUFFER_TOO_SMALL},
         {[] { return p11()->C_GetSlotInfo(firstSlot + 1, nullptr); }, CKR_SLOT_ID_INVALID},
         {[] { return p11()->C_GetSlotInfo(firstSlot - 1, &slotInfo); }, CKR_SLOT_ID_INVALID},
         {[] { return p11()->C_GetSlotInfo(firstSlot | bit32, &slotInfo); }, CKR_SLOT_ID_INVALID},
         {[] { return p11()->C_GetTokenInfo(0, nullptr); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetTokenInfo(firstSlot | bit32, &tokenInfo); }, CKR_SLOT_ID_INVALID},
         {[] { return p11()->C_GetSlotInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
         {[] { return p11()->C_GetTokenInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
         {[] { return p11()->C_GetMechanismList(firstSlot, slots, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetMechanismList(firstSlot, nullptr, nullptr); }, CKR_ARGUMENTS_BAD},
         {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, nullptr); }, CKR_ARGUMENTS_BAD},
         {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, &mechanismInfo); }, CKR_MECHANISM_INVALID},
         {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x255, &mechanismInfo); }, CKR_MECHANISM_INVALID},
         {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x80000000UL, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); }, CKR_MECHANISM_INVALID},
+        {[] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); },
+         CKR_MECHANISM_INVALID},
         {[] { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_WaitForSlotEvent(0, nullptr, nullptr); }, CKR_ARGUMENTS_BAD},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(row.expected, row.call()) << &row - rows;
+        EXPECT_EQ(row.second, row.first()) << &row - rows;
         EXPECT_EQ(0xDEADu, slots[0]);
         EXPECT_EQ(7u, mechanismInfo.flags);
     }
-    // Fifteen mechanisms, the same for any slot ID; a short buffer gets the count and nothing written.
+    // Fifteen mechanisms, for any slot ID: one short buffer gets the count and nothing written; 15 fit.
     std::vector<CK_MECHANISM_TYPE> mechanisms(16, 0xFFFF);
-    for (CK_ULONG size : {0, 14, 16}) {
+    for (CK_ULONG size : {14, 15}) {
         count = size;
         EXPECT_EQ(size < 15 ? CKR_BUFFER_TOO_SMALL : CKR_OK, f()->C_GetMechanismList(size, mechanisms.data(), &count));
         EXPECT_EQ(15u, count);
         EXPECT_EQ(size < 15 ? 0xFFFFu : CKM_RSA_PKCS_KEY_PAIR_GEN, mechanisms[0]);
     }
-    EXPECT_EQ(CKM_SHA512, mechanisms[14]);
     EXPECT_EQ(0xFFFFu, mechanisms[15]);
-    ASSERT_EQ(CKR_OK, f()->C_GetMechanismInfo(0, CKM_ECDSA_SHA384, &mechanismInfo));
-    EXPECT_EQ(256u, mechanismInfo.ulMinKeySize);
-    EXPECT_EQ(521u, mechanismInfo.ulMaxKeySize);
-    EXPECT_EQ(0x2800u, mechanismInfo.flags);
     // Only the monitor asks the device.
     EXPECT_EQ(fakeLibrary().calls().size(), fakeLibrary().callCount("zelmor_getConnectedDeviceList"));
 }
@@ -108,20 +98,14 @@ TEST_F(SlotsTest, RefusalsInCheckOrder) {
 // PIN attempts set the PIN flags.
 TEST_F(SlotsTest, SlotAndTokenInfo) {
     const std::string label = "0123456789abcdefghijABCDEFGHIJ0123456789klmnopqrstuvwxyzKLMNOPQRSTUVWX";
-    const struct {
-        const char* firmware;
-        CK_BYTE major, minor;
-        int32_t attempts;
-        CK_FLAGS flags;
-    } rows[] = {
+    // The firmware text, the major and minor version read from it, the remaining PIN attempts, the token flags.
+    const std::tuple<const char*, CK_BYTE, CK_BYTE, int32_t, CK_FLAGS> rows[] = {
         {"2.15", 2, 15, 0, 0x4040D}, {"7", 7, 0, 1, 0x1040D}, {"", 0, 0, 2, 0x1040D}, {"1.300", 1, 44, 3, 0x40D},
         {"V2.1", 0, 1, 10, 0x40D}, {"\r3.\t4", 3, 4, -1, 0x40D}, {"3.4.5", 3, 4, 5, 0x40D}, {"-1.2", 255, 2, 5, 0x40D},
         {"+9.08", 9, 8, 5, 0x40D}, {".5", 0, 5, 5, 0x40D}, {"4.", 4, 0, 5, 0x40D}, {"12abc.7x", 12, 7, 5, 0x40D},
         {"99999999999999999999.1", 255, 1, 5, 0x40D}, {"-99999999999999999999.1", 0, 1, 5, 0x40D},
     };
-    openSession(false);
-    openSession(true);
-    openSession(true);
+    for (bool readWrite : {false, true, true}) openSession(readWrite);
     CK_TOKEN_INFO expected{};
     std::memcpy(expected.label, label.data(), 30);
     std::memcpy(expected.manufacturerID, "Trevanic", 8);
@@ -136,48 +120,37 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
     expected.hardwareVersion = {1, 0};
     std::memset(expected.utcTime, ' ', sizeof expected.utcTime);
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.firmware);
+        SCOPED_TRACE(std::get<0>(row));
         fakeLibrary().edit([&](FakeState& state) {
             TokenInfo& token = state.devices[defaultDevice].tokenInfo;
             token.serialNumber = "SERIAL0123456789XYZ";
             token.label = label;
             token.model = "ModelNumberTwenty-20";
-            token.firmwareVersion = row.firmware;
-            token.remainingPinAttempts = row.attempts;
+            token.firmwareVersion = std::get<0>(row);
+            token.remainingPinAttempts = std::get<3>(row);
         });
         refreshSlots();
-        expected.flags = row.flags;
-        expected.firmwareVersion = {row.major, row.minor};
+        expected.flags = std::get<4>(row);
+        expected.firmwareVersion = {std::get<1>(row), std::get<2>(row)};
         std::memset(&tokenInfo, 0xCC, sizeof tokenInfo);
         ASSERT_EQ(CKR_OK, f()->C_GetTokenInfo(firstSlot, &tokenInfo));
         EXPECT_EQ(0, std::memcmp(&expected, &tokenInfo, sizeof tokenInfo));
-        std::memset(&slotInfo, 0xCC, sizeof slotInfo);
         ASSERT_EQ(CKR_OK, f()->C_GetSlotInfo(firstSlot, &slotInfo));
         EXPECT_EQ(label.substr(0, 63) + '\0', std::string(reinterpret_cast<char*>(slotInfo.slotDescription), 64));
-        EXPECT_EQ(0, std::memcmp(expected.manufacturerID, slotInfo.manufacturerID, 32));
-        EXPECT_EQ(7u, slotInfo.flags);
-        EXPECT_EQ(0, std::memcmp(&expected.hardwareVersion, &slotInfo.hardwareVersion, 2 * sizeof(CK_VERSION)));
     }
-    EXPECT_TRUE(logHasLine("C_GetTokenInfo -- exit"));
 }
 
 // Only a list into a large enough buffer rebuilds the cache, reading the
 // devices in the library's order (a device without a token, or unknown, makes
-// a slot that names nothing); a count, a short buffer, an unplugged or
-// replaced device leave it, and the info calls answer from it. No device
-// empties it even on a count call.
+// a slot that names nothing).
 TEST_F(SlotsTest, SlotListAndItsCache) {
     for (const char* name : {secondDevice, "ZLM0000003", "ZLM00000"}) fakeLibrary().addDevice(name);
     fakeLibrary().edit([](FakeState& state) { state.devices["ZLM0000004"].tokenInfo.serialNumber.clear(); });
-    count = 1;
-    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, f()->C_GetSlotList(CK_TRUE, slots, &count));
-    EXPECT_EQ(4u, count);
-    EXPECT_EQ(0xDEADu, slots[0]);
     const std::vector<std::vector<std::string>> rows = {  // the devices listed
-        {"ZLM0000003", "ZLM0000001", "ZLM0000002"}, {"ZLM0000002", "ZLM00000"}, {"ZLM0000001", "ZLM0000004", "ZLM0000003"},
-        {"UNKNOWN", "ZLM0000003", "ZLM0000001"}, {"ZLM0000002", "ZLM0000002"}};
+        {"ZLM0000003", "ZLM0000001", "ZLM0000002"}, {"ZLM0000002", "ZLM00000"},
+        {"ZLM0000001", "ZLM0000004", "ZLM0000003"}, {"UNKNOWN", "ZLM0000003", "ZLM0000001"},
+        {"ZLM0000002", "ZLM0000002"}};
     for (const auto& listed : rows) {
-        SCOPED_TRACE(::testing::PrintToString(listed));
         fakeLibrary().setConnected(listed);
         std::vector<CK_SLOT_ID> list(listed.size() + 1, 0xDEAD);
         count = CK_ULONG(list.size());
@@ -189,24 +162,13 @@ TEST_F(SlotsTest, SlotListAndItsCache) {
             EXPECT_EQ(i < listed.size() ? firstSlot + i : 0xDEAD, list[i]);
         }
     }
-    fakeLibrary().setConnected({"ZLM0000003"});
-    fakeLibrary().clearCalls();
-    ASSERT_EQ(CKR_OK, f()->C_GetSlotList(CK_TRUE, nullptr, &count));
-    EXPECT_EQ(1u, count);
-    EXPECT_EQ("ZLM0000002", serialOf(firstSlot));
-    EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getTokenInfo"));
-    removeFile(todaysLogFile());
-    fakeLibrary().setConnected({});
-    ASSERT_EQ(CKR_OK, f()->C_GetSlotList(CK_TRUE, nullptr, &count));
-    EXPECT_EQ(0u, count);
-    EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find("->ERROR ::=>No valid token found\n"));
-    EXPECT_EQ(CKR_SLOT_ID_INVALID, f()->C_GetSlotInfo(firstSlot, &slotInfo));
 }
 
 // Changes of the device count post one event for the first slot, whatever
-// their number before it is collected; a list that changes but keeps its
-// length posts nothing. A blocking wait takes the next event.
-TEST_F(SlotsTest, DeviceCountChangesPostOneEvent) {
+// their number before it is collected; a blocking wait takes the next event.
+// C_Finalize releases a blocked waiter and clears the sessions, the password
+// and the slot cache.
+TEST_F(SlotsTest, SlotEventsAndFinalize) {
     std::future<CK_RV> waiter = blockingWait();
     fakeLibrary().addDevice(secondDevice);
     ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(5)));
@@ -217,52 +179,17 @@ TEST_F(SlotsTest, DeviceCountChangesPostOneEvent) {
     waitForMonitorPass();
     fakeLibrary().setConnected({secondDevice});
     waitForMonitorPass();
-    slot = 0;
     ASSERT_EQ(CKR_OK, poll());
-    EXPECT_EQ(firstSlot, slot);
     EXPECT_EQ(CKR_NO_EVENT, poll());
     fakeLibrary().setConnected({defaultDevice});
-    waitForMonitorPass();
-    EXPECT_EQ(CKR_NO_EVENT, poll());
-}
-
-// The monitor logs out the sessions of an unplugged device and drops the
-// held password; the still connected device's sessions keep their states,
-// and the slot cache stays.
-TEST_F(SlotsTest, UnpluggedDevicesSessionsAreLoggedOut) {
-    fakeLibrary().addDevice(secondDevice);
-    refreshSlots();
-    const CK_SESSION_HANDLE ro1 = openSession(false, firstSlot), rw1 = openSession(true, firstSlot);
-    const CK_SESSION_HANDLE rw2 = openSession(true, firstSlot + 1);
-    login(rw1);
-    login(rw2);  // the held PIN: no device call, the second device's sessions follow
-    fakeLibrary().setConnected({secondDevice});
-    waitForMonitorPass();
-    EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(ro1));
-    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, sessionState(rw1));
-    EXPECT_EQ(CKS_RW_USER_FUNCTIONS, sessionState(rw2));
-    EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(openSession(false, firstSlot + 1)));
-    EXPECT_TRUE(logHasLine("Device disconnected, clearing userPassword"));
-    EXPECT_EQ(defaultDevice, serialOf(firstSlot));
-}
-
-// C_Finalize releases a blocked waiter and clears the sessions, the password
-// and the slot cache; the new monitor starts from a count of 0, so the
-// connected device is news.
-TEST_F(SlotsTest, FinalizeReleasesAWaiterAndClearsEverything) {
     login(openSession(true));
-    std::future<CK_RV> waiter = blockingWait();
+    waiter = blockingWait();
     ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
     ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(3)));
     EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, waiter.get());
-    EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, f()->C_WaitForSlotEvent(0, &slot, nullptr));
-    EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, f()->C_GetMechanismList(firstSlot, nullptr, &count));
     ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
     EXPECT_EQ("rv=3", serialOf(firstSlot));
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_CloseSession(0x60000001));
-    waitForMonitorPass();
-    EXPECT_EQ(CKR_OK, poll());
-    EXPECT_EQ(CKR_NO_EVENT, poll());
     refreshSlots();
     EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(openSession(false)));
 }
