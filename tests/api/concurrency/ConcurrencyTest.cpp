@@ -123,3 +123,20 @@ TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
         EXPECT_EQ(1u, fakeLibrary().callCount(row.operation));
     }
 }
+
+// A call working on the session's hash context has it alone: other digest
+// calls meanwhile are refused, and the held call's data is not lost.
+TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
+    const CK_SESSION_HANDLE session = openSession();
+    digestInit(session);
+    fakeLibrary().clearCalls();
+    auto update = [&] { return f()->C_DigestUpdate(session, data, sizeof data); };
+    EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", update, [&] {
+        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestUpdate(session, data, sizeof data));
+        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestFinal(session, nullptr, &count));
+        EXPECT_EQ(CKR_OPERATION_ACTIVE, digestQuery(session));
+        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestInit(session, &sha256));
+    }));
+    EXPECT_EQ(CKR_OK, f()->C_DigestFinal(session, nullptr, &count));
+    EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).data);
+}
