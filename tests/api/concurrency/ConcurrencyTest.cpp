@@ -124,19 +124,31 @@ TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
     }
 }
 
-// A call working on the session's hash context has it alone: other digest
-// calls meanwhile are refused, and the held call's data is not lost.
+// A call working on the session's hash context has it alone: other calls of
+// the digest or the multi-part signature meanwhile are refused, and the held
+// call's data is not lost.
 TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
-    const CK_SESSION_HANDLE session = openSession();
-    digestInit(session);
-    fakeLibrary().clearCalls();
-    auto update = [&] { return f()->C_DigestUpdate(session, data, sizeof data); };
-    EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", update, [&] {
-        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestUpdate(session, data, sizeof data));
-        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestFinal(session, nullptr, &count));
-        EXPECT_EQ(CKR_OPERATION_ACTIVE, digestQuery(session));
-        EXPECT_EQ(CKR_OPERATION_ACTIVE, p11()->C_DigestInit(session, &sha256));
-    }));
-    EXPECT_EQ(CKR_OK, f()->C_DigestFinal(session, nullptr, &count));
-    EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).data);
+    const struct {
+        void (*start)(S);
+        CK_RV (*update)(S, CK_BYTE_PTR, CK_ULONG);
+        CK_RV (*finish)(S, CK_BYTE_PTR, CK_ULONG_PTR);
+        CK_RV (*restart)(S);
+    } families[] = {
+        {digestInit, f()->C_DigestUpdate, f()->C_DigestFinal, [](S s) { return p11()->C_DigestInit(s, &sha256); }},
+        {signInit, f()->C_SignUpdate, f()->C_SignFinal, [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); }},
+    };
+    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
+    for (const auto& family : families) {
+        const CK_SESSION_HANDLE session = openSession();
+        family.start(session);
+        fakeLibrary().clearCalls();
+        EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", [&] { return family.update(session, data, sizeof data); },
+                                      [&] {
+                                          EXPECT_EQ(CKR_OPERATION_ACTIVE, family.update(session, data, sizeof data));
+                                          EXPECT_EQ(CKR_OPERATION_ACTIVE, family.finish(session, nullptr, &count));
+                                          EXPECT_EQ(CKR_OPERATION_ACTIVE, family.restart(session));
+                                      }));
+        EXPECT_EQ(CKR_OK, family.finish(session, nullptr, &count));
+        EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).data);
+    }
 }
