@@ -3,8 +3,9 @@
 
 The fast run meets the whole sample; the full run meets only the fast run's
 survivors, so a mutant's full-suite outcome is its fast outcome unless the
-full run re-ran it. Explanations of survivors ("Why" column) and the "## Notes"
-section of the previous report are kept.
+full run re-ran it. Where a log holds a mutant twice, the later line counts.
+Explanations of survivors ("Why" column) and the "## Notes" section of the
+previous report are kept.
 """
 import argparse, datetime, re, subprocess
 from pathlib import Path
@@ -52,7 +53,10 @@ def main():
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     fast = outcomes(args.fast_log)
-    full = {**fast, **outcomes(args.full_log)}
+    # A mutant the fast suites kill, the full suite kills too; the full run
+    # decides only for the fast suites' survivors.
+    rerun = outcomes(args.full_log)
+    full = {n: r if r['outcome'] in ('killed', 'timeout') else rerun.get(n, r) for n, r in fast.items()}
     report = Path(args.report)
     why, notes = kept_explanations(report)
     commit = subprocess.run(['git', 'rev-parse', '--short', 'HEAD'], capture_output=True, text=True,

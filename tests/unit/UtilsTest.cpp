@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "ModuleLoader.h"
 #include "TestEnvironment.h"
 #include "frame/Log.h"
 #include "platform/Platform.h"
@@ -37,14 +38,17 @@ TEST(ExtractCommonName, FirstCnValueUpToCommaOrLineBreak) {
     for (const auto& [name, expected] : cases) EXPECT_EQ(expected, Utils().extractCommonName(name)) << name;
 }
 
-// Null and empty paths never reach the file system. (The environment and the
-// executable's folder are proven through certificate import.)
+// Null and empty paths never reach the file system; the executable's folder
+// is the running program's. (The environment is proven through certificate
+// import.)
 TEST(PathExists, FilesAndFoldersButNotNullOrEmpty) {
     const std::string& folder = testing_support::testFolder();
     EXPECT_TRUE(Utils().pathExists(folder.c_str()));
     EXPECT_FALSE(Utils().pathExists((folder + "/no-such-entry").c_str()));
     EXPECT_FALSE(Utils().pathExists(nullptr));
     EXPECT_FALSE(Utils().pathExists(""));
+    const std::string program = testing_support::executablePath();
+    EXPECT_EQ(program.substr(0, program.find_last_of("\\/")), Utils().getExecutableFolderPath());
 }
 
 #if defined(_WIN32)
