@@ -10,6 +10,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev googletest libgtest-
 # package install test.
 PACKAGE_PACKAGES=(dpkg-dev file lintian p11-kit opensc)
 
+# Building the Windows installer (scripts/package-windows.sh: wixl, msibuild,
+# msiinfo) and installing it under Wine's msiexec (tests/installer/msi_check.sh).
+WINDOWS_PACKAGE_PACKAGES=(msitools wixl file wine wine64)
+
 # Packages of scripts/msvc-check.sh: clang-cl, lld-link, llvm-readobj and
 # llvm-dlltool, mingw-w64's Windows headers, Wine's runtime DLLs.
 MSVC_CHECK_PACKAGES=(cmake ninja-build clang-14 clang-tools-14 lld-14 llvm-14 mingw-w64-x86-64-dev

@@ -6,7 +6,9 @@
 # scenarios with real PKCS#11 applications, a fuzzing smoke run, and the MSVC
 # check (scripts/msvc-check.sh). The Debian packages are built, checked with
 # lintian, installed and purged (scripts/package.sh,
-# tests/interop/package_check.sh). Exits non-zero on any failure.
+# tests/interop/package_check.sh); the Windows installer is built, installed,
+# upgraded and removed under Wine (scripts/package-windows.sh,
+# tests/installer/msi_check.sh). Exits non-zero on any failure.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 start=$(date +%s)
@@ -14,7 +16,7 @@ LOGS="$ROOT/build/test-logs"
 rm -rf "$LOGS"
 mkdir -p "$LOGS"
 
-ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}" "${WINDOWS_PACKAGE_PACKAGES[@]}"
 # The MSVC check needs the MSVC standard library headers; /opt/msvc-stl/stl/inc
 # is their conventional place (DEVELOPERS.md). Without them it says it skips.
 if [ -z "${MSVC_STL_INCLUDE:-}" ] && [ -d /opt/msvc-stl/stl/inc ]; then export MSVC_STL_INCLUDE=/opt/msvc-stl/stl/inc; fi
@@ -68,6 +70,9 @@ run_in_background "Interoperability tests" "$ROOT/tests/interop/run_all.sh" "$RO
 debian_packages() { "$ROOT/scripts/package.sh" && "$ROOT/tests/interop/package_check.sh" "$ROOT/build/package"; }
 run_in_background "Debian packages (lintian, install, purge)" debian_packages
 run_in_background "MSVC check (clang-cl, Wine)" "$ROOT/scripts/msvc-check.sh"
+# In a Wine prefix of its own (build/wineprefix-msi), apart from the suites above.
+run_in_background "Windows installer (wixl, msiexec under Wine)" "$ROOT/tests/installer/msi_check.sh" \
+    "$ROOT/build/windows"
 
 echo "== AddressSanitizer + UBSan build"
 configure_and_build "$ROOT/build/asan" -DZELMOR_SANITIZE=address -DZELMOR_BUILD_BENCH=OFF
