@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     }
     check(sameFolder(loadedPath(GetModuleHandleA("ZelmorDSCLibrary.dll")), installFolder),
           "the device library is the one installed beside the module");
-    auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(GetProcAddress(module, "C_GetFunctionList"));
+    auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(
+        reinterpret_cast<void*>(GetProcAddress(module, "C_GetFunctionList")));
     CK_FUNCTION_LIST_PTR p11 = nullptr;
     if (getFunctionList == nullptr || getFunctionList(&p11) != CKR_OK) {
         std::printf("FAILED: the installed module hands out its function list\n");
