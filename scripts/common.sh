@@ -44,8 +44,10 @@ configure_and_build() {
     ninja -C "$folder" -j"$JOBS"
 }
 
+# export_wine_environment [PREFIX]: the Wine prefix (default build/wineprefix),
+# made when it does not exist yet.
 export_wine_environment() {
-    export WINEPREFIX="$ROOT/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX="${1:-$ROOT/build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w || true
