@@ -31,7 +31,8 @@ done
 
 # The version is the project's; the product name and the manufacturer are the
 # library description and the manufacturer that C_GetInfo reports.
-version=${ZELMOR_PACKAGE_VERSION:-$(sed -n 's/^project(ZelmorPKCS11Driver VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")}
+project_version=$(sed -n 's/^project(ZelmorPKCS11Driver VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+version=${ZELMOR_PACKAGE_VERSION:-$project_version}
 info_field() {
     sed -n "s/.*copyTextField(info->$1, sizeof info->$1, \"\([^\"]*\)\");.*/\1/p" "$ROOT/src/frame/ModuleLifecycle.cpp"
 }
@@ -60,34 +61,32 @@ if [ $# -eq 2 ]; then
 fi
 (cd "$work" && wixl --arch x64 "${defines[@]}" -o package.msi ZelmorPKCS11Driver.wxs)
 
-# What wixl cannot express. The condition that writes standardsMode only for
-# STANDARDSMODE=1; it holds on removal too, since a removal skips components
-# whose condition is false and would leave the value behind.
-msibuild "$work/package.msi" -q \
-    "UPDATE \`Component\` SET \`Condition\` = 'STANDARDSMODE = \"1\" OR REMOVE ~= \"ALL\"' WHERE \`Component\` = 'StandardsMode'"
+# What wixl cannot express, as SQL on the package.
+sql() { msibuild "$work/package.msi" -q "$1"; }
+# The condition that writes standardsMode only for STANDARDSMODE=1; it holds on
+# removal too, since a removal skips components whose condition is false and
+# would leave the value behind.
+sql "UPDATE Component SET Condition = 'STANDARDSMODE = \"1\" OR REMOVE ~= \"ALL\"' WHERE Component = 'StandardsMode'"
 # The folder of each RemoveFolder entry (wixl puts all in the component's).
 for folder_id in HomeFolder INSTALLDIR TrevanicFolder; do
-    remove_id=Remove${folder_id/INSTALLDIR/InstallFolder}
-    msibuild "$work/package.msi" -q \
-        "UPDATE \`RemoveFile\` SET \`DirProperty\` = '$folder_id' WHERE \`FileKey\` = '$remove_id'"
+    sql "UPDATE RemoveFile SET DirProperty = '$folder_id' WHERE FileKey = 'Remove${folder_id/INSTALLDIR/InstallFolder}'"
 done
 # With the device library: the install folder at the end of the system PATH
 # while the package is installed. Applications load the module by its full
 # path, and Windows looks for the library it imports along the PATH, not
 # beside the module.
 if [ $# -eq 2 ]; then
-    msibuild "$work/package.msi" -q 'CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL,
-        `Name` CHAR(255) NOT NULL LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL
-        PRIMARY KEY `Environment`)' \
-        -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
-            VALUES ('SystemPath', '=-*PATH', '[~];[INSTALLDIR]', 'DeviceLibrary')" \
-        -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveEnvironmentStrings', 3300)" \
-        -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteEnvironmentStrings', 5200)"
+    sql "CREATE TABLE Environment (Environment CHAR(72) NOT NULL, Name CHAR(255) NOT NULL LOCALIZABLE,
+        Value CHAR(255) LOCALIZABLE, Component_ CHAR(72) NOT NULL PRIMARY KEY Environment)"
+    sql "INSERT INTO Environment (Environment, Name, Value, Component_)
+        VALUES ('SystemPath', '=-*PATH', '[~];[INSTALLDIR]', 'DeviceLibrary')"
+    sql "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)"
+    sql "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)"
 fi
 # LOGLEVEL and STANDARDSMODE as secure properties, so that they reach the
 # elevated part of a managed (group policy) installation.
-secure=$(msiinfo export "$work/package.msi" Property | sed -n 's/^SecureCustomProperties\t//p' | tr -d '\r')
-msibuild "$work/package.msi" -q "UPDATE \`Property\` SET \`Value\` = '${secure:+$secure;}LOGLEVEL;STANDARDSMODE' WHERE \`Property\` = 'SecureCustomProperties'"
+secure=$(msiinfo export "$work/package.msi" Property | tr -d '\r' | sed -n 's/^SecureCustomProperties\t//p')
+sql "UPDATE Property SET Value = '${secure:+$secure;}LOGLEVEL;STANDARDSMODE' WHERE Property = 'SecureCustomProperties'"
 
 # Every table must read back.
 for table in $(msiinfo tables "$work/package.msi"); do

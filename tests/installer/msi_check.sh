@@ -18,9 +18,18 @@ trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null; interop_cleanup' EXIT
 
 version=$(sed -n 's/^project(ZelmorPKCS11Driver VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 newer=$version.1 old="$WORK/ZelmorPKCS11Driver-$version-x64.msi" new="$WORK/ZelmorPKCS11Driver-$version.1-x64.msi"
-package() { ZELMOR_PACKAGE_FOLDER="$WORK" "$ROOT/scripts/package-windows.sh" "$build/ZelmorPKCS11Driver.dll" "$build/tests/ZelmorDSCLibrary.dll"; }
+package() {
+    ZELMOR_PACKAGE_FOLDER="$WORK" "$ROOT/scripts/package-windows.sh" "$build/ZelmorPKCS11Driver.dll" \
+        "$build/tests/ZelmorDSCLibrary.dll"
+}
 t "package-windows.sh builds the package of version $version" package
 t "package-windows.sh builds the package of version $newer" 'ZELMOR_PACKAGE_VERSION=$newer package'
+alone="$WORK/alone/ZelmorPKCS11Driver-$version-x64.msi"
+t "without DEVICE_DLL the package ships the module alone" \
+    'ZELMOR_PACKAGE_FOLDER="$WORK/alone" "$ROOT/scripts/package-windows.sh" "$build/ZelmorPKCS11Driver.dll" &&
+    msiinfo export "$alone" File' '^ModuleDll' '!^DeviceDll'
+t "without DEVICE_DLL the package says the device library must be installed" 'msiinfo suminfo "$alone"' \
+    '^Comments: .*ZelmorDSCLibrary\.dll must be installed already'
 property() { msiinfo export "$old" Property | tr -d '\r' | sed -n "s/^$1\t//p"; }
 product=$(property ProductName) manufacturer=$(property Manufacturer)
 
@@ -58,6 +67,9 @@ driver() {
 
 dlls='\./Zelmor/ZelmorDSCLibrary\.dll \./Zelmor/ZelmorPKCS11Driver\.dll $'
 folders='^\./Zelmor \./Zelmor/ZelmorDSC \./Zelmor/ZelmorDSC/Certificates '
+# 1603, the installer's fatal error, as an exit status of 8 bits.
+refused="exit status $((1603 % 256))\$"
+t "a LOGLEVEL that is no number from 0 to 3 is refused" '! msiexec /i "$old" LOGLEVEL=4' "$refused"
 t "msiexec /i installs with the defaults" 'msiexec /i "$old"'
 t "the module, the device library and the empty CA folder are installed" installed_files "$folders$dlls"
 t "logLevel is REG_DWORD 2 by default" zelmor_key 'logLevel +REG_DWORD +0x2$'
@@ -76,8 +88,7 @@ t "the upgrade keeps a CA file the user added" installed_files \
 t "LOGLEVEL=3 sets logLevel to 3" zelmor_key 'logLevel +REG_DWORD +0x3$'
 t "STANDARDSMODE=1 sets standardsMode to 1" zelmor_key 'standardsMode +REG_DWORD +0x1$'
 t "the upgraded module runs" driver '!FAILED'
-# 1603, the installer's fatal error, as an exit status of 8 bits.
-t "an older package is refused" '! msiexec /i "$old"' "exit status $((1603 % 256))\$"
+t "an older package is refused" '! msiexec /i "$old"' "$refused"
 t "the refused package leaves the newer installed" registered_versions "^version $newer\$" "!^version $version\$"
 
 t "msiexec /x uninstalls" 'msiexec /x "$new"'
