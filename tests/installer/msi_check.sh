@@ -43,8 +43,9 @@ install_folder='C:\Program Files\Trevanic\Zelmor'
 files="$WINEPREFIX/drive_c/Program Files/Trevanic"
 ca_file="$files/Zelmor/ZelmorDSC/Certificates/installer-test-ca.cer"
 
+runs=0
 msiexec() {  # ARGUMENTS...: silent; the end of its log and its exit status as output
-    local code=0 log="$WORK/msiexec-$((++steps)).log"
+    local code=0 log="$WORK/msiexec-$((++runs)).log"
     wine msiexec "$@" /qn /l*v "$log" || code=$?
     tr -d '\r' <"$log" | grep -v '^Property' | tail -n 6
     echo "exit status $code"
