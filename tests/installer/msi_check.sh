@@ -13,7 +13,7 @@ source "$(dirname "$0")/../../scripts/common.sh"
 source "$ROOT/tests/interop/lib.sh"
 build=$(cd "${1:?usage: $0 WINDOWS_BUILD_FOLDER}" && pwd) || exit 2
 interop_workspace windows-installer
-prefix="$ROOT/build/wineprefix-msi"
+prefix="$ROOT/build/wineprefix-msi" runs=0
 trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null; interop_cleanup' EXIT
 
 version=$(sed -n 's/^project(ZelmorPKCS11Driver VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
@@ -43,7 +43,6 @@ install_folder='C:\Program Files\Trevanic\Zelmor'
 files="$WINEPREFIX/drive_c/Program Files/Trevanic"
 ca_file="$files/Zelmor/ZelmorDSC/Certificates/installer-test-ca.cer"
 
-runs=0
 msiexec() {  # ARGUMENTS...: silent; the end of its log and its exit status as output
     local code=0 log="$WORK/msiexec-$((++runs)).log"
     wine msiexec "$@" /qn /l*v "$log" || code=$?
