@@ -17,7 +17,7 @@ prefix="$ROOT/build/wineprefix-msi" runs=0
 trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null; interop_cleanup' EXIT
 
 version=$(sed -n 's/^project(ZelmorPKCS11Driver VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
-newer=$version.1 old="$WORK/ZelmorPKCS11Driver-$version-x64.msi" new="$WORK/ZelmorPKCS11Driver-$version.1-x64.msi"
+newer=$version.1 old="$WORK/ZelmorPKCS11Driver-$version-x64.msi" new="$WORK/ZelmorPKCS11Driver-$newer-x64.msi"
 package() {
     ZELMOR_PACKAGE_FOLDER="$WORK" "$ROOT/scripts/package-windows.sh" "$build/ZelmorPKCS11Driver.dll" \
         "$build/tests/ZelmorDSCLibrary.dll"
