@@ -35,8 +35,10 @@ function(zelmor_bind_device_library target)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${exports}
         ${PROJECT_SOURCE_DIR}/scripts/msvc/expected_device_imports.txt)
     if(failed)
+        # Indented lines are printed as they are, not refilled.
+        string(REGEX REPLACE "\n([^\n])" "\n  \\1" table "  ${table}${errors}")
         message(FATAL_ERROR "ZELMOR_DEVICE_EXPORTS=${exports}: the module cannot bind to this device library.\n"
-            "${table}${errors}")
+            "${table}")
     endif()
     message(STATUS "Device library exports of ${exports}:\n${table}")
 
@@ -64,6 +66,11 @@ function(zelmor_bind_device_library target)
     if(failed)
         message(FATAL_ERROR "ZELMOR_DEVICE_EXPORTS: ${make_library} failed")
     endif()
+    # The decorated names hold '$' and '?', which build tools' shells would
+    # expand: the options go to the linker in a response file.
+    string(REPLACE ";" "\n" aliases "${aliases}")
+    file(WRITE ${dir}/alternatenames.rsp "${aliases}\n")
     target_link_libraries(${target} PRIVATE ${dir}/ZelmorDSCLibrary.lib)
-    target_link_options(${target} PRIVATE ${aliases})
+    target_link_options(${target} PRIVATE @${dir}/alternatenames.rsp)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${dir}/alternatenames.rsp)
 endfunction()

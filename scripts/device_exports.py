@@ -341,7 +341,7 @@ def classify(operation, our_name, our_signature, exports):
             differences = compare(our_signature, signature)
             same = all(d.same_call for d in differences)
             candidates.append((0 if same else 1, len(differences), name, signature.text, differences))
-        elif signature is None and name == operation:
+        elif signature is None and name.lstrip("_") == operation:
             plain = [Difference("function", "plain C name", our_name, name)]
             candidates.append((1, 1, name, name, plain))
     if not candidates:
@@ -388,18 +388,18 @@ def export_listing(path):
         return stream.read()
 
 
+def is_candidate(word):
+    """A C++ decorated name, or a plain name that could be an operation's."""
+    return word.startswith("?") or re.fullmatch(r"_?zelmor_\w+", word) is not None
+
+
 def names_in(listing):
-    """Exported names in a listing of any of the accepted forms."""
+    """The C++ and zelmor_ names exported in a listing of any accepted form."""
     names = []
     for line in listing.splitlines():
         match = re.match(r"\s*Name: (\S+)", line)
-        if match:
-            names.append(match.group(1))
-            continue
-        for word in line.split():
-            if word.startswith("?") or re.fullmatch(r"_?zelmor_\w+", word):
-                names.append(word)
-                break
+        words = [match.group(1)] if match else line.split()
+        names.extend([word for word in words if is_candidate(word)][:1])
     return list(dict.fromkeys(names))
 
 
@@ -444,13 +444,16 @@ def check(listing):
 
 def report(verdicts, source, export_count, out=sys.stdout):
     width = max(len(v.operation) for v in verdicts) + 2
-    print(f"Exports of {source}: {export_count} names; the module imports {len(verdicts)} operations.", file=out)
+    print(f"{source}: {export_count} C++ or zelmor_ names exported; the module imports {len(verdicts)} operations.",
+          file=out)
     print(f"{'operation':<{width}}result", file=out)
     for v in verdicts:
         line = v.result
         if v.differences:
-            kinds = dict.fromkeys(f"{d.where} ({d.kind})" for d in v.differences)
-            line += ": " + ", ".join(kinds)
+            places = {}
+            for d in v.differences:
+                places.setdefault(d.where, {})[d.kind] = None
+            line += ": " + ", ".join(f"{where} ({', '.join(kinds)})" for where, kinds in places.items())
         print(f"{v.operation:<{width}}{line}", file=out)
         if v.result != "binds":
             print(f"{'':<{width}}  ours:    {v.ours_text}", file=out)

@@ -35,7 +35,7 @@ EXPORT int zelmor_validatePassword(char* name, char* pin, unsigned int, long& re
 EXPORT bool zelmor_changeUserPassword(const char*, const char*, const char*, unsigned long*, bool, bool, void*) {
     return false;
 }
-EXPORT const std::vector<MakerKeyPair>& zelmor_getKeyPairList(const char*, void*) { return keyPairs<MakerKeyPair>(); }
+EXPORT const std::vector<MakerKeyPair>& zelmor_getKeyPairList(char*, void*) { return keyPairs<MakerKeyPair>(); }
 const std::vector<ZelmorCertificate>& zelmor_getCertificateList(const char*, ZelmorInstance) {
     return noCertificates;
 }
