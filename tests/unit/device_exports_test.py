@@ -66,6 +66,8 @@ DIFFERENT_CALL_ROWS = [
     ("size_t length out", "int __cdecl zelmor_op(unsigned int *, void *)",
      "int __cdecl zelmor_op(unsigned __int64 *, void *)", "integer width"),
     ("BOOL result for bool", "bool __cdecl zelmor_op(void *)", "int __cdecl zelmor_op(void *)", "bool or integer"),
+    ("64-bit integer for an enum", "int __cdecl zelmor_op(enum EncryptionType, void *)",
+     "int __cdecl zelmor_op(__int64, void *)", "integer width"),
     ("bool argument for int", "int __cdecl zelmor_op(int, void *)", "int __cdecl zelmor_op(bool, void *)",
      "bool or integer"),
     ("std::string for text", "int __cdecl zelmor_op(char const *, void *)",
@@ -74,6 +76,9 @@ DIFFERENT_CALL_ROWS = [
     ("vector for a list", "class std::vector<unsigned char, class std::allocator<unsigned char>> __cdecl "
      "zelmor_op(void *)", "class std::basic_string<char, struct std::char_traits<char>, class std::allocator<char>> "
      "__cdecl zelmor_op(void *)", "standard-library type"),
+    ("another container", "class std::vector<unsigned char, class std::allocator<unsigned char>> __cdecl "
+     "zelmor_op(void *)", "class std::list<unsigned char, class std::allocator<unsigned char>> __cdecl zelmor_op(void *)",
+     "standard-library type"),
     ("bytes for a record", "int __cdecl zelmor_op(struct ZelmorKeyPair *, void *)",
      "int __cdecl zelmor_op(unsigned char *, void *)", "pointed-to type"),
     ("record by value", "struct TokenInfo __cdecl zelmor_op(void *)", "struct TokenInfo * __cdecl zelmor_op(void *)",
