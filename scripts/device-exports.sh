@@ -10,5 +10,5 @@ if [ $# -ne 1 ]; then
     echo "usage: $0 ZelmorDSCLibrary.dll|ZelmorDSCLibrary.lib|EXPORT-LIST" >&2
     exit 2
 fi
-command -v llvm-undname-14 >/dev/null || ensure_packages llvm-14 python3
+{ command -v llvm-undname-14 && command -v python3; } >/dev/null || ensure_packages llvm-14 python3
 exec python3 "$ROOT/scripts/device_exports.py" "$1"
