@@ -126,7 +126,8 @@ exports "$RUN/ZelmorDSCLibrary.dll" || { cat "$OUT/exports.txt"; fail "device-ex
 echo "28 operations bind"
 
 echo "== device-exports.sh: the fake of another spelling differs only in names"
-exports "$OUT/maker/ZelmorDSCLibrary.dll" || { cat "$OUT/exports.txt"; fail "device-exports.sh rejects the fake of another spelling"; }
+exports "$OUT/maker/ZelmorDSCLibrary.dll" ||
+    { cat "$OUT/exports.txt"; fail "device-exports.sh rejects the fake of another spelling"; }
 tail -2 "$OUT/exports.txt"
 renamed=$(verdicts | grep -c ' name differs, same call$' || true)
 [ "$(verdicts | grep -cE ' (binds|name differs, same call)$')" -eq 28 ] && [ "$renamed" -ge 20 ] ||
@@ -144,7 +145,8 @@ configure_bound() {
     env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER cmake --preset clang-cl-check -B "$OUT/$1/cmake" \
         -DZELMOR_DEVICE_EXPORTS="$OUT/$1/ZelmorDSCLibrary.dll" >"$OUT/$1/configure.log" 2>&1
 }
-configure_bound maker || { cat "$OUT/maker/configure.log"; fail "configuring with the fake of another spelling failed"; }
+configure_bound maker ||
+    { cat "$OUT/maker/configure.log"; fail "configuring with the fake of another spelling failed"; }
 # The link options of the bound build: a response file of /ALTERNATENAME options.
 aliases="$OUT/maker/cmake/device-binding/alternatenames.rsp"
 ninja -C "$OUT/maker/cmake" -t commands ZelmorPKCS11Driver | tail -1 | grep -qF "@$aliases" ||
@@ -167,10 +169,15 @@ diff <(llvm-readobj-14 --coff-imports "$OUT/maker/ZelmorPKCS11Driver.dll" |
 (cd "$OUT/maker" && timeout 300 wine msvc-abi-driver.exe) || fail "the bound module failed under Wine"
 
 echo "== device-exports.sh and ZELMOR_DEVICE_EXPORTS: a different call and a missing operation"
-if exports "$OUT/broken/ZelmorDSCLibrary.dll"; then cat "$OUT/exports.txt"; fail "device-exports.sh accepts the third fake"; fi
-diff <(verdicts | grep -v ' binds$') - <<<$'zelmor_changeUserPassword different call\nzelmor_generateRamdomNumber missing' ||
+if exports "$OUT/broken/ZelmorDSCLibrary.dll"; then
+    cat "$OUT/exports.txt"
+    fail "device-exports.sh accepts the third fake"
+fi
+expected=$'zelmor_changeUserPassword different call\nzelmor_generateRamdomNumber missing'
+diff <(verdicts | grep -v ' binds$') - <<<"$expected" ||
     { cat "$OUT/exports.txt"; fail "the third fake: not exactly the BOOL result and the missing operation"; }
-grep -q 'result: bool here, int in the library' "$OUT/exports.txt" || { cat "$OUT/exports.txt"; fail "the BOOL result is not named"; }
+grep -q 'result: bool here, int in the library' "$OUT/exports.txt" ||
+    { cat "$OUT/exports.txt"; fail "the BOOL result is not named"; }
 mkdir -p "$OUT/broken/cmake"
 if configure_bound broken; then fail "configuring with the third fake succeeded"; fi
 grep -q 'zelmor_generateRamdomNumber *missing' "$OUT/broken/configure.log" &&

@@ -77,7 +77,8 @@ DIFFERENT_CALL_ROWS = [
      "zelmor_op(void *)", "class std::basic_string<char, struct std::char_traits<char>, class std::allocator<char>> "
      "__cdecl zelmor_op(void *)", "standard-library type"),
     ("another container", "class std::vector<unsigned char, class std::allocator<unsigned char>> __cdecl "
-     "zelmor_op(void *)", "class std::list<unsigned char, class std::allocator<unsigned char>> __cdecl zelmor_op(void *)",
+     "zelmor_op(void *)",
+     "class std::list<unsigned char, class std::allocator<unsigned char>> __cdecl zelmor_op(void *)",
      "standard-library type"),
     ("bytes for a record", "int __cdecl zelmor_op(struct ZelmorKeyPair *, void *)",
      "int __cdecl zelmor_op(unsigned char *, void *)", "pointed-to type"),

@@ -76,8 +76,8 @@ int main() {
     CK_ATTRIBUTE publicSearch[] = {{CKA_CLASS, &publicKey, sizeof publicKey}};
     CK_OBJECT_HANDLE verifyKey = 0;
     check(p11->C_FindObjectsInit(session, publicSearch, 1) == CKR_OK &&
-              p11->C_FindObjects(session, &verifyKey, 1, &found) == CKR_OK && p11->C_FindObjectsFinal(session) == CKR_OK &&
-              found == 1,
+              p11->C_FindObjects(session, &verifyKey, 1, &found) == CKR_OK &&
+              p11->C_FindObjectsFinal(session) == CKR_OK && found == 1,
           "the key-pair list gives one public key");
     check(p11->C_VerifyInit(session, &mechanism, verifyKey) == CKR_OK &&
               p11->C_Verify(session, data, sizeof data, signature, signatureLength) == CKR_OK,

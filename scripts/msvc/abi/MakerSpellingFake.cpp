@@ -62,8 +62,9 @@ EXPORT int zelmor_signHash(char* name, unsigned char* keyPairIdentifier, char* p
                            unsigned long dataLength, unsigned char* signature, unsigned long* length, bool, void*) {
     return sign(name, keyPairIdentifier, pin, data, dataLength, signature, u32(length));
 }
-EXPORT int zelmor_verifySignatureHash(int keyKind, char*, unsigned char* data, int dataLength, unsigned char* publicValue,
-                                      int publicValueLength, unsigned char* signature, int length, void*) {
+EXPORT int zelmor_verifySignatureHash(int keyKind, char*, unsigned char* data, int dataLength,
+                                      unsigned char* publicValue, int publicValueLength, unsigned char* signature,
+                                      int length, void*) {
     return verify(static_cast<uint32_t>(keyKind), data, static_cast<uint32_t>(dataLength), publicValue,
                   static_cast<uint32_t>(publicValueLength), signature, static_cast<uint32_t>(length));
 }
