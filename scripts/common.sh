@@ -4,7 +4,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-$(nproc)}
 
 # Packages for building and testing on a fresh Debian 12 machine.
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev googletest libgtest-dev
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev googletest libgtest-dev python3
     g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine wine64)
 # Building and checking the Debian packages (scripts/package.sh), and the
 # package install test.
@@ -14,9 +14,10 @@ PACKAGE_PACKAGES=(dpkg-dev file lintian p11-kit opensc)
 # msiinfo) and installing it under Wine's msiexec (tests/installer/msi_check.sh).
 WINDOWS_PACKAGE_PACKAGES=(msitools wixl file wine wine64)
 
-# Packages of scripts/msvc-check.sh: clang-cl, lld-link, llvm-readobj and
-# llvm-dlltool, mingw-w64's Windows headers, Wine's runtime DLLs.
-MSVC_CHECK_PACKAGES=(cmake ninja-build clang-14 clang-tools-14 lld-14 llvm-14 mingw-w64-x86-64-dev
+# Packages of scripts/msvc-check.sh and scripts/device-exports.sh: clang-cl,
+# lld-link, llvm-readobj, llvm-nm, llvm-undname and llvm-dlltool, mingw-w64's
+# Windows headers, Wine's runtime DLLs, Python for the export check.
+MSVC_CHECK_PACKAGES=(cmake ninja-build clang-14 clang-tools-14 lld-14 llvm-14 python3 mingw-w64-x86-64-dev
     binutils-mingw-w64-x86-64 wine wine64)
 
 apt_updated=0

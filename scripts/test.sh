@@ -17,9 +17,12 @@ rm -rf "$LOGS"
 mkdir -p "$LOGS"
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}" "${WINDOWS_PACKAGE_PACKAGES[@]}"
-# The MSVC check needs the MSVC standard library headers; /opt/msvc-stl/stl/inc
-# is their conventional place (DEVELOPERS.md). Without them it says it skips.
-if [ -z "${MSVC_STL_INCLUDE:-}" ] && [ -d /opt/msvc-stl/stl/inc ]; then export MSVC_STL_INCLUDE=/opt/msvc-stl/stl/inc; fi
+# The MSVC check needs the MSVC standard library headers: the shared folder
+# beside the clone (as CI has it), else /opt/msvc-stl/stl/inc (DEVELOPERS.md).
+# Without them it says it skips.
+for stl in "$ROOT/../shared/third_party/msvc-stl-b29a16b86/stl/inc" /opt/msvc-stl/stl/inc; do
+    if [ -z "${MSVC_STL_INCLUDE:-}" ] && [ -f "$stl/yvals_core.h" ]; then export MSVC_STL_INCLUDE=$stl; fi
+done
 [ -z "${MSVC_STL_INCLUDE:-}" ] || ensure_packages "${MSVC_CHECK_PACKAGES[@]}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -67,8 +67,8 @@ int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* /*deviceName*/,
     });
 }
 
-int32_t zelmor_encrypt(int32_t encryptionType, int32_t paddingMode, const uint8_t* data, uint32_t dataLength,
-                       uint8_t* output, uint32_t* outputLength, const uint8_t* publicKeyDer,
+int32_t zelmor_encrypt(EncryptionType encryptionType, PaddingMode paddingMode, const uint8_t* data,
+                       uint32_t dataLength, uint8_t* output, uint32_t* outputLength, const uint8_t* publicKeyDer,
                        uint32_t publicKeyDerLength, ZelmorInstance) {
     return guarded<int32_t>(result::failed, [&] {
         if (encryptionType < firstRsaEncryptionType || encryptionType > lastRsaEncryptionType ||

@@ -13,17 +13,13 @@
 
 namespace zelmor {
 
-namespace {
-constexpr int32_t pkcs1Padding = 1;  // PaddingMode for CKM_RSA_PKCS
-}
-
-int32_t encryptionTypeFor(uint32_t keyKind) {
+EncryptionType encryptionTypeFor(uint32_t keyKind) {
     switch (keyKind) {
-        case keyKindRsa1024: return 7;
-        case keyKindRsa2048: return 8;
-        case keyKindRsa3072: return 9;
-        case keyKindRsa4096: return 10;
-        default: return 8;
+        case keyKindRsa1024: return encryptionRsa1024;
+        case keyKindRsa2048: return encryptionRsa2048;
+        case keyKindRsa3072: return encryptionRsa3072;
+        case keyKindRsa4096: return encryptionRsa4096;
+        default: return encryptionRsa2048;
     }
 }
 
@@ -49,7 +45,7 @@ CK_RV encrypt(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_
 
     uint8_t ciphertext[zelmorOutputBufferSize] = {};
     uint32_t ciphertextLength = 0;  // output only
-    int32_t result = zelmor_encrypt(encryptionTypeFor(keyKind), pkcs1Padding, data, static_cast<uint32_t>(dataLength),
+    int32_t result = zelmor_encrypt(encryptionTypeFor(keyKind), paddingPkcs1, data, static_cast<uint32_t>(dataLength),
                                     ciphertext, &ciphertextLength, publicKey.data(),
                                     static_cast<uint32_t>(publicKey.size()), moduleState().instance());
     if (result != ZelmorResult::ok) {

@@ -11,7 +11,7 @@ namespace zelmor {
 
 // EncryptionType of zelmor_encrypt by key kind: 7 to 10 for RSA 1024 to
 // 4096, 8 for any other kind.
-int32_t encryptionTypeFor(uint32_t keyKind);
+EncryptionType encryptionTypeFor(uint32_t keyKind);
 
 CK_RV encrypt(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR encrypted,
               CK_ULONG_PTR encryptedLength);

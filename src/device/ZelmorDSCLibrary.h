@@ -54,6 +54,19 @@ enum ZelmorHashAlgorithm : int32_t {
     hashSha512 = 5,
 };
 
+// First argument of zelmor_encrypt: RSA PKCS#1 encryption by modulus size.
+enum EncryptionType : int32_t {
+    encryptionRsa1024 = 7,
+    encryptionRsa2048 = 8,
+    encryptionRsa3072 = 9,
+    encryptionRsa4096 = 10,
+};
+
+// Second argument of zelmor_encrypt.
+enum PaddingMode : int32_t {
+    paddingPkcs1 = 1,
+};
+
 constexpr std::size_t zelmorIdentifierSize = 16;
 constexpr std::size_t zelmorPublicValueSize = 1024;
 constexpr std::size_t zelmorIdSize = 128;
@@ -256,8 +269,8 @@ ZELMOR_DSC_API int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* 
                                                   uint32_t dataLength, const uint8_t* publicValue,
                                                   uint32_t publicValueLength, const uint8_t* signature,
                                                   uint32_t signatureLength, ZelmorInstance instance);
-ZELMOR_DSC_API int32_t zelmor_encrypt(int32_t encryptionType, int32_t paddingMode, const uint8_t* data,
-                                      uint32_t dataLength, uint8_t* output, uint32_t* outputLength,
+ZELMOR_DSC_API int32_t zelmor_encrypt(EncryptionType encryptionType, PaddingMode paddingMode,
+                                      const uint8_t* data, uint32_t dataLength, uint8_t* output, uint32_t* outputLength,
                                       const uint8_t* publicKeyDer, uint32_t publicKeyDerLength,
                                       ZelmorInstance instance);
 // On success *output points at a buffer allocated on the process heap

@@ -447,8 +447,8 @@ int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* device, const u
     return entry.forced != nullptr ? *entry.forced : ok;
 }
 
-int32_t zelmor_encrypt(int32_t type, int32_t padding, const uint8_t* data, uint32_t length, uint8_t* output,
-                       uint32_t* outputLength, const uint8_t* publicKey, uint32_t publicKeyLength,
+int32_t zelmor_encrypt(EncryptionType type, PaddingMode padding, const uint8_t* data, uint32_t length,
+                       uint8_t* output, uint32_t* outputLength, const uint8_t* publicKey, uint32_t publicKeyLength,
                        ZelmorInstance instance) {
     Entry entry({__func__, "", "", "", bytes(publicKey, publicKeyLength), bytes(data, length), type, padding},
                 instance);

@@ -1,6 +1,6 @@
 // Loads the clang-cl-built module beside the MSVC-ABI fake device library and
 // goes through initialise, slot list, token information, login, key-pair
-// search, signing and finalise; then unloads the module and asks the fake
+// search, signing, verification, decryption and finalise; then unloads the module and asks the fake
 // whether its own records and the heap are intact. Exit code 0 when all holds.
 #include <windows.h>
 
@@ -71,6 +71,28 @@ int main() {
               p11->C_Sign(session, data, sizeof data, signature, &signatureLength) == CKR_OK &&
               signatureLength == 256 && signature[0] == 0x5A && signature[255] == 0x5A,
           "C_Sign returns the fake's signature");
+
+    CK_OBJECT_CLASS publicKey = CKO_PUBLIC_KEY;
+    CK_ATTRIBUTE publicSearch[] = {{CKA_CLASS, &publicKey, sizeof publicKey}};
+    CK_OBJECT_HANDLE verifyKey = 0;
+    check(p11->C_FindObjectsInit(session, publicSearch, 1) == CKR_OK &&
+              p11->C_FindObjects(session, &verifyKey, 1, &found) == CKR_OK &&
+              p11->C_FindObjectsFinal(session) == CKR_OK && found == 1,
+          "the key-pair list gives one public key");
+    check(p11->C_VerifyInit(session, &mechanism, verifyKey) == CKR_OK &&
+              p11->C_Verify(session, data, sizeof data, signature, signatureLength) == CKR_OK,
+          "C_Verify accepts the fake's signature");
+    signature[7] ^= 1;
+    check(p11->C_VerifyInit(session, &mechanism, verifyKey) == CKR_OK &&
+              p11->C_Verify(session, data, sizeof data, signature, signatureLength) == CKR_SIGNATURE_INVALID,
+          "C_Verify rejects a changed signature");
+
+    CK_BYTE plaintext[512] = {};
+    CK_ULONG plaintextLength = sizeof plaintext;
+    check(p11->C_DecryptInit(session, &mechanism, key) == CKR_OK &&
+              p11->C_Decrypt(session, signature, signatureLength, plaintext, &plaintextLength) == CKR_OK &&
+              text(plaintext, plaintextLength) == "plaintext of the MSVC-ABI fake",
+          "C_Decrypt returns the fake's plaintext");
 
     check(p11->C_Finalize(nullptr) == CKR_OK, "C_Finalize");
     check(FreeLibrary(module) != FALSE, "the module unloads");

@@ -49,7 +49,7 @@ int32_t zelmor_verifySignatureHash(uint32_t, const char*, const uint8_t*, uint32
                                    const uint8_t*, uint32_t, ZelmorInstance) {
     return failure;
 }
-int32_t zelmor_encrypt(int32_t, int32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t*, const uint8_t*, uint32_t,
+int32_t zelmor_encrypt(EncryptionType, PaddingMode, const uint8_t*, uint32_t, uint8_t*, uint32_t*, const uint8_t*, uint32_t,
                        ZelmorInstance) {
     return failure;
 }
