@@ -14,8 +14,10 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -186,6 +188,31 @@ TEST_F(LogTest, SharedLevelIsTheOneBelowTheTemporaryFolder) {
     }
 }
 
+// After a program named Trevanic has made its folders, another user's
+// program still logs: the shared level stays open to every user.
+TEST_F(LogTest, AnotherUserLogsAfterAProgramNamedTrevanic) {
+    SKIP_WITHOUT_OTHER_USER(true);
+    const uid_t user = otherUser()->pw_uid;
+    const gid_t group = otherUser()->pw_gid;
+    const std::string base = testFolder() + "/users";
+    TemporaryFolderSetTo temporary(base);
+    ASSERT_EQ(0, chmod(testFolder().c_str(), 0711));  // the other user may pass through
+    ASSERT_EQ(0, chmod(base.c_str(), 0755));
+    zelmor::createLogFolder(base + "//Trevanic/Trevanic/");
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool switched = setgroups(0, nullptr) == 0 && setgid(group) == 0 && setuid(user) == 0;
+        if (switched) zelmor::writeLog(2, "another user");
+        _exit(switched ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    chmod(testFolder().c_str(), 0700);
+    ASSERT_EQ(0, status) << "the child could not become the other user";
+    EXPECT_NE(std::string::npos, readFile(zelmor::logFolderPath() + todaysLogFile().substr(logFolder().size()))
+                                     .find("another user"));
+}
+
 // An existing shared level is used only when it is a real folder that is
 // sticky or the user's own: in anyone else's folder without the sticky bit,
 // others could exchange the user's folder for one of theirs.
@@ -193,9 +220,10 @@ TEST_F(LogTest, ExistingSharedLevelMustBeStickyOrOwn) {
     struct Row {
         const char* name;
         bool needsOtherUser;
-        std::function<int(const std::string& shared, const std::string& elsewhere)> plant;
+        std::function<int(const std::string& base)> plant;  // in the temporary folder base
         bool written;
     };
+    const auto shared = [](const std::string& base) { return base + "//Trevanic"; };
     const auto worldWritable = [](const std::string& folder) {
         return mkdir(folder.c_str(), 0700) == 0 ? chmod(folder.c_str(), 0777) : -1;
     };
@@ -206,15 +234,16 @@ TEST_F(LogTest, ExistingSharedLevelMustBeStickyOrOwn) {
     };
     const Row rows[] = {
         {"link to a world-writable folder", false,
-         [&](const std::string& shared, const std::string& elsewhere) {
-             return worldWritable(elsewhere) == 0 ? symlink(elsewhere.c_str(), shared.c_str()) : -1;
+         [&](const std::string& base) {
+             const std::string elsewhere = base + "/elsewhere";
+             return worldWritable(elsewhere) == 0 ? symlink(elsewhere.c_str(), shared(base).c_str()) : -1;
          },
          false},
-        {"own folder without the sticky bit", false, [&](const std::string& shared, auto) { return worldWritable(shared); },
-         true},
+        {"own folder without the sticky bit", false,
+         [&](const std::string& base) { return worldWritable(shared(base)); }, true},
         {"other user's folder without the sticky bit", true,
-         [&](const std::string& shared, auto) { return ofOtherUser(shared, 0777); }, false},
-        {"other user's sticky folder", true, [&](const std::string& shared, auto) { return ofOtherUser(shared, 01777); },
+         [&](const std::string& base) { return ofOtherUser(shared(base), 0777); }, false},
+        {"other user's sticky folder", true, [&](const std::string& base) { return ofOtherUser(shared(base), 01777); },
          true},
     };
     int index = 0;
@@ -223,7 +252,7 @@ TEST_F(LogTest, ExistingSharedLevelMustBeStickyOrOwn) {
         SKIP_WITHOUT_OTHER_USER(row.needsOtherUser);
         const std::string base = testFolder() + "/existing" + std::to_string(++index);
         TemporaryFolderSetTo temporary(base);
-        ASSERT_EQ(0, row.plant(base + "//Trevanic", base + "/elsewhere"));
+        ASSERT_EQ(0, row.plant(base));
         ::testing::internal::CaptureStdout();
         zelmor::logError("shared line");
         ::testing::internal::GetCapturedStdout();

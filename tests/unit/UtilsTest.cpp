@@ -81,7 +81,8 @@ TEST(DefaultInstallFolders, BothInstallFoldersInOrder) {
     std::size_t count = 0;
     const char* const* folders = platform::defaultInstallFolders(&count);
 #if defined(_WIN32)
-    const std::vector<std::string> expected = {"C:/Program Files (x86)/Trevanic/Zelmor", "C:/Program Files/Trevanic/Zelmor"};
+    const std::vector<std::string> expected = {"C:/Program Files (x86)/Trevanic/Zelmor",
+                                               "C:/Program Files/Trevanic/Zelmor"};
 #else
     const std::vector<std::string> expected = {"/opt/trevanic/zelmor", "/usr/local/share/trevanic/zelmor"};
 #endif

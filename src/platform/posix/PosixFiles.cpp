@@ -97,7 +97,13 @@ Descriptor walkFolders(const std::string& path, std::size_t sharedLevel, bool cr
             if (before[i] == '/') ::mkdir(before.substr(0, i).c_str(), 0700);
         }
     }
-    Descriptor folder(::open(before.empty() ? "." : before.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Walking through that folder needs search permission only.
+#if defined(O_PATH)
+    const int searchOnly = O_PATH;
+#else
+    const int searchOnly = O_RDONLY;
+#endif
+    Descriptor folder(::open(before.empty() ? "." : before.c_str(), searchOnly | O_DIRECTORY | O_CLOEXEC));
     std::vector<std::string> levels;
     for (std::size_t begin = start; begin < path.size();) {
         std::size_t end = path.find('/', begin);
@@ -105,7 +111,7 @@ Descriptor walkFolders(const std::string& path, std::size_t sharedLevel, bool cr
         if (end > begin) levels.push_back(path.substr(begin, end - begin));
         begin = end + 1;
     }
-    if (levels.empty()) levels.emplace_back(".");  // the path names the root folder
+    if (levels.empty()) levels.emplace_back(".");  // an empty path, or the root folder
     for (std::size_t i = 0; i < levels.size() && folder.valid(); ++i) {
         folder = openLevel(folder.get(), levels[i], hasShared && i == 0, create, lastCreated);
     }
@@ -179,8 +185,9 @@ FilePtr openForSharedAppend(const char* path, std::size_t sharedLevel) {
     const std::size_t slash = text.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
     const std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
-    // The file's own folder is never the shared level: that one is checked as a private level.
-    const Descriptor folderDescriptor = walkFolders(folder, sharedLevel < folder.size() ? sharedLevel : 0, false, nullptr);
+    // The file's own folder is never the shared level: it is checked as a private level.
+    const std::size_t shared = sharedLevel < folder.size() ? sharedLevel : 0;
+    const Descriptor folderDescriptor = walkFolders(folder, shared, false, nullptr);
     if (!folderDescriptor.valid()) return FilePtr();
     Descriptor descriptor(::openat(folderDescriptor.get(), name.c_str(),
                                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
