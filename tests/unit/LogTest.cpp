@@ -104,6 +104,18 @@ TEST_F(LogTest, PathFoldersAndUnwritableFile) {
     std::filesystem::remove(todaysLogFile());
 }
 
+// createLogFolder reports whether it made the last level, as folder creation does.
+TEST_F(LogTest, FolderCreationReportsWhetherTheLastLevelWasMade) {
+    struct Row {
+        const char* name;
+        bool made;
+    };
+    const std::string folder = testFolder() + "/made/here";
+    for (const Row& row : {Row{"missing", true}, Row{"existing", false}}) {
+        EXPECT_EQ(row.made, zelmor::createLogFolder(folder)) << row.name;
+    }
+}
+
 TEST_F(LogTest, ConcurrentLinesStayWhole) {
     auto writer = [](char tag) {
         for (int i = 0; i < 200; ++i) zelmor::logDebug(std::string(100, tag));
