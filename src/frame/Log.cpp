@@ -61,6 +61,25 @@ std::string cutToPathBuffer(std::string path) {
     return path;
 }
 
+// The temporary folder, or nothing when it cannot be obtained.
+std::string baseFolder() {
+    char base[logPathBufferSize];
+    if (getLogBaseFolderPath(base) != 0) base[0] = '\0';
+    return base;
+}
+
+// The length of the shared level, the base folder followed by "/Trevanic",
+// when path starts with it, else 0. It is found from the base folder's length
+// and never by searching the path for the name: the base folder or the
+// process may themselves be called "Trevanic".
+std::size_t sharedLevelOf(const std::string& path, const std::string& base) {
+    const std::size_t length = base.size() + sizeof sharedFolderName - 2;
+    const bool shared = path.size() >= length && path.compare(0, base.size(), base) == 0 &&
+                        path.compare(base.size(), length - base.size(), sharedFolderName, length - base.size()) == 0 &&
+                        (path.size() == length || path[length] == '/');
+    return shared ? length : 0;
+}
+
 }  // namespace
 
 int getLogLevel() {
@@ -105,19 +124,11 @@ std::string getProcessName() {
 
 bool createLogFolder(const std::string& path) {
     try {
-        std::string copy = cutToPathBuffer(path);
-        // The shared "Trevanic" level is created for every user of the machine;
-        // the levels below it belong to this user only. The last one counts:
-        // the temporary folder itself may contain a "Trevanic" level.
-        std::string::size_type shared = copy.rfind(sharedFolderName);
-        std::string sharedLevel =
-            shared == std::string::npos ? std::string() : copy.substr(0, shared + sizeof sharedFolderName - 2);
-        for (std::string::size_type i = 1; i < copy.size(); ++i) {
-            if (copy[i] != '/') continue;
-            std::string level = copy.substr(0, i);
-            platform::createDirectory(level.c_str(), level == sharedLevel);
-        }
-        return platform::createDirectory(copy.c_str(), copy == sharedLevel);
+        // The shared "Trevanic" level right below the temporary folder is made
+        // for every user of the machine; the levels below it belong to this
+        // user only.
+        const std::string copy = cutToPathBuffer(path);
+        return platform::createFolders(copy.c_str(), sharedLevelOf(copy, baseFolder()));
     } catch (const std::exception& error) {
         toStandardOutput(std::string("Exception in Create Log Folder: ") + error.what() + "\n");
         return false;
@@ -138,9 +149,10 @@ void writeLog(int severity, std::string message) {
         std::string folder = logFolderPath();
         createLogFolder(folder);
         std::string path = cutToPathBuffer(folder + currentDate() + ".LOG");
+        const std::size_t sharedLevel = sharedLevelOf(path, baseFolder());
 
         std::lock_guard<std::mutex> guard(logMutex);
-        platform::FilePtr file = platform::openForSharedAppend(path.c_str());
+        platform::FilePtr file = platform::openForSharedAppend(path.c_str(), sharedLevel);
         if (file && !std::ferror(file.get())) {
             std::string line = lineStamp();
             line += "->";

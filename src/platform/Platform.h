@@ -39,9 +39,17 @@ std::string executableFolderFrom(const std::function<unsigned long(char*, unsign
 bool isDirectory(const char* path);
 bool pathExists(const char* path);
 
-// Creates one folder level. shared marks the folder that several users'
-// processes write into (world-writable with the sticky bit on POSIX).
-bool createDirectory(const char* path, bool shared);
+// Creates every missing folder level of path (levels end at each '/') and
+// reports whether the last level was created by this call. sharedLevel is the
+// length of the path's prefix that names the level several users' processes
+// write into, or 0 when the path has none. POSIX: the levels before the shared
+// level (or, without one, before the last level) are made by path; from there
+// on each level is made and opened inside the one before without following
+// links, and its mode is set on the opened folder. The shared level gets mode
+// 01777 and is used only when it is a real folder that is sticky or the
+// user's own; the levels below it get 0700 and are used only when they are
+// the user's own and nobody else may write to them.
+bool createFolders(const char* path, std::size_t sharedLevel);
 
 struct LocalTime {
     int year, month, day, hour, minute, second, millisecond;
@@ -57,10 +65,11 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a file for appending in binary mode so that other handles (threads,
-// processes) may have it open at the same time. POSIX: only a regular file of
-// the user's own, created 0600, in a folder that only the user may write to;
-// no link is followed and the open never blocks.
-FilePtr openForSharedAppend(const char* path);
+// processes) may have it open at the same time. POSIX: the folders are walked
+// as createFolders checks them (sharedLevel alike), without making any, and
+// the file is opened by its name inside the last one: only a regular file of
+// the user's own, created 0600; no link is followed and the open never blocks.
+FilePtr openForSharedAppend(const char* path, std::size_t sharedLevel = 0);
 
 // Releases a buffer that the device library allocated on the process heap.
 void freeDeviceLibraryBuffer(void* buffer);

@@ -14,10 +14,14 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdio>
 #include <functional>
 #endif
 
@@ -100,6 +104,18 @@ TEST_F(LogTest, PathFoldersAndUnwritableFile) {
     std::filesystem::remove(todaysLogFile());
 }
 
+// createLogFolder reports whether it made the last level, as folder creation does.
+TEST_F(LogTest, FolderCreationReportsWhetherTheLastLevelWasMade) {
+    struct Row {
+        const char* name;
+        bool made;
+    };
+    const std::string folder = testFolder() + "/made/here";
+    for (const Row& row : {Row{"missing", true}, Row{"existing", false}}) {
+        EXPECT_EQ(row.made, zelmor::createLogFolder(folder)) << row.name;
+    }
+}
+
 TEST_F(LogTest, ConcurrentLinesStayWhole) {
     auto writer = [](char tag) {
         for (int i = 0; i < 200; ++i) zelmor::logDebug(std::string(100, tag));
@@ -130,21 +146,132 @@ TEST_F(LogTest, PathsAreCutToTheirBuffers) {
     EXPECT_TRUE(platform::getTempFolder(small, 1) && small[0] == '\0');
 }
 
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// Makes folder (and the levels above it) the temporary folder while in scope.
+struct TemporaryFolderSetTo {
+    explicit TemporaryFolderSetTo(const std::string& folder) {
+        std::filesystem::create_directories(folder);
+        setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~TemporaryFolderSetTo() { setenv("TMPDIR", testFolder().c_str(), 1); }
+};
+
+// Planting as another user needs root: rows that do come last, and on reaching
+// the first of them without root the rest of the test is reported skipped.
+const passwd* otherUser() {
+    const passwd* nobody = getpwnam("nobody");
+    return geteuid() == 0 && nobody != nullptr && nobody->pw_uid != 0 ? nobody : nullptr;
+}
+#define SKIP_WITHOUT_OTHER_USER(needed) \
+    if ((needed) && otherUser() == nullptr) GTEST_SKIP() << "planting as another user needs root"
+
 TEST_F(LogTest, FoldersAndFileAreCreatedPrivateBelowASharedFolder) {
     zelmor::logDebug("line");
-    const auto modeOf = [](const std::string& path) {
-        struct stat status {};
-        EXPECT_EQ(0, stat(path.c_str(), &status)) << path;
-        return status.st_mode & 07777;
-    };
     EXPECT_EQ(01777u, modeOf(testFolder() + "//Trevanic"));
     EXPECT_EQ(0700u, modeOf(logFolder()));
     EXPECT_EQ(0600u, modeOf(todaysLogFile()));
-    // A temporary folder with a "Trevanic" level of its own: only the last one is shared.
-    const std::string nested = testFolder() + "/nested/Trevanic/tmp/";
-    zelmor::createLogFolder(nested + "/Trevanic/app/");
-    EXPECT_EQ(0700u, modeOf(testFolder() + "/nested/Trevanic"));
-    EXPECT_EQ(01777u, modeOf(nested + "/Trevanic"));
+}
+
+// The shared level is the one right below the temporary folder (01777), and
+// the program's level below it is private (0700), whatever the temporary
+// folder or the program is called.
+TEST_F(LogTest, SharedLevelIsTheOneBelowTheTemporaryFolder) {
+    struct Row {
+        const char* name;
+        std::string temporaryFolder, program;
+    };
+    const Row rows[] = {
+        {"a program named Trevanic", testFolder() + "/named", "Trevanic"},
+        {"a Trevanic level in the temporary folder", testFolder() + "/nested/Trevanic/tmp", "app"},
+        {"a temporary folder named Trevanic", testFolder() + "/base/Trevanic", "app"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TemporaryFolderSetTo temporary(row.temporaryFolder);
+        const std::string shared = row.temporaryFolder + "//Trevanic";
+        zelmor::createLogFolder(shared + "/" + row.program + "/");
+        char modes[32] = {};  // octal, as ls shows them
+        std::snprintf(modes, sizeof modes, "%o %o", modeOf(shared), modeOf(shared + "/" + row.program));
+        EXPECT_STREQ("1777 700", modes);
+    }
+}
+
+// After a program named Trevanic has made its folders, another user's
+// program still logs: the shared level stays open to every user.
+TEST_F(LogTest, AnotherUserLogsAfterAProgramNamedTrevanic) {
+    SKIP_WITHOUT_OTHER_USER(true);
+    const uid_t user = otherUser()->pw_uid;
+    const gid_t group = otherUser()->pw_gid;
+    const std::string base = testFolder() + "/users";
+    TemporaryFolderSetTo temporary(base);
+    ASSERT_EQ(0, chmod(testFolder().c_str(), 0711));  // the other user may pass through
+    ASSERT_EQ(0, chmod(base.c_str(), 0755));
+    zelmor::createLogFolder(base + "//Trevanic/Trevanic/");
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool switched = setgroups(0, nullptr) == 0 && setgid(group) == 0 && setuid(user) == 0;
+        if (switched) zelmor::writeLog(2, "another user");
+        _exit(switched ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    chmod(testFolder().c_str(), 0700);
+    ASSERT_EQ(0, status) << "the child could not become the other user";
+    EXPECT_NE(std::string::npos, readFile(zelmor::logFolderPath() + todaysLogFile().substr(logFolder().size()))
+                                     .find("another user"));
+}
+
+// An existing shared level is used only when it is a real folder that is
+// sticky or the user's own: in anyone else's folder without the sticky bit,
+// others could exchange the user's folder for one of theirs.
+TEST_F(LogTest, ExistingSharedLevelMustBeStickyOrOwn) {
+    struct Row {
+        const char* name;
+        bool needsOtherUser;
+        std::function<int(const std::string& base)> plant;  // in the temporary folder base
+        bool written;
+    };
+    const auto shared = [](const std::string& base) { return base + "//Trevanic"; };
+    const auto worldWritable = [](const std::string& folder) {
+        return mkdir(folder.c_str(), 0700) == 0 ? chmod(folder.c_str(), 0777) : -1;
+    };
+    const auto ofOtherUser = [&](const std::string& folder, mode_t mode) {
+        return worldWritable(folder) == 0 && chmod(folder.c_str(), mode) == 0
+                   ? chown(folder.c_str(), otherUser()->pw_uid, otherUser()->pw_gid)
+                   : -1;
+    };
+    const Row rows[] = {
+        {"link to a world-writable folder", false,
+         [&](const std::string& base) {
+             const std::string elsewhere = base + "/elsewhere";
+             return worldWritable(elsewhere) == 0 ? symlink(elsewhere.c_str(), shared(base).c_str()) : -1;
+         },
+         false},
+        {"own folder without the sticky bit", false,
+         [&](const std::string& base) { return worldWritable(shared(base)); }, true},
+        {"other user's folder without the sticky bit", true,
+         [&](const std::string& base) { return ofOtherUser(shared(base), 0777); }, false},
+        {"other user's sticky folder", true, [&](const std::string& base) { return ofOtherUser(shared(base), 01777); },
+         true},
+    };
+    int index = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SKIP_WITHOUT_OTHER_USER(row.needsOtherUser);
+        const std::string base = testFolder() + "/existing" + std::to_string(++index);
+        TemporaryFolderSetTo temporary(base);
+        ASSERT_EQ(0, row.plant(base));
+        ::testing::internal::CaptureStdout();
+        zelmor::logError("shared line");
+        ::testing::internal::GetCapturedStdout();
+        // Through a link this path leads into the folder linked to.
+        EXPECT_EQ(row.written, readFile(zelmor::logFolderPath() + todaysLogFile().substr(logFolder().size()))
+                                       .find("shared line") != std::string::npos);
+    }
 }
 
 // Another user may have planted something at the log path below the shared
@@ -152,26 +279,29 @@ TEST_F(LogTest, FoldersAndFileAreCreatedPrivateBelowASharedFolder) {
 TEST_F(LogTest, PlantedLogPathIsRefused) {
     zelmor::logDebug("make folders");
     const std::string folder = logFolder(), file = todaysLogFile(), target = testFolder() + "/target";
-    const passwd* nobody = getpwnam("nobody");
-    const bool canChown = geteuid() == 0 && nobody != nullptr;  // planting as another user needs root
-    // What is planted, whether that needs root, and how.
-    const std::tuple<const char*, bool, std::function<int()>> cases[] = {
+    struct Row {
+        const char* name;
+        bool needsOtherUser;
+        std::function<int()> plant;
+    };
+    const Row rows[] = {
         {"symbolic link", false, [&] { return symlink(target.c_str(), file.c_str()); }},
         {"FIFO", false, [&] { return mkfifo(file.c_str(), 0666); }},
+        {"group-writable folder", false, [&] { return chmod(folder.c_str(), 0770); }},
+        {"world-writable folder", false, [&] { return chmod(folder.c_str(), 01777); }},
         {"file of another user", true,
          [&] {
              close(open(file.c_str(), O_WRONLY | O_CREAT, 0600));
-             return chown(file.c_str(), nobody->pw_uid, nobody->pw_gid);
+             return chown(file.c_str(), otherUser()->pw_uid, otherUser()->pw_gid);
          }},
-        {"folder of another user", true, [&] { return chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid); }},
-        {"group-writable folder", false, [&] { return chmod(folder.c_str(), 0770); }},
-        {"world-writable folder", false, [&] { return chmod(folder.c_str(), 01777); }},
+        {"folder of another user", true,
+         [&] { return chown(folder.c_str(), otherUser()->pw_uid, otherUser()->pw_gid); }},
     };
-    for (const auto& [name, needsChown, plant] : cases) {
-        SCOPED_TRACE(name);
-        if (needsChown && !canChown) continue;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SKIP_WITHOUT_OTHER_USER(row.needsOtherUser);
         removeFile(file);
-        ASSERT_EQ(0, plant());
+        ASSERT_EQ(0, row.plant());
         ::testing::internal::CaptureStdout();
         alarm(10);  // blocked on the FIFO: the alarm ends the program instead of hanging
         zelmor::logDebug("planted");
@@ -184,5 +314,31 @@ TEST_F(LogTest, PlantedLogPathIsRefused) {
         ASSERT_EQ(0, chown(folder.c_str(), geteuid(), getegid()));
         ASSERT_EQ(0, chmod(folder.c_str(), 0700));
     }
+}
+
+// The file opened is the one its path names, a relative path included: the
+// file's name is opened inside the folder opened just before.
+TEST_F(LogTest, FileOpenedIsTheOneThePathNames) {
+    const std::string folder = testFolder() + "/relative";
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    ASSERT_EQ(0, mkdir((folder + "/own").c_str(), 0700));
+    char previous[PATH_MAX] = {};
+    ASSERT_NE(nullptr, getcwd(previous, sizeof previous));
+    ASSERT_EQ(0, chdir(folder.c_str()));
+    struct Row {
+        const char* name;
+        std::string path, file;
+    };
+    const Row rows[] = {
+        {"absolute path", folder + "/own/absolute.LOG", folder + "/own/absolute.LOG"},
+        {"relative path", "own/relative.LOG", folder + "/own/relative.LOG"},
+        {"name alone", "alone.LOG", folder + "/alone.LOG"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (platform::FilePtr file = platform::openForSharedAppend(row.path.c_str())) std::fputs("text", file.get());
+        EXPECT_EQ("text", readFile(row.file));
+    }
+    ASSERT_EQ(0, chdir(previous));
 }
 #endif

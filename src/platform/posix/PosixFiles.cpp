@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -20,6 +22,100 @@ std::string readSelfExe() {
     ssize_t length = ::readlink("/proc/self/exe", path, PATH_MAX);
     if (length <= 0) return {};
     return std::string(path, static_cast<std::size_t>(length));
+}
+
+// Owns an open file descriptor.
+class Descriptor {
+public:
+    explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
+    ~Descriptor() {
+        if (descriptor_ >= 0) ::close(descriptor_);
+    }
+    Descriptor(Descriptor&& other) noexcept : descriptor_(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            if (descriptor_ >= 0) ::close(descriptor_);
+            descriptor_ = other.release();
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    bool valid() const { return descriptor_ >= 0; }
+    int get() const { return descriptor_; }
+    int release() {
+        const int descriptor = descriptor_;
+        descriptor_ = -1;
+        return descriptor;
+    }
+
+private:
+    int descriptor_;
+};
+
+// Opens the folder name inside parent without following a link, making it
+// first when create is set, and returns it when it may serve as that level:
+// the shared level must be sticky or the user's own (in anyone else's folder
+// without the sticky bit, others could exchange what lies inside), a private
+// level must be the user's own and writable by nobody else. A level made here
+// gets its mode on the opened folder, since the umask may have cleared bits.
+Descriptor openLevel(int parent, const std::string& name, bool shared, bool create, bool* created) {
+    const mode_t mode = shared ? 01777 : 0700;
+    const bool made = create && ::mkdirat(parent, name.c_str(), mode) == 0;
+    if (created != nullptr) *created = made;
+    Descriptor level(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!level.valid() || ::fstat(level.get(), &status) != 0) return Descriptor();
+    const bool own = status.st_uid == ::geteuid();
+    if (made && own && (status.st_mode & 07777) != mode && ::fchmod(level.get(), mode) == 0) {
+        status.st_mode = (status.st_mode & ~07777) | mode;
+    }
+    const bool usable = shared ? own || (status.st_mode & S_ISVTX) != 0
+                               : own && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return usable ? std::move(level) : Descriptor();
+}
+
+// Opens the last folder level of path (see createFolders), making the missing
+// levels when create is set; lastCreated tells whether the last one was made.
+// The levels before the shared level, or without one before the last level,
+// are the user's own choice of temporary folder: they are reached by path,
+// links included. From there on each level is opened inside the one before.
+Descriptor walkFolders(const std::string& path, std::size_t sharedLevel, bool create, bool* lastCreated) {
+    const bool hasShared = sharedLevel > 0 && sharedLevel <= path.size() && path[sharedLevel - 1] != '/' &&
+                           (sharedLevel == path.size() || path[sharedLevel] == '/');
+    const std::size_t lastCharacter = path.find_last_not_of('/');
+    std::size_t start = path.size();
+    if (hasShared) {
+        start = path.rfind('/', sharedLevel - 1) + 1;  // npos + 1 is 0: no folder before it
+    } else if (lastCharacter != std::string::npos) {
+        start = path.rfind('/', lastCharacter) + 1;
+    }
+    const std::string before = path.substr(0, start);
+    if (create) {
+        for (std::size_t i = 1; i < before.size(); ++i) {
+            if (before[i] == '/') ::mkdir(before.substr(0, i).c_str(), 0700);
+        }
+    }
+    // Walking through that folder needs search permission only.
+#if defined(O_PATH)
+    const int searchOnly = O_PATH;
+#else
+    const int searchOnly = O_RDONLY;
+#endif
+    Descriptor folder(::open(before.empty() ? "." : before.c_str(), searchOnly | O_DIRECTORY | O_CLOEXEC));
+    std::vector<std::string> levels;
+    for (std::size_t begin = start; begin < path.size();) {
+        std::size_t end = path.find('/', begin);
+        if (end == std::string::npos) end = path.size();
+        if (end > begin) levels.push_back(path.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    if (levels.empty()) levels.emplace_back(".");  // an empty path, or the root folder
+    for (std::size_t i = 0; i < levels.size() && folder.valid(); ++i) {
+        folder = openLevel(folder.get(), levels[i], hasShared && i == 0, create, lastCreated);
+    }
+    return folder;
 }
 }  // namespace
 
@@ -58,12 +154,9 @@ bool pathExists(const char* path) {
     return ::stat(path, &status) == 0;
 }
 
-bool createDirectory(const char* path, bool shared) {
-    if (!shared) return ::mkdir(path, 0700) == 0;
-    if (::mkdir(path, 01777) != 0) return false;
-    // The umask may have cleared bits: set the mode the shared folder needs.
-    ::chmod(path, 01777);
-    return true;
+bool createFolders(const char* path, std::size_t sharedLevel) {
+    bool created = false;
+    return walkFolders(path, sharedLevel, true, &created).valid() && created;
 }
 
 LocalTime localTimeNow() {
@@ -81,34 +174,30 @@ std::string getEnvironmentVariable(const char* name, bool* found) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-FilePtr openForSharedAppend(const char* path) {
+FilePtr openForSharedAppend(const char* path, std::size_t sharedLevel) {
     // The log lives below a folder that every user may write to, so another
     // user could have put something at this path first. Write only into a
-    // folder of our own that nobody else may write to, and only into a
-    // regular file of our own: no link is followed, and a planted FIFO or
-    // device cannot block the caller (O_NONBLOCK), it is refused after fstat.
+    // folder of our own that nobody else may write to, reached without
+    // following links from the shared level on, and only into a regular file
+    // of our own: a planted link is not followed, and a planted FIFO or device
+    // cannot block the caller (O_NONBLOCK), it is refused after fstat.
     const std::string text(path);
     const std::size_t slash = text.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
     const std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
-    const uid_t user = ::geteuid();
-
-    int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folderDescriptor < 0) return FilePtr();
+    // The file's own folder is never the shared level: it is checked as a private level.
+    const std::size_t shared = sharedLevel < folder.size() ? sharedLevel : 0;
+    const Descriptor folderDescriptor = walkFolders(folder, shared, false, nullptr);
+    if (!folderDescriptor.valid()) return FilePtr();
+    Descriptor descriptor(::openat(folderDescriptor.get(), name.c_str(),
+                                   O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat status {};
-    const bool ownFolder = ::fstat(folderDescriptor, &status) == 0 && S_ISDIR(status.st_mode) &&
-                           status.st_uid == user && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    int descriptor = ownFolder ? ::openat(folderDescriptor, name.c_str(),
-                                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600)
-                               : -1;
-    ::close(folderDescriptor);
-    if (descriptor < 0) return FilePtr();
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != user) {
-        ::close(descriptor);
+    if (!descriptor.valid() || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid()) {
         return FilePtr();
     }
-    std::FILE* file = ::fdopen(descriptor, "ab");
-    if (file == nullptr) ::close(descriptor);
+    std::FILE* file = ::fdopen(descriptor.get(), "ab");
+    if (file != nullptr) descriptor.release();
     return FilePtr(file);
 }
 

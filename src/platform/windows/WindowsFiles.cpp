@@ -64,7 +64,14 @@ bool isDirectory(const char* path) {
 
 bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
-bool createDirectory(const char* path, bool) { return CreateDirectoryA(path, nullptr) != FALSE; }
+bool createFolders(const char* path, std::size_t) {
+    // Every level in turn; one that exists or cannot be made does not stop the walk.
+    const std::string text(path);
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i] == '/') CreateDirectoryA(text.substr(0, i).c_str(), nullptr);
+    }
+    return CreateDirectoryA(text.c_str(), nullptr) != FALSE;
+}
 
 LocalTime localTimeNow() {
     SYSTEMTIME now{};
@@ -88,7 +95,7 @@ std::string getEnvironmentVariable(const char* name, bool* found) {
     return value;
 }
 
-FilePtr openForSharedAppend(const char* path) { return FilePtr(_fsopen(path, "ab", _SH_DENYNO)); }
+FilePtr openForSharedAppend(const char* path, std::size_t) { return FilePtr(_fsopen(path, "ab", _SH_DENYNO)); }
 
 void freeDeviceLibraryBuffer(void* buffer) {
     if (buffer != nullptr) HeapFree(GetProcessHeap(), 0, buffer);
