@@ -48,7 +48,8 @@ CK_RV withOperation(const OperationRef& operation, Work&& work) {
     });
 }
 
-// Ends `operation` if it is still active (see SessionRecord::endOperation).
+// Ends `operation` if it is still active (see SessionRecord::endOperation);
+// the result is withOperation's.
 CK_RV endOperation(const OperationRef& operation);
 
 // The output step of C_Sign, C_SignFinal, C_Encrypt, C_Decrypt, C_Digest and
