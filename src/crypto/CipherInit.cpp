@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "crypto/HashContext.h"
 #include "frame/Log.h"
 #include "sessions/SessionAccess.h"
 
@@ -54,19 +55,24 @@ CK_RV cipherInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE
     rv = resolveKeyPair(deviceName, hKey, rules.acceptedHandles, rules.notFoundText, &keyPair);
     if (rv != CKR_OK) return rv;
 
+    DroppedHashContext stale;
     return withSession(handle, [&](SessionRecord& record) -> CK_RV {
         CK_RV checked = checkSession(record, rules);
         if (checked != CKR_OK) return checked;
-        record.keyPair = keyPair;
-        record.outputCache.discard();
         // With a digest active the session enters DigestEncrypt or
         // DecryptDigest. No entry point proceeds in those states: C_Encrypt,
         // C_Decrypt and the digest calls answer CKR_OPERATION_NOT_INITIALIZED,
         // every Init CKR_OPERATION_ACTIVE, and the dual-function calls are not
         // offered. Only C_FindObjectsInit or closing the session leaves them;
         // the digest's hash context stays in the session until then.
-        record.activeOperation =
-            record.activeOperation == ActiveOperation::Digest ? rules.withDigest : rules.started;
+        if (record.activeOperation == ActiveOperation::Digest) {
+            record.outputCache.discard();
+            record.startOperation(rules.withDigest);
+        } else {
+            stale.context = record.endOperation();
+            record.startOperation(rules.started);
+        }
+        record.keyPair = keyPair;
         return CKR_OK;
     });
 }

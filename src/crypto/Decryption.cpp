@@ -43,15 +43,18 @@ struct DecryptionCall {
 CK_RV decrypt(SessionRef handle, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength, CK_BYTE_PTR data,
               CK_ULONG_PTR dataLength) {
     DecryptionCall call;
+    OperationRef operation;
     bool delivered = false;
+    DroppedHashContext dropped;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Decrypt) return CKR_OPERATION_NOT_INITIALIZED;
         if (encrypted == nullptr || encryptedLength == 0 || dataLength == nullptr) return CKR_ARGUMENTS_BAD;
         if (record.outputCache.ready) {
             delivered = true;
-            return deliverResult(record, data, dataLength);
+            return deliverResult(record, data, dataLength, dropped);
         }
         if (encryptedLength > std::numeric_limits<uint32_t>::max()) return CKR_ENCRYPTED_DATA_LEN_RANGE;
+        operation = operationOf(handle, record);
         call.deviceName = record.deviceName();
         std::memcpy(call.identifier, record.keyPair.identifier, sizeof call.identifier);
         call.password = moduleState().userPassword;
@@ -74,12 +77,13 @@ CK_RV decrypt(SessionRef handle, CK_BYTE_PTR encrypted, CK_ULONG encryptedLength
         return CKR_FUNCTION_FAILED;
     }
 
-    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        if (record.activeOperation != ActiveOperation::Decrypt) return CKR_OPERATION_NOT_INITIALIZED;
+    // A plaintext for an operation that ended meanwhile is wiped with the
+    // library's buffer: it may be from another key than the session's now.
+    return withOperation(operation, [&](SessionRecord& record) -> CK_RV {
         // An empty plaintext is a result as well: the next call fetches it
         // without decrypting again.
         if (!record.outputCache.ready) record.outputCache.keep(plaintext.bytes, plaintext.length);
-        return deliverResult(record, data, dataLength);
+        return deliverResult(record, data, dataLength, dropped);
     });
 }
 

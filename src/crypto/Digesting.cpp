@@ -28,21 +28,22 @@ CK_RV checkDigestStart(const SessionRecord& record) {
 // lendHashContext); it goes back if the digest is still there, otherwise it
 // is released. Failures of the digest calls do not end the digest, so the
 // reason it did not go back is not reported.
-void returnContext(SessionRef handle, ZelmorHashContext context) {
-    returnHashContext(handle, ActiveOperation::Digest, context);
+void returnContext(const OperationRef& operation, ZelmorHashContext context) {
+    returnHashContext(operation, context);
 }
 
 // Finishes the lent context (it is gone afterwards, whatever the result) and,
 // on success, keeps the digest in the session.
-CK_RV finishDigest(SessionRef handle, ZelmorHashContext context, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
+CK_RV finishDigest(const OperationRef& operation, ZelmorHashContext context, CK_BYTE_PTR output,
+                   CK_ULONG_PTR outputLength) {
     HashValue value;
     int32_t result = finishHashContext(context, digestBufferSize, 0, &value);
-    CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+    DroppedHashContext dropped;
+    CK_RV rv = withOperation(operation, [&](SessionRecord& record) -> CK_RV {
         record.hashContextLent = false;
         if (result != ZelmorResult::ok) return CKR_FUNCTION_FAILED;
-        if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
         if (!record.outputCache.ready) record.outputCache.keep(value.bytes, value.length);
-        return deliverResult(record, output, outputLength);
+        return deliverResult(record, output, outputLength, dropped);
     });
     if (result != ZelmorResult::ok) {
         logError(resultText(finalFailedText, result));
@@ -86,46 +87,47 @@ CK_RV digestInit(SessionRef handle, CK_MECHANISM_PTR mechanism) {
 
     // The unfinished context of a digest started again is released; so is the
     // new one if the session changed meanwhile.
-    ZelmorHashContext unused = nullptr;
+    DroppedHashContext unused;
     rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         CK_RV checked = checkDigestStart(record);
         if (checked != CKR_OK) {
-            unused = context;
+            unused.context = context;
             return checked;
         }
-        unused = record.hashContext;
+        unused.context = record.endOperation();
+        record.startOperation(ActiveOperation::Digest);
         record.hashContext = context;
-        record.outputCache.discard();
-        record.activeOperation = ActiveOperation::Digest;
         return CKR_OK;
     });
-    if (rv == CKR_SESSION_HANDLE_INVALID && unused == nullptr) unused = context;
-    releaseHashContext(unused);
+    if (rv == CKR_SESSION_HANDLE_INVALID && unused.context == nullptr) unused.context = context;
     return rv;
 }
 
 CK_RV digest(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR output,
              CK_ULONG_PTR outputLength) {
     ZelmorHashContext context = nullptr;
+    OperationRef operation;
     bool delivered = false;
+    DroppedHashContext dropped;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
         if (data == nullptr || dataLength == 0 || outputLength == nullptr) return CKR_ARGUMENTS_BAD;
         if (record.outputCache.ready) {
             // Finished by an earlier call of this operation: this call's data is not used.
             delivered = true;
-            return deliverResult(record, output, outputLength);
+            return deliverResult(record, output, outputLength, dropped);
         }
+        operation = operationOf(handle, record);
         return lendHashContext(record, &context);
     });
     if (!delivered && rv == CKR_OK) {
         int32_t result = updateHashContext(context, data, dataLength);
         if (result != ZelmorResult::ok) {
             logError(resultText("Update hash data in diget failed : ", result));
-            returnContext(handle, context);
+            returnContext(operation, context);
             return CKR_FUNCTION_FAILED;
         }
-        rv = finishDigest(handle, context, output, outputLength);
+        rv = finishDigest(operation, context, output, outputLength);
     }
     if (rv == CKR_OK) logDebug("C_Digest Success");
     return rv;
@@ -133,14 +135,16 @@ CK_RV digest(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_P
 
 CK_RV digestUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
     ZelmorHashContext context = nullptr;
+    OperationRef operation;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
         if (part == nullptr || partLength == 0) return CKR_ARGUMENTS_BAD;
+        operation = operationOf(handle, record);
         return lendHashContext(record, &context);
     });
     if (rv != CKR_OK) return rv;
     int32_t result = updateHashContext(context, part, partLength);
-    returnContext(handle, context);
+    returnContext(operation, context);
     if (result != ZelmorResult::ok) {
         logError(resultText("Update hash data in digest update failed : ", result));
         return CKR_FUNCTION_FAILED;
@@ -150,17 +154,20 @@ CK_RV digestUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
 
 CK_RV digestFinal(SessionRef handle, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {
     ZelmorHashContext context = nullptr;
+    OperationRef operation;
     bool delivered = false;
+    DroppedHashContext dropped;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Digest) return CKR_OPERATION_NOT_INITIALIZED;
         if (outputLength == nullptr) return CKR_ARGUMENTS_BAD;
         if (record.outputCache.ready) {
             delivered = true;
-            return deliverResult(record, output, outputLength);
+            return deliverResult(record, output, outputLength, dropped);
         }
+        operation = operationOf(handle, record);
         return lendHashContext(record, &context);
     });
-    if (!delivered && rv == CKR_OK) rv = finishDigest(handle, context, output, outputLength);
+    if (!delivered && rv == CKR_OK) rv = finishDigest(operation, context, output, outputLength);
     if (rv == CKR_OK) logDebug("C_DigestFinal Success");
     return rv;
 }

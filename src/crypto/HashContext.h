@@ -44,4 +44,17 @@ HashOutcome hashOnce(const std::string& deviceName, int32_t hashAlgorithm, const
 // release it: there is no other way to end a context. Null is ignored.
 void releaseHashContext(ZelmorHashContext context);
 
+// The hash context of an operation that ended during a look-up, finished
+// when this goes out of scope. Declared before the look-up, it is finished
+// after sessionTableMutex is released. One look-up ends one operation at most.
+class DroppedHashContext {
+public:
+    DroppedHashContext() = default;
+    ~DroppedHashContext() { releaseHashContext(context); }
+    DroppedHashContext(const DroppedHashContext&) = delete;
+    DroppedHashContext& operator=(const DroppedHashContext&) = delete;
+
+    ZelmorHashContext context = nullptr;
+};
+
 }  // namespace zelmor

@@ -15,9 +15,11 @@ CK_RV absorbPart(SessionRef handle, ActiveOperation operation, CK_BYTE_PTR part,
     std::string deviceName;
     int32_t hashAlgorithm = rawInput;
     ZelmorHashContext context = nullptr;
+    OperationRef current;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != operation) return CKR_OPERATION_NOT_INITIALIZED;
         if (part == nullptr || partLength == 0) return CKR_ARGUMENTS_BAD;
+        current = operationOf(handle, record);
         signingHashAlgorithm(record.mechanism, &hashAlgorithm);
         if (hashAlgorithm == rawInput) {
             // The whole input goes to the device in one call with a 32-bit length.
@@ -36,8 +38,8 @@ CK_RV absorbPart(SessionRef handle, ActiveOperation operation, CK_BYTE_PTR part,
         int32_t result = zelmor_initHash(deviceName.c_str(), hashAlgorithm, &context, moduleState().instance());
         if (result != ZelmorResult::ok) {
             logError(resultText(texts.initHashFailed, result));
-            returnHashContext(handle, operation, nullptr);
-            endOperation(handle, operation);
+            returnHashContext(current, nullptr);
+            endOperation(current);
             return CKR_FUNCTION_FAILED;
         }
     }
@@ -45,11 +47,11 @@ CK_RV absorbPart(SessionRef handle, ActiveOperation operation, CK_BYTE_PTR part,
     if (result != ZelmorResult::ok) {
         logError(resultText(texts.updateHashFailed, result));
         releaseHashContext(context);
-        returnHashContext(handle, operation, nullptr);
-        endOperation(handle, operation);
+        returnHashContext(current, nullptr);
+        endOperation(current);
         return CKR_FUNCTION_FAILED;
     }
-    return returnHashContext(handle, operation, context);
+    return returnHashContext(current, context);
 }
 
 CK_RV PendingInput::takeFrom(SessionRecord& record) {

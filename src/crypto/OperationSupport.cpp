@@ -14,20 +14,18 @@ namespace zelmor {
 
 bool debugLogging() { return getLogLevel() >= logLevelDebug; }
 
-CK_RV endOperation(SessionRef handle, ActiveOperation operation) {
-    return withSession(handle, [&](SessionRecord& record) {
-        if (record.activeOperation == operation) record.activeOperation = ActiveOperation::None;
+CK_RV endOperation(const OperationRef& operation) {
+    DroppedHashContext dropped;
+    return withOperation(operation, [&](SessionRecord& record) {
+        dropped.context = record.endOperation();
         return CKR_OK;
     });
 }
 
-CK_RV deliverResult(SessionRecord& record, CK_BYTE_PTR buffer, CK_ULONG_PTR length) {
+CK_RV deliverResult(SessionRecord& record, CK_BYTE_PTR buffer, CK_ULONG_PTR length, DroppedHashContext& dropped) {
     const SecretBytes& result = record.outputCache.bytes;
     OutputStep step = deliverOutput(result.data(), result.size(), buffer, length);
-    if (step == OutputStep::Copied) {
-        record.outputCache.discard();
-        record.activeOperation = ActiveOperation::None;
-    }
+    if (step == OutputStep::Copied) dropped.context = record.endOperation();
     return resultOf(step);
 }
 
@@ -39,10 +37,11 @@ CK_RV lendHashContext(SessionRecord& record, ZelmorHashContext* context) {
     return CKR_OK;
 }
 
-CK_RV returnHashContext(SessionRef session, ActiveOperation operation, ZelmorHashContext context) {
-    CK_RV rv = withSession(session, [&](SessionRecord& record) -> CK_RV {
+CK_RV returnHashContext(const OperationRef& operation, ZelmorHashContext context) {
+    // A borrower whose operation is gone finishes its context: installing it
+    // would feed the old data into the next operation.
+    CK_RV rv = withOperation(operation, [&](SessionRecord& record) -> CK_RV {
         record.hashContextLent = false;
-        if (record.activeOperation != operation) return CKR_OPERATION_NOT_INITIALIZED;
         // Defensive: nothing opens a context while one is out.
         if (record.hashContext != nullptr) return CKR_FUNCTION_FAILED;
         record.hashContext = context;

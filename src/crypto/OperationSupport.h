@@ -13,7 +13,9 @@
 #include <string>
 
 #include "ZelmorDSCLibrary.h"
+#include "crypto/HashContext.h"
 #include "pkcs11.h"
+#include "sessions/SessionAccess.h"
 #include "sessions/SessionRecord.h"
 
 namespace zelmor {
@@ -21,15 +23,40 @@ namespace zelmor {
 // Whether debug lines are written now; guards building costly log text.
 bool debugLogging();
 
-// Sets the session's operation to None if it is still `operation`.
-// CKR_SESSION_HANDLE_INVALID if the session was closed meanwhile.
-CK_RV endOperation(SessionRef handle, ActiveOperation operation);
+// The operation one call works on, taken at the call's first look-up. A
+// later look-up of the call reaches the session only while that very
+// operation is active: the result, hash context or verdict of a call whose
+// operation ended meanwhile never lands in the next one.
+struct OperationRef {
+    SessionRef session;
+    ActiveOperation kind = ActiveOperation::None;
+    uint64_t serial = 0;
+};
+
+inline OperationRef operationOf(SessionRef session, const SessionRecord& record) {
+    return OperationRef{session, record.activeOperation, record.operationSerial};
+}
+
+// Runs work(record) under sessionTableMutex while `operation` is the
+// session's; otherwise CKR_OPERATION_NOT_INITIALIZED, or
+// CKR_SESSION_HANDLE_INVALID when the session was closed.
+template <typename Work>
+CK_RV withOperation(const OperationRef& operation, Work&& work) {
+    return withSession(operation.session, [&](SessionRecord& record) -> CK_RV {
+        bool current = record.activeOperation == operation.kind && record.operationSerial == operation.serial;
+        return current ? work(record) : CKR_OPERATION_NOT_INITIALIZED;
+    });
+}
+
+// Ends `operation` if it is still active (see SessionRecord::endOperation);
+// the result is withOperation's.
+CK_RV endOperation(const OperationRef& operation);
 
 // The output step of C_Sign, C_SignFinal, C_Encrypt, C_Decrypt, C_Digest and
 // C_DigestFinal: reports the length of the session's kept result or copies it
-// out (see deliverOutput). A copied result is wiped from the session and the
-// operation ends.
-CK_RV deliverResult(SessionRecord& record, CK_BYTE_PTR buffer, CK_ULONG_PTR length);
+// out (see deliverOutput). A copied result ends the operation, whose hash
+// context, if any, goes to `dropped`.
+CK_RV deliverResult(SessionRecord& record, CK_BYTE_PTR buffer, CK_ULONG_PTR length, DroppedHashContext& dropped);
 
 // The session's hash context is lent to one call at a time, which works on it
 // without the lock. While it is out, other calls of the session that would
@@ -42,7 +69,7 @@ CK_RV lendHashContext(SessionRecord& record, ZelmorHashContext* context);
 // still active there (CKR_OK); otherwise, or when the session was closed or
 // replaced meanwhile, it is finished so that the library can release it, and
 // the result says why. A null context only ends the loan.
-CK_RV returnHashContext(SessionRef session, ActiveOperation operation, ZelmorHashContext context);
+CK_RV returnHashContext(const OperationRef& operation, ZelmorHashContext context);
 
 // Which key handles an Init accepts: signing and decryption take private-key
 // handles only (number = hKey - 0x70000000); verification and encryption also

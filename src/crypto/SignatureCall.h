@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ZelmorDSCLibrary.h"
+#include "crypto/OperationSupport.h"
 #include "pkcs11.h"
 #include "sessions/SessionRecord.h"
 #include "utils/SecretString.h"
@@ -41,10 +42,10 @@ struct SignatureValue {
 // length is clamped to the buffer so that it can be trusted afterwards.
 int32_t signOnDevice(const SignatureCall& call, const uint8_t* input, uint32_t inputLength, SignatureValue* signature);
 
-// Keeps a new signature in the session (unless a concurrent call on the same
-// session kept one first) and runs the output step. An operation that ended
-// meanwhile gives CKR_OPERATION_NOT_INITIALIZED.
-CK_RV keepAndDeliverSignature(SessionRef handle, const SignatureValue& signature, CK_BYTE_PTR output,
+// Keeps a new signature in the session (unless a concurrent call of the same
+// operation kept one first) and runs the output step. An operation that ended
+// meanwhile gives CKR_OPERATION_NOT_INITIALIZED: the signature is dropped.
+CK_RV keepAndDeliverSignature(const OperationRef& operation, const SignatureValue& signature, CK_BYTE_PTR output,
                               CK_ULONG_PTR outputLength);
 
 }  // namespace zelmor

@@ -56,21 +56,16 @@ CK_RV signInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE h
     if (rv != CKR_OK) return rv;
 
     // The session may have changed while the key pair was looked up.
-    ZelmorHashContext stale = nullptr;
-    rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+    DroppedHashContext stale;
+    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
         CK_RV checked = checkSession(record);
         if (checked != CKR_OK) return checked;
+        stale.context = record.endOperation();
+        record.startOperation(ActiveOperation::Sign);
         record.mechanism = static_cast<uint32_t>(mechanism->mechanism);
         record.keyPair = keyPair;
-        record.outputCache.discard();
-        record.dataBuffer.clear();
-        stale = record.hashContext;
-        record.hashContext = nullptr;
-        record.activeOperation = ActiveOperation::Sign;
         return CKR_OK;
     });
-    releaseHashContext(stale);
-    return rv;
 }
 
 namespace {
@@ -95,19 +90,21 @@ void logSignInput(const SignatureCall& call, const uint8_t* input, uint32_t leng
 
 }  // namespace
 
-CK_RV keepAndDeliverSignature(SessionRef handle, const SignatureValue& signature, CK_BYTE_PTR output,
+CK_RV keepAndDeliverSignature(const OperationRef& operation, const SignatureValue& signature, CK_BYTE_PTR output,
                               CK_ULONG_PTR outputLength) {
-    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        if (record.activeOperation != ActiveOperation::Sign) return CKR_OPERATION_NOT_INITIALIZED;
+    DroppedHashContext dropped;
+    return withOperation(operation, [&](SessionRecord& record) -> CK_RV {
         if (!record.outputCache.ready) record.outputCache.keep(signature.bytes, signature.length);
-        return deliverResult(record, output, outputLength);
+        return deliverResult(record, output, outputLength, dropped);
     });
 }
 
 CK_RV sign(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
            CK_ULONG_PTR signatureLength) {
     SignatureCall call;
+    OperationRef operation;
     bool delivered = false;
+    DroppedHashContext dropped;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Sign) return CKR_OPERATION_NOT_INITIALIZED;
         if (data == nullptr || dataLength == 0 || signatureLength == nullptr) return CKR_ARGUMENTS_BAD;
@@ -115,8 +112,9 @@ CK_RV sign(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR
         if (record.outputCache.ready) {
             // Computed by an earlier call of this operation: this call's data is not used.
             delivered = true;
-            return deliverResult(record, signature, signatureLength);
+            return deliverResult(record, signature, signatureLength, dropped);
         }
+        operation = operationOf(handle, record);
         call.capture(record, moduleState().userPassword);
         return CKR_OK;
     });
@@ -137,7 +135,7 @@ CK_RV sign(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR
         HashOutcome outcome = hashOnce(call.deviceName, call.hashAlgorithm, data, dataLength, &hash);
         if (outcome.result != ZelmorResult::ok) {
             logError(resultText(hashFailureText(outcome.failedStep), outcome.result));
-            endOperation(handle, ActiveOperation::Sign);
+            endOperation(operation);
             return CKR_FUNCTION_FAILED;
         }
         input = hash.bytes;
@@ -149,10 +147,10 @@ CK_RV sign(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR
     int32_t result = signOnDevice(call, input, inputLength, &value);
     if (result != ZelmorResult::ok) {
         logError(resultText("Sign hash failed : ", result));
-        endOperation(handle, ActiveOperation::Sign);
+        endOperation(operation);
         return CKR_FUNCTION_FAILED;
     }
-    return keepAndDeliverSignature(handle, value, signature, signatureLength);
+    return keepAndDeliverSignature(operation, value, signature, signatureLength);
 }
 
 }  // namespace zelmor

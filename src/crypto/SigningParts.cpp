@@ -17,14 +17,17 @@ CK_RV signUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
 CK_RV signFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG_PTR signatureLength) {
     SignatureCall call;
     PendingInput input;
+    OperationRef operation;
     bool delivered = false;
+    DroppedHashContext dropped;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Sign) return CKR_OPERATION_NOT_INITIALIZED;
         if (signatureLength == nullptr) return CKR_ARGUMENTS_BAD;
         if (record.outputCache.ready) {
             delivered = true;
-            return deliverResult(record, signature, signatureLength);
+            return deliverResult(record, signature, signatureLength, dropped);
         }
+        operation = operationOf(handle, record);
         call.capture(record, moduleState().userPassword);
         return input.takeFrom(record);
     });
@@ -33,17 +36,17 @@ CK_RV signFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG_PTR signature
     int32_t result = input.finish();
     if (result != ZelmorResult::ok) {
         logError(resultText("C_SignFinal: finalHash failed ", result));
-        endOperation(handle, ActiveOperation::Sign);
+        endOperation(operation);
         return CKR_FUNCTION_FAILED;
     }
     SignatureValue value;
     result = signOnDevice(call, input.data(), input.length(), &value);
     if (result != ZelmorResult::ok) {
         logError(resultText("C_SignFinal: signHash failed ", result));
-        endOperation(handle, ActiveOperation::Sign);
+        endOperation(operation);
         return CKR_FUNCTION_FAILED;
     }
-    return keepAndDeliverSignature(handle, value, signature, signatureLength);
+    return keepAndDeliverSignature(operation, value, signature, signatureLength);
 }
 
 }  // namespace zelmor

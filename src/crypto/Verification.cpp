@@ -40,9 +40,11 @@ struct VerificationCall {
 
 bool fitsDeviceLength(CK_ULONG length) { return length <= std::numeric_limits<uint32_t>::max(); }
 
-// Every call that reaches zelmor_verifySignatureHash ends the operation.
-CK_RV verdict(SessionRef handle, int32_t result, const char* failureText) {
-    CK_RV ended = endOperation(handle, ActiveOperation::Verify);
+// Every call that reaches zelmor_verifySignatureHash ends the operation. A
+// valid signature is reported only while the call's operation is still the
+// session's: once it ended, the verdict answers no one's question.
+CK_RV verdict(const OperationRef& operation, int32_t result, const char* failureText) {
+    CK_RV ended = endOperation(operation);
     if (result != ZelmorResult::ok) {
         logError(resultText(failureText, result));
         return CKR_SIGNATURE_INVALID;
@@ -78,27 +80,23 @@ CK_RV verifyInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE
     if (rv != CKR_OK) return rv;
 
     // An active digest is replaced and ends without a result; its context is released.
-    ZelmorHashContext stale = nullptr;
-    rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+    DroppedHashContext stale;
+    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
         CK_RV checked = checkSession(record);
         if (checked != CKR_OK) return checked;
+        stale.context = record.endOperation();
+        record.startOperation(ActiveOperation::Verify);
         record.keyPair = keyPair;
         record.mechanism = static_cast<uint32_t>(mechanism->mechanism);
-        record.dataBuffer.clear();
-        record.outputCache.discard();
-        stale = record.hashContext;
-        record.hashContext = nullptr;
-        record.activeOperation = ActiveOperation::Verify;
         return CKR_OK;
     });
-    releaseHashContext(stale);
-    return rv;
 }
 
 CK_RV verify(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR signature,
              CK_ULONG signatureLength) {
     VerificationCall call;
     int32_t hashAlgorithm = rawInput;
+    OperationRef operation;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Verify) return CKR_OPERATION_NOT_INITIALIZED;
         if (data == nullptr || signature == nullptr || dataLength == 0 || signatureLength == 0) {
@@ -107,6 +105,7 @@ CK_RV verify(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_P
         signingHashAlgorithm(record.mechanism, &hashAlgorithm);
         if (hashAlgorithm == rawInput && !fitsDeviceLength(dataLength)) return CKR_DATA_LEN_RANGE;
         if (!fitsDeviceLength(signatureLength)) return CKR_SIGNATURE_LEN_RANGE;
+        operation = operationOf(handle, record);
         call.capture(record);
         return CKR_OK;
     });
@@ -118,14 +117,14 @@ CK_RV verify(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_P
     if (hashAlgorithm != rawInput) {
         // Hashing failures of the single-part call are not logged.
         if (hashOnce(call.deviceName, hashAlgorithm, data, dataLength, &hash).result != ZelmorResult::ok) {
-            endOperation(handle, ActiveOperation::Verify);
+            endOperation(operation);
             return CKR_FUNCTION_FAILED;
         }
         input = hash.bytes;
         inputLength = hash.length;
     }
     int32_t result = call.verifyOnDevice(input, inputLength, signature, signatureLength);
-    return verdict(handle, result, "Verify signature failed : ");
+    return verdict(operation, result, "Verify signature failed : ");
 }
 
 CK_RV verifyUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
@@ -136,10 +135,12 @@ CK_RV verifyUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
 CK_RV verifyFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG signatureLength) {
     VerificationCall call;
     PendingInput input;
+    OperationRef operation;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
         if (record.activeOperation != ActiveOperation::Verify) return CKR_OPERATION_NOT_INITIALIZED;
         if (signature == nullptr || signatureLength == 0) return CKR_ARGUMENTS_BAD;
         if (!fitsDeviceLength(signatureLength)) return CKR_SIGNATURE_LEN_RANGE;
+        operation = operationOf(handle, record);
         call.capture(record);
         return input.takeFrom(record);
     });
@@ -148,11 +149,11 @@ CK_RV verifyFinal(SessionRef handle, CK_BYTE_PTR signature, CK_ULONG signatureLe
     int32_t result = input.finish();
     if (result != ZelmorResult::ok) {
         logError(resultText("C_VerifyFinal: finalHash failed ", result));
-        endOperation(handle, ActiveOperation::Verify);
+        endOperation(operation);
         return CKR_FUNCTION_FAILED;
     }
     result = call.verifyOnDevice(input.data(), input.length(), signature, signatureLength);
-    return verdict(handle, result, "C_VerifyFinal: verify failed ");
+    return verdict(operation, result, "C_VerifyFinal: verify failed ");
 }
 
 }  // namespace zelmor

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/HashContext.h"
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
 #include "frame/StandardsMode.h"
@@ -76,13 +77,16 @@ CK_RV findObjectsInit(SessionRef session, CK_ATTRIBUTE_PTR searchTemplate, CK_UL
     if (criteria.id) logDebug("Find init id : " + toHex(criteria.id->data(), criteria.id->size()));
     SearchSelection selection = selectObjects(criteria, lists.certificates, lists.keyPairs);
 
+    // The search replaces whatever operation is active; nothing of that one stays behind.
+    DroppedHashContext replaced;
     return withSession(session, [&](SessionRecord& record) {
+        replaced.context = record.endOperation();
+        record.startOperation(ActiveOperation::Find);
         record.foundCertificates = std::move(selection.certificates);
         record.foundKeyPairs = std::move(selection.keyPairs);
         record.includePublicKeys = selection.publicKeys;
         record.includePrivateKeys = selection.privateKeysForUser && isUserState(record.state);
         record.findPosition = 0;
-        record.activeOperation = ActiveOperation::Find;
         return CKR_OK;
     });
 }
@@ -115,9 +119,10 @@ CK_RV findObjects(SessionRef session, CK_OBJECT_HANDLE_PTR handles, CK_ULONG max
 }
 
 CK_RV findObjectsFinal(SessionRef session) {
-    return withSession(session, [](SessionRecord& record) {
+    DroppedHashContext none;  // a search has no hash context
+    return withSession(session, [&](SessionRecord& record) {
         if (record.activeOperation != ActiveOperation::Find) return CKR_OPERATION_NOT_INITIALIZED;
-        record.activeOperation = ActiveOperation::None;
+        none.context = record.endOperation();
         record.findPosition = 0;
         return CKR_OK;
     });

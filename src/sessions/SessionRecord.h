@@ -59,6 +59,10 @@ struct SessionRecord {
     SlotId slotId = 0;
     TokenInfo tokenInfo{};
     ActiveOperation activeOperation = ActiveOperation::None;
+    // Changes with every start and end of an operation: a call that took it
+    // at its first look-up can tell later that its operation is gone, even
+    // when one of the same kind has started since.
+    uint64_t operationSerial = 0;
     std::vector<ZelmorCertificate> foundCertificates;
     std::vector<ZelmorKeyPair> foundKeyPairs;
     bool includePublicKeys = false;
@@ -73,6 +77,28 @@ struct SessionRecord {
     uint32_t mechanism = 0;
 
     const std::string& deviceName() const { return tokenInfo.serialNumber; }
+
+    // Makes `kind` the session's operation under a new operation serial. A
+    // hash context lent out belongs to the borrower's operation, which is
+    // gone: the borrower finishes it when it finds that out.
+    void startOperation(ActiveOperation kind) {
+        ++operationSerial;
+        activeOperation = kind;
+        hashContextLent = false;
+    }
+
+    // Ends the active operation and leaves nothing of it behind: the kept
+    // result and the buffered parts are wiped, and the hash context goes to
+    // the caller, who finishes it once sessionTableMutex is released. The
+    // search results stay until the next search.
+    [[nodiscard]] ZelmorHashContext endOperation() {
+        outputCache.discard();
+        dataBuffer.clear();
+        ZelmorHashContext unfinished = hashContext;
+        hashContext = nullptr;
+        startOperation(ActiveOperation::None);
+        return unfinished;
+    }
 };
 
 inline bool isUserState(uint32_t state) {

@@ -152,3 +152,69 @@ TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
         EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).data);
     }
 }
+
+// A call held inside the library while its operation is ended and a new one
+// of the same kind started (with another key where there is one) must leave
+// the new operation alone: its late hash context or result is dropped, and
+// the new operation works on its own input only.
+TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
+    static CK_BYTE hello[] = {'h', 'e', 'l', 'l', 'o'};
+    static CK_BYTE out[1024];
+    static CK_ULONG outLength;
+    constexpr CK_OBJECT_HANDLE otherKey = key + 1;
+    const struct {
+        const char* name;
+        const char* heldIn;
+        CK_RV (*start)(S);       // the first operation
+        CK_RV (*late)(S);        // held in the library while the first operation ends and the next starts
+        CK_RV (*restart)(S);     // the next operation
+        CK_RV (*next)(S);        // its calls with "hello", after the late call returned
+        const char* computedBy;  // the library call whose last input is the next operation's
+    } rows[] = {
+        {"multi-part signature's hash context", "zelmor_updateHash",
+         [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); },
+         [](S s) { return p11()->C_SignUpdate(s, data, sizeof data); },
+         [](S s) { return p11()->C_SignInit(s, &sha256Rsa, otherKey); },
+         [](S s) {
+             CK_RV rv = p11()->C_SignUpdate(s, hello, sizeof hello);
+             return rv != CKR_OK ? rv : p11()->C_SignFinal(s, out, &(outLength = sizeof out));
+         },
+         "zelmor_finalHash"},
+        {"signature kept by a length query", "zelmor_signHash", [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); },
+         signQuery, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, otherKey); },
+         [](S s) { return p11()->C_Sign(s, hello, sizeof hello, out, &(outLength = sizeof out)); }, "zelmor_signHash"},
+        {"plaintext kept by a length query", "zelmor_decrypt",
+         [](S s) { return p11()->C_DecryptInit(s, &rsaPkcs, key); },
+         [](S s) { return lengthQuery(p11()->C_Decrypt, s); },
+         [](S s) { return p11()->C_DecryptInit(s, &rsaPkcs, otherKey); },
+         [](S s) { return p11()->C_Decrypt(s, hello, sizeof hello, out, &(outLength = sizeof out)); },
+         "zelmor_decrypt"},
+        {"digest's hash context", "zelmor_updateHash", [](S s) { return p11()->C_DigestInit(s, &sha256); },
+         [](S s) { return p11()->C_DigestUpdate(s, data, sizeof data); },
+         [](S s) { return p11()->C_DigestInit(s, &sha256); },
+         [](S s) {
+             CK_RV rv = p11()->C_DigestUpdate(s, hello, sizeof hello);
+             return rv != CKR_OK ? rv : p11()->C_DigestFinal(s, out, &(outLength = sizeof out));
+         },
+         "zelmor_finalHash"},
+        {"digest kept by a length query", "zelmor_finalHash", [](S s) { return p11()->C_DigestInit(s, &sha256); },
+         digestQuery, [](S s) { return p11()->C_DigestInit(s, &sha256); },
+         [](S s) { return p11()->C_Digest(s, hello, sizeof hello, out, &(outLength = sizeof out)); },
+         "zelmor_finalHash"},
+    };
+    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
+    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(1, keyKindRsa2048, "k2", {}));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const CK_SESSION_HANDLE session = openSession();
+        ASSERT_EQ(CKR_OK, row.start(session));
+        whileHeldIn(row.heldIn, [&] { return row.late(session); }, [&] {
+            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsInit(session, nullptr, 0));
+            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsFinal(session));
+            EXPECT_EQ(CKR_OK, row.restart(session));
+        });
+        EXPECT_EQ(CKR_OK, row.next(session));
+        EXPECT_EQ(ZelmorBytes(hello, hello + sizeof hello), fakeLibrary().calls(row.computedBy).back().data);
+        ASSERT_EQ(CKR_OK, f()->C_CloseSession(session));
+    }
+}
