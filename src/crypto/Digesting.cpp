@@ -24,14 +24,6 @@ CK_RV checkDigestStart(const SessionRecord& record) {
     return startable && !record.hashContextLent ? CKR_OK : CKR_OPERATION_ACTIVE;
 }
 
-// The hash context is lent to the call while the library works on it (see
-// lendHashContext); it goes back if the digest is still there, otherwise it
-// is released. Failures of the digest calls do not end the digest, so the
-// reason it did not go back is not reported.
-void returnContext(const OperationRef& operation, ZelmorHashContext context) {
-    returnHashContext(operation, context);
-}
-
 // Finishes the lent context (it is gone afterwards, whatever the result) and,
 // on success, keeps the digest in the session.
 CK_RV finishDigest(const OperationRef& operation, ZelmorHashContext context, CK_BYTE_PTR output,
@@ -124,7 +116,8 @@ CK_RV digest(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_P
         int32_t result = updateHashContext(context, data, dataLength);
         if (result != ZelmorResult::ok) {
             logError(resultText("Update hash data in diget failed : ", result));
-            returnContext(operation, context);
+            // A failed update does not end the digest.
+            returnHashContext(operation, context);
             return CKR_FUNCTION_FAILED;
         }
         rv = finishDigest(operation, context, output, outputLength);
@@ -144,12 +137,14 @@ CK_RV digestUpdate(SessionRef handle, CK_BYTE_PTR part, CK_ULONG partLength) {
     });
     if (rv != CKR_OK) return rv;
     int32_t result = updateHashContext(context, part, partLength);
-    returnContext(operation, context);
+    // The part counts only if the context went back into the same digest: a
+    // digest ended meanwhile never saw it, and the caller must know.
+    CK_RV returned = returnHashContext(operation, context);
     if (result != ZelmorResult::ok) {
         logError(resultText("Update hash data in digest update failed : ", result));
         return CKR_FUNCTION_FAILED;
     }
-    return CKR_OK;
+    return returned;
 }
 
 CK_RV digestFinal(SessionRef handle, CK_BYTE_PTR output, CK_ULONG_PTR outputLength) {

@@ -218,3 +218,32 @@ TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
         ASSERT_EQ(CKR_OK, f()->C_CloseSession(session));
     }
 }
+
+// A part fed to an operation that ended while the library worked on it never
+// reaches any digest or signature: the caller is told, not answered CKR_OK.
+TEST_F(ConcurrencyTest, ALatePartIsReportedAsNotFed) {
+    const struct {
+        const char* name;
+        CK_RV (*start)(S);
+        CK_RV (*update)(S);
+    } rows[] = {
+        {"digest", [](S s) { return p11()->C_DigestInit(s, &sha256); },
+         [](S s) { return p11()->C_DigestUpdate(s, data, sizeof data); }},
+        {"signature", [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); },
+         [](S s) { return p11()->C_SignUpdate(s, data, sizeof data); }},
+        {"verification", [](S s) { return p11()->C_VerifyInit(s, &sha256Rsa, key); },
+         [](S s) { return p11()->C_VerifyUpdate(s, data, sizeof data); }},
+    };
+    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const CK_SESSION_HANDLE session = openSession();
+        ASSERT_EQ(CKR_OK, row.start(session));
+        const CK_RV rv = whileHeldIn("zelmor_updateHash", [&] { return row.update(session); }, [&] {
+            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsInit(session, nullptr, 0));
+            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsFinal(session));
+        });
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, rv);
+        ASSERT_EQ(CKR_OK, f()->C_CloseSession(session));
+    }
+}
