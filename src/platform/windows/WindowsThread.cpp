@@ -148,7 +148,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     // reserved is non-null when the process is exiting: other threads are
     // already gone and must not be waited for by the destructors that follow.
     // Otherwise FreeLibrary is unloading the module, and the destructors run
-    // under the loader lock.
+    // under the loader lock. A module pinned at unload keeps its memory, so a
+    // new load must clear the flag again.
     if (reason == DLL_PROCESS_DETACH) (reserved != nullptr ? platform::exiting : platform::unloading).store(true);
+    if (reason == DLL_PROCESS_ATTACH) platform::unloading.store(false);
     return TRUE;
 }
