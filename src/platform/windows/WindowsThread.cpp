@@ -49,7 +49,7 @@ std::atomic<bool> unloading{false};
 void pinModules() {
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&pinModules), &pinned);
+                       reinterpret_cast<LPCWSTR>(&unloading), &pinned);
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"ZelmorDSCLibrary.dll", &pinned);
 }
 
