@@ -16,8 +16,6 @@ std::atomic<bool> monitorLeftRunning{false};
 // before the objects it uses are destroyed; a monitor left running keeps them.
 struct StateOwner {
     ModuleState* state = new ModuleState;
-    // A module pinned at unload keeps its memory: a new load starts afresh.
-    StateOwner() { monitorLeftRunning.store(false); }
     ~StateOwner() {
         if (state->monitorRunning.load() || state->monitorThread.joinable()) stopDeviceMonitor();
         if (!monitorLeftRunning.load()) delete state;

@@ -50,7 +50,6 @@ RepeatingTask::~RepeatingTask() {
 }
 
 bool RepeatingTask::start(std::function<bool()> step, unsigned pauseMilliseconds) {
-    if (impl->thread.joinable()) return false;
     try {
         auto stop = std::make_shared<StopSignal>();
         impl->thread = std::thread([step = std::move(step), stop, pause = std::chrono::milliseconds(pauseMilliseconds)] {
