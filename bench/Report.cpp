@@ -28,7 +28,7 @@ const OperationInfo operations[] = {
     {op::search, "Full object search (empty template)", "Find all", 0, true, ""},
     {op::attributes, "C_GetAttributeValue label, ID, modulus", "GetAttr", 0, true, ""},
     {op::initFinalize, "C_Initialize + C_Finalize", "Init+Final", 0, false,
-     "none: bounded by the module's 1 s monitor pause"},
+     "none"},
     {op::unplugDemotion, "Unplug to session demotion (lower is better)", "", 0, false,
      "none: bounded by the 1 s device poll"},
     {op::memory, "VmRSS of a process with 1,000 open sessions (lower is better)", "", 0, false, "< 64 MiB"},

@@ -1,21 +1,33 @@
 #include "frame/ModuleState.h"
 
+#include <atomic>
+
 #include "frame/Log.h"
 #include "slots/SessionMonitor.h"
 
 namespace {
-// Constructed at load, destroyed at unload.
-ModuleState state;
+
+// Set when an unload could not wait for a monitor run that was still
+// executing (Windows, platform/windows/WindowsThread.cpp): the module stays
+// loaded for it, and so must the objects it uses.
+std::atomic<bool> monitorLeftRunning{false};
+
+// Constructed at load. At unload without C_Finalize the monitor is stopped
+// before the objects it uses are destroyed; a monitor left running keeps them.
+struct StateOwner {
+    ModuleState* state = new ModuleState;
+    ~StateOwner() {
+        if (state->monitorRunning.load() || state->monitorThread.joinable()) stopDeviceMonitor();
+        if (!monitorLeftRunning.load()) delete state;
+    }
+};
+StateOwner owner;
+
 }  // namespace
 
-ModuleState& moduleState() { return state; }
+ModuleState& moduleState() { return *owner.state; }
 
-ModuleState::~ModuleState() {
-    // Unload without C_Finalize: the monitor must stop before the objects it
-    // uses are destroyed (on Windows this runs inside DllMain, see
-    // platform/windows/WindowsThread.cpp for why that wait is safe).
-    if (monitorRunning.load() || monitorThread.joinable()) stopDeviceMonitor();
-}
+ModuleState::~ModuleState() = default;
 
 void stopDeviceMonitor() {
     ModuleState& module = moduleState();
@@ -30,10 +42,12 @@ void stopDeviceMonitor() {
         if (platform::processIsExiting()) {
             // The system has already ended the thread.
             module.monitorThread.detach();
-        } else {
-            module.monitorThread.join();
+        } else if (module.monitorThread.join()) {
             zelmor::noteSessionMonitorStopped();
             zelmor::logDebug("Monitor thread joined (stopDeviceMonitor).");
+        } else {
+            monitorLeftRunning.store(true);
+            zelmor::logDebug("Monitor pass still running at unload: the module stays loaded for it.");
         }
     }
     module.monitorRunning.store(false);

@@ -81,9 +81,10 @@ char pathSeparator();
 const char* const* defaultInstallFolders(std::size_t* count);
 
 // Runs step again and again, pausing pauseMilliseconds after each run, until
-// step returns false or the task is joined; one run at a time. POSIX: a thread
-// of its own. Windows: a thread-pool timer, so that between runs no thread is
-// in the module and unloading it can cancel the task (WindowsThread.cpp).
+// step returns false or the task is joined; one run at a time. Joining ends a
+// pause at once. POSIX: a thread of its own that waits out the pause on a stop
+// signal. Windows: a thread-pool timer, so that between runs no thread is in
+// the module and unloading it can cancel the task (WindowsThread.cpp).
 class RepeatingTask {
 public:
     RepeatingTask();
@@ -96,8 +97,11 @@ public:
     bool joinable() const;
     // True when called from inside step.
     bool isCurrentThread() const;
-    // Returns once step runs no more and will not run again.
-    void join();
+    // Returns once step runs no more and will not run again, and gives true.
+    // Windows, when the module is being unloaded: a run that is executing is
+    // not waited for; the module stays loaded for it and false is returned
+    // (the objects that step uses must then be left alive).
+    bool join();
     // Forgets the task without waiting (process exit: its threads are gone).
     void detach();
 

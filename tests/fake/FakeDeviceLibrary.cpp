@@ -74,9 +74,9 @@ int32_t put(Field (&field)[size], const Value& value, std::size_t limit = size) 
 // lock, then holds the lock until the operation returns.
 class Entry {
 public:
-    Entry(FakeCall call, ZelmorInstance instance, bool hook = true) {
+    Entry(FakeCall call, ZelmorInstance instance) {
         std::function<void()> during;
-        if (Locked held; hook && held->duringCall.count(call.operation) > 0) during = held->duringCall[call.operation];
+        if (Locked held; held->duringCall.count(call.operation) > 0) during = held->duringCall[call.operation];
         if (during) during();
         lock = std::unique_lock<std::mutex>(fake().mutex);
         call.instance = instance;
@@ -257,8 +257,7 @@ void zelmor_createInstance(ZelmorInstance* instance) {
 void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry({__func__, "", "", "", {}, {}}, instance); }
 
 std::vector<std::string> zelmor_getConnectedDeviceList(bool refresh, ZelmorInstance instance) {
-    // No hook: the monitor calls this under the module's session lock.
-    Entry entry({__func__, "", "", "", {}, {}, 0, 0, refresh}, instance, false);
+    Entry entry({__func__, "", "", "", {}, {}, 0, 0, refresh}, instance);
     return instance != nullptr ? entry.state.connected : std::vector<std::string>();
 }
 

@@ -69,9 +69,9 @@ struct FakeState {
     std::map<std::string, std::map<std::size_t, int32_t>> forcedResultsOnCall;
     // Run on the caller's thread, outside the fake's lock, when the operation
     // (by its full name) is entered: lets a test hold a call inside the
-    // library, or act while the module waits for the device. Every operation
-    // has this hook but the connected-device list, which the monitor calls
-    // under the module's session lock.
+    // library, or act while the module waits for the device. The monitor
+    // asks for the connected-device list under the module's session lock:
+    // that hook must not call into the module.
     std::map<std::string, std::function<void()>> duringCall;
     // Output bytes for signHash, finalHash, encrypt, decrypt, generateRamdomNumber.
     std::map<std::string, ZelmorBytes> outputs;

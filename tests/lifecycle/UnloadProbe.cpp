@@ -22,15 +22,57 @@ int fail(const char* what) {
     return 1;
 }
 
+#if defined(_WIN32)
+// FreeLibrary without C_Finalize while a monitor poll is inside the device
+// library, whose list call then loads a DLL (it needs the loader lock that
+// the unload holds): the unload must return, the poll must end in a module
+// that is still mapped and must not be followed by another one.
+int unloadDuringDeviceList() {
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    fakeLibrary().edit([&](FakeState& state) {
+        state.duringCall["zelmor_getConnectedDeviceList"] = [entered, finished] {
+            SetEvent(entered);
+            Sleep(300);
+            if (HMODULE loaded = LoadLibraryA("version.dll")) FreeLibrary(loaded);
+            SetEvent(finished);
+        };
+    });
+    module = new testing_support::LoadedModule(testing_support::modulePath());
+    if (!module->loaded()) return fail("module not loaded");
+    if (module->functions()->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
+    if (WaitForSingleObject(entered, 5000) != WAIT_OBJECT_0) return fail("no device-list call");
+    HANDLE unloader = CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { delete module; return 0; }, nullptr, 0, nullptr);
+    if (WaitForSingleObject(unloader, 10000) != WAIT_OBJECT_0) {
+        fail("FreeLibrary waits for the device-list call, which waits for the loader lock");
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    if (WaitForSingleObject(finished, 5000) != WAIT_OBJECT_0) return fail("device-list call never finished");
+    if (GetModuleHandleA("ZelmorPKCS11Driver.dll") == nullptr) return fail("unmapped under its running poll");
+    const std::size_t polls = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    if (fakeLibrary().callCount("zelmor_getConnectedDeviceList") != polls) return fail("still polled after unload");
+    return 0;
+}
+#endif
+
 }  // namespace
 
 // Modes: unload-without-finalize (the monitor is running when the module
 // goes, and must stop), exit-without-finalize (the module is still loaded
 // and initialised at process exit), unload-after-finalize (twice), and on
 // Windows reload-without-finalize (twenty rounds; FreeLibrary without
-// C_Finalize unmaps the module, and the next load starts from nothing).
+// C_Finalize unmaps the module, and the next load starts from nothing) and
+// unload-during-device-list.
 int main(int argc, char** argv) {
     const std::string mode = argc == 2 ? argv[1] : "";
+#if defined(_WIN32)
+    if (mode == "unload-during-device-list") {
+        fakeLibrary().addDevice("ZLM0000001");
+        return unloadDuringDeviceList();
+    }
+#endif
     const int rounds = mode == "reload-without-finalize" ? 20 : mode == "unload-after-finalize" ? 2 : 1;
     if (rounds == 1 && mode != "unload-without-finalize" && mode != "exit-without-finalize") return fail("mode?");
     fakeLibrary().addDevice("ZLM0000001");

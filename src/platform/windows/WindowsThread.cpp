@@ -9,13 +9,25 @@
 //
 // So the task is a thread-pool timer that fires once per run and is armed
 // again at the end of each run. Between runs no thread is in the module, and
-// the timer holds no reference to it. At unload the module's destructors
-// (inside DllMain) join the task: they disarm the timer, drop a run that is
-// queued but not started, and wait only for a run already executing. Such a
-// run never needs the loader lock (it polls the device library, walks the
-// session table and logs), so the wait ends. SetThreadpoolCallbackLibrary is
-// not used: under Wine it keeps a reference to the module for the timer's
-// whole life, which is the very pinning this avoids.
+// the timer holds no reference to it; a stop disarms the timer, so the pause
+// between runs ends at once. SetThreadpoolCallbackLibrary is not used: under
+// Wine it keeps a reference to the module for the timer's whole life, which
+// is the very pinning this avoids.
+//
+// At unload the module's destructors (inside DllMain) join the task. When no
+// run is executing, the join disarms the timer, and a run that the pool has
+// already dispatched sees the stop at its first step and returns without
+// calling the device library, so the wait for it is short and the module is
+// unmapped as usual. When a run is executing, it may be inside the device
+// library, whose connected-device list is code we do not control: it may load
+// a DLL, start a thread or enumerate devices, all of which need the loader
+// lock that DllMain holds, so waiting for the run could deadlock FreeLibrary.
+// The join then does not wait: it pins the module and the device library
+// (they stay mapped until the process ends) and tells its owner, which leaves
+// the objects that the run uses alive (frame/ModuleState.cpp). The run ends
+// on its own and does not arm the timer again. Pinning is the rare case (an
+// unload without C_Finalize, during the few milliseconds of a poll); it costs
+// the memory of one module, where waiting could hang the application.
 //
 // At process exit the system has already ended the pool's threads: the task
 // is only forgotten, and no pool function is called.
@@ -30,6 +42,16 @@ namespace platform {
 namespace {
 
 std::atomic<bool> exiting{false};
+std::atomic<bool> unloading{false};
+
+// Keeps this module and the device library it calls mapped until the process
+// ends. Runs inside DllMain, which already holds the loader lock.
+void pinModules() {
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&unloading), &pinned);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"ZelmorDSCLibrary.dll", &pinned);
+}
 
 }  // namespace
 
@@ -37,8 +59,9 @@ struct RepeatingTask::Impl {
     std::function<bool()> step;
     LARGE_INTEGER pause{};  // relative due time, 100 ns units (negative)
     PTP_TIMER timer = nullptr;
-    SRWLOCK lock = SRWLOCK_INIT;  // guards stopping and the re-arming of the timer
+    SRWLOCK lock = SRWLOCK_INIT;  // guards stopping, executing and the re-arming of the timer
     bool stopping = false;
+    bool executing = false;  // a run has passed its stop test and not yet ended
     std::atomic<DWORD> runningThread{0};
 
     void arm(LARGE_INTEGER& due) {
@@ -50,6 +73,11 @@ struct RepeatingTask::Impl {
 
     static VOID CALLBACK run(PTP_CALLBACK_INSTANCE, PVOID context, PTP_TIMER) {
         auto* self = static_cast<Impl*>(context);
+        AcquireSRWLockExclusive(&self->lock);
+        const bool stopped = self->stopping;
+        self->executing = !stopped;
+        ReleaseSRWLockExclusive(&self->lock);
+        if (stopped) return;
         self->runningThread.store(GetCurrentThreadId());
         bool again = false;
         try {
@@ -58,6 +86,7 @@ struct RepeatingTask::Impl {
         }
         self->runningThread.store(0);
         AcquireSRWLockExclusive(&self->lock);
+        self->executing = false;
         if (again && !self->stopping) self->arm(self->pause);
         ReleaseSRWLockExclusive(&self->lock);
     }
@@ -90,15 +119,23 @@ bool RepeatingTask::isCurrentThread() const {
     return impl->timer != nullptr && impl->runningThread.load() == GetCurrentThreadId();
 }
 
-void RepeatingTask::join() {
-    if (impl->timer == nullptr) return;
+bool RepeatingTask::join() {
+    if (impl->timer == nullptr) return true;
     AcquireSRWLockExclusive(&impl->lock);
     impl->stopping = true;
     SetThreadpoolTimer(impl->timer, nullptr, 0, 0);
+    const bool executing = impl->executing;
     ReleaseSRWLockExclusive(&impl->lock);
-    WaitForThreadpoolTimerCallbacks(impl->timer, TRUE);
+    const bool waited = !(executing && unloading.load());
+    if (waited) {
+        WaitForThreadpoolTimerCallbacks(impl->timer, TRUE);
+    } else {
+        pinModules();
+    }
+    // With a run still executing, the pool frees the timer once it has ended.
     CloseThreadpoolTimer(impl->timer);
     impl->timer = nullptr;
+    return waited;
 }
 
 void RepeatingTask::detach() { impl->timer = nullptr; }
@@ -110,6 +147,10 @@ bool processIsExiting() { return exiting.load(); }
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     // reserved is non-null when the process is exiting: other threads are
     // already gone and must not be waited for by the destructors that follow.
-    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) platform::exiting.store(true);
+    // Otherwise FreeLibrary is unloading the module, and the destructors run
+    // under the loader lock. A module pinned at unload keeps its memory, so a
+    // new load must clear the flag again.
+    if (reason == DLL_PROCESS_DETACH) (reserved != nullptr ? platform::exiting : platform::unloading).store(true);
+    if (reason == DLL_PROCESS_ATTACH) platform::unloading.store(false);
     return TRUE;
 }

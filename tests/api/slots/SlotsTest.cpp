@@ -193,3 +193,11 @@ TEST_F(SlotsTest, SlotEventsAndFinalize) {
     refreshSlots();
     EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(openSession(false)));
 }
+
+// The monitor asks for the device list no more than once a second.
+TEST_F(SlotsTest, MonitorPollsAtMostOnceASecond) {
+    waitForMonitorPass();
+    const std::size_t before = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_LE(fakeLibrary().callCount("zelmor_getConnectedDeviceList") - before, 3u);
+}
