@@ -263,10 +263,11 @@ TEST_F(ConcurrencyTest, NothingMadeDuringFinalizeSurvivesIt) {
                     if (row.make(&handles) == CKR_OK) ++made;
                 return handles;
             });
-            while (made == 0) std::this_thread::yield();
-            ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+            for (int i = 0; i < 5000 && made == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const CK_RV finalized = f()->C_Finalize(nullptr);
             stop = true;
             const std::vector<S> handles = loop.get();
+            ASSERT_EQ(CKR_OK, finalized);
             ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
             cyclesWithSurvivors += row.survives(handles);
         }
