@@ -33,12 +33,16 @@ CK_RV anyState(const char* name, Body&& body) noexcept {
     });
 }
 
-// Entry points that need an initialised module.
+// Entry points that need an initialised module. The body runs inside the
+// call gate: C_Finalize waits for it to end before it tears the module down,
+// and a call that starts while C_Finalize runs is refused.
 template <typename Body>
 CK_RV initialised(const char* name, Body&& body) noexcept {
     return guarded([&]() -> CK_RV {
         logDebug(name);
-        if (!moduleState().isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+        ModuleState& module = moduleState();
+        CallGate::Pass pass(module.callGate);
+        if (!pass.admitted() || !module.isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
         return body();
     });
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "frame/CallGate.h"
 #include "frame/Log.h"
 #include "frame/ModuleState.h"
 #include "frame/StandardsMode.h"
@@ -14,6 +15,11 @@ namespace zelmor {
 
 CK_RV initializeModule() {
     ModuleState& module = moduleState();
+    // Called from inside another call (the device library calling back, say):
+    // that call was admitted, so the module is initialised, and C_Finalize
+    // cannot end before that call does. Answered without the lifecycle lock,
+    // which a C_Finalize waiting for that very call may hold.
+    if (CallGate::callingThreadIsInside()) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
     std::lock_guard<std::mutex> lifecycle(module.lifecycleMutex);
     if (module.isInitialised()) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
 
@@ -38,16 +44,33 @@ CK_RV initializeModule() {
         return CKR_FUNCTION_FAILED;
     }
 
-    if (instance == nullptr) logError("Init pkcs11 library failed failed");
+    if (instance == nullptr) {
+        logError("Init pkcs11 library failed failed");
+    } else {
+        // Only now that the monitor runs: no call sees a module half started.
+        module.callGate.open();
+    }
     return CKR_OK;
 }
 
 CK_RV finalizeModule() {
     ModuleState& module = moduleState();
+    if (!module.isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (CallGate::callingThreadIsInside()) {
+        // It would wait for the very call it is made from, for ever.
+        logError("C_Finalize called from inside another call of this module: refused");
+        return CKR_FUNCTION_FAILED;
+    }
     std::lock_guard<std::mutex> lifecycle(module.lifecycleMutex);
     // Another C_Finalize may have finished while this one waited for the lock.
     if (!module.isInitialised()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    // From here calls are refused. The monitor is stopped before the calls
+    // inside are waited for, because stopping it also wakes the blocked
+    // C_WaitForSlotEvent callers (with 0x190), which are calls inside too.
+    module.callGate.close();
     stopDeviceMonitor();
+    if (!module.callGate.empty()) logDebug("C_Finalize: waiting for the calls in progress.");
+    module.callGate.waitUntilEmpty();
     std::vector<ZelmorHashContext> unfinished;
     {
         // Unfinished digests are handed back while the instance still exists.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ZelmorDSCLibrary.h"
+#include "frame/CallGate.h"
 #include "platform/Platform.h"
 #include "sessions/SessionRecord.h"
 #include "utils/SecretString.h"
@@ -23,6 +24,11 @@ struct ModuleState {
 
     // Non-null exactly while the module is initialised.
     std::atomic<ZelmorInstance> deviceLibraryInstance{nullptr};
+
+    // Admits the calls that need an initialised module: open from the end of
+    // a successful C_Initialize until C_Finalize begins, which then waits
+    // for the calls still inside (frame/CallGate.h).
+    zelmor::CallGate callGate;
 
     // The session monitor (a thread on Linux, a thread-pool timer on Windows).
     platform::RepeatingTask monitorThread;

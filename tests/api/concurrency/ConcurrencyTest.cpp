@@ -5,6 +5,9 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "ModuleTest.h"
 
@@ -246,4 +249,179 @@ TEST_F(ConcurrencyTest, ALatePartIsReportedAsNotFed) {
         EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, rv);
         ASSERT_EQ(CKR_OK, f()->C_CloseSession(session));
     }
+}
+
+namespace {
+
+// Calls C_Finalize on another thread, then returns once calls are refused
+// and C_Finalize has had time to end if it does not wait for the calls in
+// flight (stopping the monitor takes up to its pause, a second). Its result
+// is left in `finalize`.
+void startFinalize(std::future<CK_RV>* finalize) {
+    *finalize = std::async(std::launch::async, [] { return p11()->C_Finalize(nullptr); });
+    CK_INFO info;
+    for (int i = 0; i < 1000 && p11()->C_GetInfo(&info) == CKR_OK; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    finalize->wait_for(std::chrono::milliseconds(1500));
+}
+
+CK_RV listSlots() {
+    CK_SLOT_ID slots[4];
+    CK_ULONG slotCount = 4;
+    return p11()->C_GetSlotList(CK_TRUE, slots, &slotCount);
+}
+
+// Waits for the monitor's next pass and takes the slot event it may have
+// posted (a new monitor posts one for the devices it finds).
+CK_SLOT_ID eventSlot;
+void takePendingSlotEvent() {
+    fakeLibrary().clearCalls();
+    for (int i = 0; i < 150 && fakeLibrary().callCount("zelmor_getConnectedDeviceList") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &eventSlot, nullptr);
+}
+
+// The position of the first recorded call of operation, or -1.
+long callPosition(const std::string& operation) {
+    const std::vector<FakeCall> calls = fakeLibrary().calls();
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        if (calls[i].operation == operation) return static_cast<long>(i);
+    return -1;
+}
+
+}  // namespace
+
+// C_Finalize waits for a call held inside the device library: the call gets
+// through with the instance before C_Finalize releases it.
+TEST_F(ConcurrencyTest, FinalizeWaitsForTheCallsInFlight) {
+    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
+    const struct {
+        const char* name;
+        const char* heldIn;
+        void (*prepare)(S);
+        CK_RV (*call)(S);
+    } rows[] = {
+        {"signature", "zelmor_signHash", signInit, signQuery},
+        {"digest part", "zelmor_updateHash", digestInit, [](S s) { return p11()->C_DigestUpdate(s, data, 16); }},
+        {"login", "zelmor_validatePassword", nullptr, [](S s) { return p11()->C_Login(s, CKU_USER, pin, 8); }},
+        {"slot list", "zelmor_getTokenInfo", nullptr, [](S) { return listSlots(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        refreshSlots();
+        const CK_SESSION_HANDLE session = openSession();
+        if (row.prepare) row.prepare(session);
+        fakeLibrary().clearCalls();
+        std::future<CK_RV> finalize;
+        whileHeldIn(row.heldIn, [&] { return row.call(session); }, [&] { startFinalize(&finalize); });
+        ASSERT_EQ(CKR_OK, finalize.get());
+        ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
+        EXPECT_LT(callPosition(row.heldIn), callPosition("zelmor_releaseInstance"));
+    }
+}
+
+// Sessions opened and slot lists taken while C_Finalize runs belong to the
+// old cycle: none is left after the next C_Initialize.
+TEST_F(ConcurrencyTest, NothingMadeDuringFinalizeSurvivesIt) {
+    const struct {
+        const char* name;
+        CK_RV (*make)(std::vector<S>*);  // keeps the session handles it gets
+        bool (*survives)(const std::vector<S>&);
+    } rows[] = {
+        {"session",
+         [](std::vector<S>* handles) {
+             handles->push_back(CK_INVALID_HANDLE);
+             return p11()->C_OpenSession(firstSlot, CKF_SERIAL_SESSION, nullptr, nullptr, &handles->back());
+         },
+         [](const std::vector<S>& handles) {
+             CK_SESSION_INFO info;
+             for (S handle : handles)
+                 if (p11()->C_GetSessionInfo(handle, &info) == CKR_OK) return true;
+             return false;
+         }},
+        {"slot", [](std::vector<S>*) { return listSlots(); },
+         [](const std::vector<S>&) {
+             CK_SLOT_INFO info;
+             return p11()->C_GetSlotInfo(firstSlot, &info) == CKR_OK;
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        int cyclesWithSurvivors = 0;
+        for (int cycle = 0; cycle < 8; ++cycle) {
+            refreshSlots();
+            std::atomic<bool> stop{false};
+            std::atomic<int> made{0};
+            auto loop = std::async(std::launch::async, [&] {
+                std::vector<S> handles;
+                while (!stop)
+                    if (row.make(&handles) == CKR_OK) ++made;
+                return handles;
+            });
+            for (int i = 0; i < 5000 && made == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const CK_RV finalized = f()->C_Finalize(nullptr);
+            stop = true;
+            const std::vector<S> handles = loop.get();
+            ASSERT_EQ(CKR_OK, finalized);
+            ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
+            cyclesWithSurvivors += row.survives(handles);
+        }
+        EXPECT_EQ(0, cyclesWithSurvivors);
+    }
+}
+
+// A call made from inside another call (the device library calling back)
+// cannot stop or restart the module under that call, and does not wait for
+// a C_Finalize that waits for it.
+TEST_F(ConcurrencyTest, ACallFromInsideACallLeavesTheLifecycleAlone) {
+    const struct {
+        const char* name;
+        CK_RV (*nested)(std::future<CK_RV>*);
+        CK_RV expected;
+    } rows[] = {
+        {"C_Finalize", [](std::future<CK_RV>*) { return p11()->C_Finalize(nullptr); }, CKR_FUNCTION_FAILED},
+        {"C_Initialize while C_Finalize waits",
+         [](std::future<CK_RV>* finalize) {
+             startFinalize(finalize);
+             return p11()->C_Initialize(nullptr);
+         },
+         CKR_CRYPTOKI_ALREADY_INITIALIZED},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::future<CK_RV> finalize;
+        CK_RV nested = CKR_OK;
+        std::atomic<bool> fired{false};
+        fakeLibrary().edit([&](FakeState& state) {
+            state.duringCall["zelmor_getTokenInfo"] = [&] {
+                if (!fired.exchange(true)) nested = row.nested(&finalize);
+            };
+        });
+        refreshSlots();
+        fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
+        if (finalize.valid()) {
+            EXPECT_EQ(CKR_OK, finalize.get());
+        }
+        ensureInitialised();
+        EXPECT_EQ(row.expected, nested);
+    }
+}
+
+// A blocked C_WaitForSlotEvent is woken with 0x190 by C_Finalize even while
+// C_Finalize waits for another call.
+TEST_F(ConcurrencyTest, FinalizeWakesAWaiterWhileItWaitsForACall) {
+    takePendingSlotEvent();
+    std::future<CK_RV> waiter, finalize;
+    whileHeldIn("zelmor_getTokenInfo", listSlots, [&] {
+        waiter = std::async(std::launch::async, [] { return p11()->C_WaitForSlotEvent(0, &eventSlot, nullptr); });
+        waiter.wait_for(std::chrono::milliseconds(100));
+        startFinalize(&finalize);
+        waiter.wait_for(std::chrono::seconds(5));
+    });
+    // A waiter left blocked keeps C_Finalize waiting: a device change ends it.
+    if (waiter.wait_for(std::chrono::seconds(0)) != std::future_status::ready) fakeLibrary().setConnected({});
+    EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, waiter.get());
+    ASSERT_EQ(CKR_OK, finalize.get());
+    ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
 }
