@@ -255,14 +255,14 @@ namespace {
 
 // Calls C_Finalize on another thread, then returns once calls are refused
 // and C_Finalize has had time to end if it does not wait for the calls in
-// flight (stopping the monitor takes up to its pause, a second). Its result
-// is left in `finalize`.
+// flight (stopping the monitor takes milliseconds). Its result is left in
+// `finalize`.
 void startFinalize(std::future<CK_RV>* finalize) {
     *finalize = std::async(std::launch::async, [] { return p11()->C_Finalize(nullptr); });
     CK_INFO info;
     for (int i = 0; i < 1000 && p11()->C_GetInfo(&info) == CKR_OK; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    finalize->wait_for(std::chrono::milliseconds(1500));
+    finalize->wait_for(std::chrono::milliseconds(300));
 }
 
 CK_RV listSlots() {
@@ -349,7 +349,7 @@ TEST_F(ConcurrencyTest, NothingMadeDuringFinalizeSurvivesIt) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         int cyclesWithSurvivors = 0;
-        for (int cycle = 0; cycle < 8; ++cycle) {
+        for (int cycle = 0; cycle < 40; ++cycle) {
             refreshSlots();
             std::atomic<bool> stop{false};
             std::atomic<int> made{0};
