@@ -24,17 +24,37 @@
 #  define FAKE_API __attribute__((visibility("default")))
 #endif
 
-// One recorded call. Fields not used by an operation stay empty or zero.
+// One recorded call: the operation's arguments, a field per meaning. Fields an
+// operation does not take stay empty, zero or false.
 struct FakeCall {
     std::string operation;  // "zelmor_signHash"
     std::string deviceName;
-    std::string password;
-    std::string text;        // label, new password, folder
-    ZelmorBytes identifier;  // key-pair or certificate identifier
-    ZelmorBytes data;        // data, DER, ID bytes, public key DER
-    int64_t number = 0;      // hash algorithm, key kind, encryption type, length, user type
-    int64_t number2 = 0;     // padding mode, output length offered
-    bool flag = false;
+    std::string password;     // the password the call carries (the old one for a change)
+    std::string newPassword;  // changeUserPassword
+    std::string label;        // updateKeyPairDetails
+    std::string folder;       // getFilesWithExtensionsAndConvertDER
+    std::vector<std::string> extensions;  // getFilesWithExtensionsAndConvertDER
+    ZelmorBytes identifier;  // the key pair or certificate the call names
+    ZelmorBytes data;        // the input hashed, signed, verified, encrypted or decrypted
+    ZelmorBytes hashed;      // finalHash: all the data the context received
+    ZelmorBytes der;         // the certificate parsed
+    ZelmorBytes id;          // updateKeyPairDetails: the new CKA_ID bytes
+    ZelmorBytes publicKey;   // verifySignatureHash, encrypt
+    ZelmorBytes signature;   // verifySignatureHash
+    int64_t length = 0;      // the length argument of updateHash, updateKeyPairDetails (ID) and generateRamdomNumber
+    int64_t outputLength = 0;  // the output length offered to signHash and finalHash
+    int32_t hashAlgorithm = 0;  // initHash
+    int32_t userType = 0;       // validatePassword
+    int64_t keyKind = 0;        // verifySignatureHash
+    int64_t encryptionType = 0;  // encrypt
+    int64_t paddingMode = 0;     // encrypt
+    bool refresh = false;      // getConnectedDeviceList
+    bool fullInit = false;     // initDevice
+    bool keyFlag = false;      // deleteKeyPair, decrypt
+    bool signFlag = false;     // signHash
+    bool randomFlag = false;   // generateRamdomNumber
+    bool changeFlag1 = false;  // changeUserPassword
+    bool changeFlag2 = false;
     ZelmorInstance instance = nullptr;
     ZelmorKeyPair keyPair{};         // generateKeyPair input
     ZelmorCertificate certificate{};  // importCertificate input

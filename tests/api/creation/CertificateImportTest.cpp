@@ -78,6 +78,6 @@ TEST_F(CertificateImport, ChainWalkOutcomes) {
                                                {leaf, Bytes(128, 'L'), filled(128, 0)}}),
               imports());
     const FakeCall read = fakeLibrary().calls("zelmor_getFilesWithExtensionsAndConvertDER").at(0);
-    EXPECT_EQ(0u, read.text.find(testing_support::testFolder()));  // below ZELMOR_HOME
-    EXPECT_EQ(".cer;.der;.pem;.crt;", read.deviceName);            // the fake records the extensions as the device name
+    EXPECT_EQ(0u, read.folder.find(testing_support::testFolder()));  // below ZELMOR_HOME
+    EXPECT_EQ((std::vector<std::string>{".cer", ".der", ".pem", ".crt"}), read.extensions);
 }

@@ -315,10 +315,10 @@ TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
                 EXPECT_EQ(c.hashAlgorithm ? hash : data, call.data);
             EXPECT_EQ(c.hashAlgorithm ? 2u : 0u, fakeLibrary().callCount("zelmor_initHash"));
             for (const FakeCall& call : fakeLibrary().calls("zelmor_initHash"))
-                EXPECT_TRUE(call.number == c.hashAlgorithm && call.deviceName == defaultDevice);
+                EXPECT_TRUE(call.hashAlgorithm == c.hashAlgorithm && call.deviceName == defaultDevice);
             // Signing offers 64 bytes for the hash; for a digest the length is output only.
             for (const FakeCall& call : fakeLibrary().calls("zelmor_finalHash"))
-                EXPECT_TRUE(call.data == data && call.number2 == (op == Digest ? 0 : 64));
+                EXPECT_TRUE(call.hashed == data && call.outputLength == (op == Digest ? 0 : 64));
         }
     }
     EXPECT_EQ(0, fakeLibrary().liveHashContexts());
@@ -351,7 +351,7 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
         run(uses[i].first, bytesOf("input"));
     }
     std::vector<int64_t> types;
-    for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.number);
+    for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.encryptionType);
     EXPECT_EQ((std::vector<int64_t>{7, 9, 10, 8, 8}), types);
     const ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, "", {});
     const FakeCall sign = fakeLibrary().calls("zelmor_signHash").at(0);
@@ -362,10 +362,10 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
         EXPECT_TRUE(call->deviceName == defaultDevice && call->data == bytesOf("input")) << call->operation;
         EXPECT_TRUE(call == &verify || (call->password == defaultPin && call->identifier == identifier));
     }
-    EXPECT_TRUE(sign.number2 == 1024 && !sign.flag && decrypt.flag);  // the fake's key flag byte is 1
-    EXPECT_TRUE(verify.number == keyKindRsa2048 && verify.text == std::string(256, '\x5C'));  // kind, signature
-    EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), verify.identifier);
-    EXPECT_TRUE(fakeLibrary().calls("zelmor_verifySignatureHash").at(1).identifier.empty());
+    EXPECT_TRUE(sign.outputLength == 1024 && !sign.signFlag && decrypt.keyFlag);  // the fake's key flag byte is 1
+    EXPECT_TRUE(verify.keyKind == keyKindRsa2048 && verify.signature == Bytes(256, 0x5C));  // kind, signature
+    EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), verify.publicKey);
+    EXPECT_TRUE(fakeLibrary().calls("zelmor_verifySignatureHash").at(1).publicKey.empty());
 }
 
 // An encryption or decryption Init with a digest active enters a combined
@@ -392,7 +392,7 @@ TEST_F(CryptoTest, RandomNumbers) {
     ASSERT_EQ(CKR_OK, f()->C_GenerateRandom(openSession(false), ptr(random), 40));
     const FakeCall c = fakeLibrary().calls("zelmor_generateRamdomNumber").at(0);
     // Called with true and without the instance handle; the fake's bytes (0x5A ^ i) go straight to the caller.
-    EXPECT_TRUE(c.deviceName == defaultDevice && c.number == 40 && c.flag && !c.instance && random[1] == 0x5B);
+    EXPECT_TRUE(c.deviceName == defaultDevice && c.length == 40 && c.randomFlag && !c.instance && random[1] == 0x5B);
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, ptr(random), 0));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, nullptr, 8));
     fakeLibrary().setResult("zelmor_generateRamdomNumber", -2);

@@ -27,9 +27,9 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
         const std::vector<FakeCall> calls = fakeLibrary().calls("zelmor_updateKeyPairDetails");
         ASSERT_EQ(sent.empty() ? 0u : 1u, calls.size()) << handle;
         if (calls.empty()) continue;
-        const std::string id(calls[0].data.begin(), calls[0].data.end());
+        const std::string id(calls[0].id.begin(), calls[0].id.end());
         EXPECT_EQ(sent,
-                  (std::vector<std::string>{calls[0].text, id, std::to_string(calls[0].number), calls[0].password}));
+                  (std::vector<std::string>{calls[0].label, id, std::to_string(calls[0].length), calls[0].password}));
         EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), calls[0].identifier);
     }
     login(session);
@@ -61,7 +61,7 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), keyPairCall.identifier);
     EXPECT_EQ("", certificateCall.password);
     EXPECT_EQ(defaultPin, keyPairCall.password);
-    EXPECT_TRUE(keyPairCall.flag);
+    EXPECT_TRUE(keyPairCall.keyFlag);
     CK_ULONG count = 0;
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, publicBase + 3, &count));
 }

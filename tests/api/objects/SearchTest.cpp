@@ -62,7 +62,7 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
         EXPECT_EQ(expected, findAll(session, search)) << objectClass << " " << criteria.attributes().size();
     }
     // The subject comes from the device library, given the certificate's DER.
-    EXPECT_EQ(derA, fakeLibrary().calls("zelmor_getCertificateSubject").at(0).data);
+    EXPECT_EQ(derA, fakeLibrary().calls("zelmor_getCertificateSubject").at(0).der);
     EXPECT_EQ(nullptr, fakeLibrary().calls("zelmor_getCertificateSubject").at(0).instance);
 
     // Argument and state checks; a count query neither writes nor advances; a

@@ -98,12 +98,13 @@ TEST_F(SessionsTest, DeviceChecksAndTheHeldPassword) {
     ASSERT_EQ(CKR_OK, setPin(first, defaultPin, pin63));
     ASSERT_EQ(CKR_OK, setPin(first, pin63, "Publ1cPinSecret"));
     const FakeCall change = fakeLibrary().calls("zelmor_changeUserPassword").back();
-    EXPECT_EQ("Publ1cPinSecret", change.text);
-    EXPECT_FALSE(change.flag);
+    EXPECT_EQ("Publ1cPinSecret", change.newPassword);
+    EXPECT_FALSE(change.changeFlag1);
+    EXPECT_FALSE(change.changeFlag2);
     EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(openSession(false)));  // nobody logged in, no password held
     EXPECT_EQ(CKR_PIN_INCORRECT, tryLogin(first, "Wr0n"));
     login(first, "Publ1cPinSecret");
-    EXPECT_EQ(1, fakeLibrary().calls("zelmor_validatePassword").back().number);  // the user's password
+    EXPECT_EQ(1, fakeLibrary().calls("zelmor_validatePassword").back().userType);  // the user's password
     EXPECT_EQ(CKR_FUNCTION_FAILED, setPin(first, "0ldPinWrong", "N3werPinSecret"));
     fakeLibrary().clearCalls();
     ASSERT_EQ(CKR_OK, tryLogin(second, "Publ1cPinSecret"));
