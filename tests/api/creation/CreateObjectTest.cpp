@@ -48,6 +48,7 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         {"longest certificate", Template().bytes(CKA_VALUE, filled(3072, 3)), {}, CKR_OK, certificateBase},
         {"unparsable certificate", Template().bytes(CKA_VALUE, der("unparsable")), {}, CKR_DATA_INVALID, untouched},
         {"certificate refused", certificate, 242, CKR_DEVICE_MEMORY, untouched},
+        {"certificate refused otherwise", certificate, 243, CKR_FUNCTION_FAILED, untouched},
         {"certificate not listed", certificate, 0, CKR_OK, untouched},
         {"key of type DSA", rsaKey().ulong(CKA_KEY_TYPE, CKK_DSA), {}, CKR_OK, privateBase},
         {"key of type EC", rsaKey().ulong(CKA_KEY_TYPE, CKK_EC), {}, CKR_FUNCTION_FAILED, untouched},
@@ -55,6 +56,7 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         {"key without private exponent", rsaKey(CKA_PRIVATE_EXPONENT), {}, CKR_FUNCTION_FAILED, untouched},
         {"key without first prime", rsaKey(CKA_PRIME_1), {}, CKR_FUNCTION_FAILED, untouched},
         {"key refused", rsaKey(), 40, CKR_DEVICE_MEMORY, untouched},
+        {"key refused otherwise", rsaKey(), 39, CKR_FUNCTION_FAILED, untouched},
         {"key", Template(key).bytes(CKA_ID, filled(300, 1)), {}, CKR_OK, privateBase},
     };
     for (const auto& [name, t, forced, expected, expectedHandle] : cases) {

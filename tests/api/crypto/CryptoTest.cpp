@@ -23,6 +23,7 @@ constexpr CK_MECHANISM_TYPE noMechanism = ~CK_ULONG(0);  // a null mechanism poi
 // The operation families; Find is a running search, Idle none, Public a
 // read-only public session.
 enum Op { Sign, Verify, Digest, Encrypt, Decrypt, Find, Idle, Public };
+const char* const opNames[] = {"sign", "verify", "digest", "encrypt", "decrypt", "search", "idle", "public session"};
 
 CK_BYTE_PTR ptr(Bytes& bytes) { return bytes.empty() ? nullptr : bytes.data(); }
 CK_ULONG size(const Bytes& bytes) { return static_cast<CK_ULONG>(bytes.size()); }
@@ -137,7 +138,8 @@ TEST_F(CryptoTest, InitChecksInOrder) {
     };
     const CK_SESSION_HANDLE readWrite = session;
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "op " << c.op << " before " << c.before << " mechanism " << c.mechanism);
+        SCOPED_TRACE(testing::Message() << opNames[c.op] << " after " << opNames[c.before] << ", mechanism "
+                                        << c.mechanism << ", key " << c.key);
         if (c.before == Public && session == readWrite) {
             ASSERT_EQ(CKR_OK, f()->C_Logout(session));
             session = openSession(false);
@@ -163,7 +165,7 @@ TEST_F(CryptoTest, ArgumentAndLengthErrorsKeepTheOperation) {
                              "zelmor_decrypt"};
     Bytes data(4, 1), out(512);
     for (Op op : {Sign, Verify, Digest, Encrypt, Decrypt}) {
-        SCOPED_TRACE(op);
+        SCOPED_TRACE(opNames[op]);
         CK_ULONG length = 512;
         fakeLibrary().clearCalls();
         EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, once(op, ptr(data), 4, ptr(out), &length));
@@ -173,22 +175,28 @@ TEST_F(CryptoTest, ArgumentAndLengthErrorsKeepTheOperation) {
         EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, nullptr, 4, ptr(out), &length));
         EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 0, ptr(out), &length));
         EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 4, ptr(out), nullptr));
-        EXPECT_TRUE(op != Verify || once(op, ptr(data), 4, nullptr, &length) == CKR_ARGUMENTS_BAD);
-        EXPECT_TRUE(op != Verify || finish(op, nullptr, &length) == CKR_ARGUMENTS_BAD);
+        if (op == Verify) {  // the signature is input: it must be given
+            EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 4, nullptr, &length));
+            EXPECT_EQ(CKR_ARGUMENTS_BAD, finish(op, nullptr, &length));
+        }
         if (op <= Digest) {
             EXPECT_EQ(CKR_ARGUMENTS_BAD, update(op, nullptr, 4));
             EXPECT_EQ(CKR_ARGUMENTS_BAD, update(op, ptr(data), 0));
             EXPECT_EQ(CKR_ARGUMENTS_BAD, finish(op, ptr(out), nullptr));
         }
         const CK_RV tooLong = op == Decrypt ? CKR_ENCRYPTED_DATA_LEN_RANGE : CKR_DATA_LEN_RANGE;
-        EXPECT_TRUE(huge == 0 || op == Digest || once(op, ptr(data), huge, ptr(out), &length) == tooLong);
+        if (huge != 0 && op != Digest) {
+            EXPECT_EQ(tooLong, once(op, ptr(data), huge, ptr(out), &length));
+        }
         if (huge != 0 && op == Verify) {
             EXPECT_EQ(CKR_SIGNATURE_LEN_RANGE, once(op, ptr(data), 4, ptr(out), &huge));
             EXPECT_EQ(CKR_SIGNATURE_LEN_RANGE, finish(op, ptr(out), &huge));
         }
         // Raw parts are joined for one device call with a 32-bit length.
-        ASSERT_TRUE(huge == 0 || op != Sign || update(op, ptr(data), 4) == CKR_OK);
-        EXPECT_TRUE(huge == 0 || op != Sign || update(op, ptr(data), 0xFFFFFFFFull - 3) == CKR_DATA_LEN_RANGE);
+        if (huge != 0 && op == Sign) {
+            ASSERT_EQ(CKR_OK, update(op, ptr(data), 4));
+            EXPECT_EQ(CKR_DATA_LEN_RANGE, update(op, ptr(data), static_cast<CK_ULONG>(0xFFFFFFFFull - 3)));
+        }
         EXPECT_EQ(0u, fakeLibrary().callCount(devices[op]) + fakeLibrary().callCount("zelmor_finalHash"));
         EXPECT_EQ(CKR_OK, once(op, ptr(data), 4, ptr(out), &length));
     }
@@ -257,6 +265,8 @@ TEST_F(CryptoTest, TwoCallOutput) {
         {Decrypt, false, "zelmor_decrypt", Bytes()},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << opNames[c.op] << (c.parts ? " in parts, " : " in one call, ")
+                                        << c.output.size() << " bytes");
         fakeLibrary().setOutput(c.deviceOperation, c.output);
         ASSERT_EQ(CKR_OK, init(c.op, usual, c.op == Encrypt ? rsaPublicKey : rsaKey));
         Bytes message = bytesOf("message"), out(c.output.size() + 1, 0xEE);
@@ -269,7 +279,9 @@ TEST_F(CryptoTest, TwoCallOutput) {
         };
         fakeLibrary().clearCalls();
         ASSERT_EQ(CKR_OK, call(nullptr, 0));
-        EXPECT_TRUE(c.output.empty() || call(ptr(out), size(c.output) - 1) == CKR_BUFFER_TOO_SMALL);
+        if (!c.output.empty()) {
+            EXPECT_EQ(CKR_BUFFER_TOO_SMALL, call(ptr(out), size(c.output) - 1));
+        }
         EXPECT_EQ(Bytes(out.size(), 0xEE), out);
         ASSERT_EQ(CKR_OK, call(ptr(out), size(out)));
         EXPECT_EQ(c.output, Bytes(out.begin(), out.end() - 1));
@@ -297,7 +309,7 @@ TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
     fakeLibrary().setOutput("zelmor_finalHash", hash);
     for (const auto& c : cases) {
         for (Op op : {Sign, Verify, Digest}) {
-            SCOPED_TRACE(testing::Message() << "mechanism " << c.mechanism << " op " << op);
+            SCOPED_TRACE(testing::Message() << "mechanism " << c.mechanism << ", " << opNames[op]);
             fakeLibrary().clearCalls();
             const CK_RV rv = init(op, c.mechanism);
             EXPECT_EQ((op == Digest) == c.digest ? CKR_OK : CKR_MECHANISM_INVALID, rv);
@@ -308,17 +320,24 @@ TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
             Bytes out(1024, 0x5C);
             CK_ULONG length = op == Verify ? 256 : 1024;
             ASSERT_EQ(CKR_OK, finish(op, ptr(out), &length));
-            EXPECT_TRUE(op != Digest || (single == hash && Bytes(out.begin(), out.begin() + length) == hash));
+            if (op == Digest) {
+                EXPECT_EQ(hash, single);
+                EXPECT_EQ(hash, Bytes(out.begin(), out.begin() + length));
+            }
             const char* device = op == Sign ? "zelmor_signHash" : "zelmor_verifySignatureHash";
             EXPECT_EQ(op == Digest ? 0u : 2u, fakeLibrary().callCount(device));
             for (const FakeCall& call : fakeLibrary().calls(device))
                 EXPECT_EQ(c.hashAlgorithm ? hash : data, call.data);
             EXPECT_EQ(c.hashAlgorithm ? 2u : 0u, fakeLibrary().callCount("zelmor_initHash"));
-            for (const FakeCall& call : fakeLibrary().calls("zelmor_initHash"))
-                EXPECT_TRUE(call.hashAlgorithm == c.hashAlgorithm && call.deviceName == defaultDevice);
+            for (const FakeCall& call : fakeLibrary().calls("zelmor_initHash")) {
+                EXPECT_EQ(c.hashAlgorithm, call.hashAlgorithm);
+                EXPECT_EQ(defaultDevice, call.deviceName);
+            }
             // Signing offers 64 bytes for the hash; for a digest the length is output only.
-            for (const FakeCall& call : fakeLibrary().calls("zelmor_finalHash"))
-                EXPECT_TRUE(call.hashed == data && call.outputLength == (op == Digest ? 0 : 64));
+            for (const FakeCall& call : fakeLibrary().calls("zelmor_finalHash")) {
+                EXPECT_EQ(data, call.hashed);
+                EXPECT_EQ(op == Digest ? 0 : 64, call.outputLength);
+            }
         }
     }
     EXPECT_EQ(0, fakeLibrary().liveHashContexts());
@@ -359,11 +378,20 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     const FakeCall verify = fakeLibrary().calls("zelmor_verifySignatureHash").at(0);
     const Bytes identifier(keyPair.identifier, keyPair.identifier + zelmorIdentifierSize);
     for (const FakeCall* call : {&sign, &decrypt, &verify}) {
-        EXPECT_TRUE(call->deviceName == defaultDevice && call->data == bytesOf("input")) << call->operation;
-        EXPECT_TRUE(call == &verify || (call->password == defaultPin && call->identifier == identifier));
+        SCOPED_TRACE(call->operation);
+        EXPECT_EQ(defaultDevice, call->deviceName);
+        EXPECT_EQ(bytesOf("input"), call->data);
     }
-    EXPECT_TRUE(sign.outputLength == 1024 && !sign.signFlag && decrypt.keyFlag);  // the fake's key flag byte is 1
-    EXPECT_TRUE(verify.keyKind == keyKindRsa2048 && verify.signature == Bytes(256, 0x5C));  // kind, signature
+    for (const FakeCall* call : {&sign, &decrypt}) {
+        SCOPED_TRACE(call->operation);
+        EXPECT_EQ(defaultPin, call->password);
+        EXPECT_EQ(identifier, call->identifier);
+    }
+    EXPECT_EQ(1024, sign.outputLength);
+    EXPECT_FALSE(sign.signFlag);
+    EXPECT_TRUE(decrypt.keyFlag);  // the fake's key flag byte is 1
+    EXPECT_EQ(keyKindRsa2048, verify.keyKind);
+    EXPECT_EQ(Bytes(256, 0x5C), verify.signature);
     EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), verify.publicKey);
     EXPECT_TRUE(fakeLibrary().calls("zelmor_verifySignatureHash").at(1).publicKey.empty());
 }
@@ -385,14 +413,31 @@ TEST_F(CryptoTest, CombinedStatesLetNothingProceedUntilASearchStarts) {
     EXPECT_EQ(0, fakeLibrary().liveHashContexts());
 }
 
-// No session state or login matters.
+// Signing does not check the login: the device gets the empty password and decides.
+TEST_F(CryptoTest, SigningWithoutLoginPassesTheEmptyPassword) {
+    ASSERT_EQ(CKR_OK, f()->C_Logout(session));
+    ASSERT_EQ(CKR_OK, init(Sign));
+    run(Sign, bytesOf("data"));
+    EXPECT_EQ("", fakeLibrary().calls("zelmor_signHash").at(0).password);
+}
+
+// No session state, login or active operation matters, and the operation goes on.
 TEST_F(CryptoTest, RandomNumbers) {
     Bytes random(40, 0);
+    ASSERT_EQ(CKR_OK, init(Sign));
+    ASSERT_EQ(CKR_OK, f()->C_GenerateRandom(session, ptr(random), 8));
+    run(Sign, bytesOf("data"));
+    EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_signHash"));
     ASSERT_EQ(CKR_OK, f()->C_Logout(session));
+    fakeLibrary().clearCalls();
     ASSERT_EQ(CKR_OK, f()->C_GenerateRandom(openSession(false), ptr(random), 40));
     const FakeCall c = fakeLibrary().calls("zelmor_generateRamdomNumber").at(0);
     // Called with true and without the instance handle; the fake's bytes (0x5A ^ i) go straight to the caller.
-    EXPECT_TRUE(c.deviceName == defaultDevice && c.length == 40 && c.randomFlag && !c.instance && random[1] == 0x5B);
+    EXPECT_EQ(defaultDevice, c.deviceName);
+    EXPECT_EQ(40, c.length);
+    EXPECT_TRUE(c.randomFlag);
+    EXPECT_EQ(nullptr, c.instance);
+    EXPECT_EQ(0x5B, random[1]);
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, ptr(random), 0));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, nullptr, 8));
     fakeLibrary().setResult("zelmor_generateRamdomNumber", -2);

@@ -51,11 +51,14 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, 0x12345));
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, publicBase + 3));
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getKeyPairList"));
+    fakeLibrary().setResult("zelmor_deleteCertificate", 5);
+    EXPECT_EQ(CKR_FUNCTION_FAILED, f()->C_DestroyObject(session, certificateBase + 2));  // refused: it stays
+    fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, certificateBase + 2));
     login(session);
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, privateBase + 3));
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, privateBase + 3));
-    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0);
+    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(1);
     const FakeCall keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
     EXPECT_EQ(Bytes(std::begin(certificate.identifier), std::end(certificate.identifier)), certificateCall.identifier);
     EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), keyPairCall.identifier);
@@ -64,4 +67,17 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_TRUE(keyPairCall.keyFlag);
     CK_ULONG count = 0;
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, publicBase + 3, &count));
+    const struct {
+        const char* name;
+        CK_OBJECT_HANDLE handle;
+    } gone[] = {
+        {"deleted certificate", certificateBase + 2},
+        {"deleted private key", privateBase + 3},
+        {"deleted public key", publicBase + 3},
+        {"never there", certificateBase + 9},
+    };
+    for (const auto& row : gone) {
+        CK_ATTRIBUTE label{CKA_LABEL, nullptr, 0};
+        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetAttributeValue(session, row.handle, &label, 1)) << row.name;
+    }
 }

@@ -1,4 +1,6 @@
 // C_FindObjectsInit, C_FindObjects, C_FindObjectsFinal through the module.
+#include <optional>
+
 #include "ObjectsTest.h"
 
 using namespace objects_test;
@@ -87,4 +89,78 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
         EXPECT_EQ(expected, Handles(page.begin(), page.begin() + count));
     }
     EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
+}
+
+// A template entry without a value refuses the search and empties the one
+// running; a finished search takes no more calls; a running search is a
+// snapshot that keeps an object deleted meanwhile.
+TEST_F(SearchTest, RefusalsEndingsAndSnapshots) {
+    addKeyPair(0);
+    addCertificate(0, bytesOf("der"));
+    CK_SESSION_HANDLE session = openSession();
+    CK_OBJECT_CLASS keyClass = CKO_PUBLIC_KEY;
+    const struct {
+        const char* name;
+        CK_ATTRIBUTE entry;
+    } refused[] = {
+        {"null value", {CKA_LABEL, nullptr, 4}},
+        {"empty value", {CKA_CLASS, &keyClass, 0}},
+    };
+    Handles page(4);
+    CK_ULONG count = 99;
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
+        CK_ATTRIBUTE entry = row.entry;
+        EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, f()->C_FindObjectsInit(session, &entry, 1));
+        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), 4, &count));
+        EXPECT_EQ(0u, count);
+    }
+    ASSERT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
+    EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, f()->C_FindObjects(session, page.data(), 4, &count));
+
+    ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
+    ASSERT_EQ(CKR_OK, f()->C_DestroyObject(openSession(), certificateBase));
+    EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), 4, &count));
+    EXPECT_EQ((Handles{publicBase, certificateBase}), Handles(page.begin(), page.begin() + count));
+}
+
+// An empty key-pair or certificate list has the device initialised fully
+// before the search reads the lists again; a failure there is logged and the
+// search goes on with what it has.
+TEST_F(SearchTest, EmptyListsInitialiseTheDevice) {
+    const struct {
+        const char* name;
+        bool keyPairs, certificates;  // which lists hold a record
+        std::optional<int32_t> initResult;
+        Handles found;
+    } rows[] = {
+        {"both lists filled", true, true, {}, {publicBase, certificateBase}},
+        {"no key pair", false, true, {}, {certificateBase}},
+        {"no certificate", true, false, {}, {publicBase}},
+        {"initialisation fails", true, false, -5, {publicBase}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fakeLibrary().edit([&](FakeState& state) {
+            state.devices[defaultDevice].keyPairs.clear();
+            state.devices[defaultDevice].certificates.clear();
+            state.forcedResults.clear();
+        });
+        if (row.keyPairs) addKeyPair(0);
+        if (row.certificates) addCertificate(0, bytesOf("der"));
+        if (row.initResult) fakeLibrary().setResult("zelmor_initDevice", *row.initResult);
+        fakeLibrary().clearCalls();
+        markLog();
+        EXPECT_EQ(row.found, findAll(openSession(false)));
+        const std::vector<FakeCall> inits = fakeLibrary().calls("zelmor_initDevice");
+        const bool empty = !row.keyPairs || !row.certificates;
+        ASSERT_EQ(empty ? 1u : 0u, inits.size());
+        if (!empty) continue;
+        EXPECT_TRUE(inits[0].fullInit);
+        EXPECT_EQ(defaultDevice, inits[0].deviceName);
+        // The lists are read again after a successful initialisation only.
+        EXPECT_EQ(row.initResult ? 1u : 2u, fakeLibrary().callCount("zelmor_getKeyPairList"));
+        EXPECT_EQ(row.initResult.has_value(), logged("Init device for certificates in find objects failed : -5"));
+    }
 }

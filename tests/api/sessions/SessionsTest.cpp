@@ -116,15 +116,24 @@ TEST_F(SessionsTest, DeviceChecksAndTheHeldPassword) {
 // A wrong PIN spends a try (the fake answers with one fewer); the device's
 // failures change no session state and leave nobody logged in.
 TEST_F(SessionsTest, DeviceFailuresMapToPinErrors) {
-    // Tries before, the forced result (0: the fake's own answer), the code, the retry count logged (-1: none);
-    // forced results come last, as a row's result stays for the next.
-    const std::tuple<int32_t, int32_t, CK_RV, int> rows[] = {
-        {3, 0, CKR_PIN_INCORRECT, 2}, {1, 0, CKR_PIN_LOCKED, 0}, {10, 48, CKR_FUNCTION_FAILED, -1},
-        {10, 77, CKR_PIN_LOCKED, 0}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(&row - rows);
-        const auto& [triesBefore, forcedResult, expected, loggedRetries] = row;
-        fakeLibrary().edit([&](FakeState& fake) { fake.devices[defaultDevice].remainingTries = std::get<0>(row); });
+    const struct {
+        const char* name;
+        int32_t triesBefore;
+        int32_t forcedResult;  // 0: the fake's own answer
+        CK_RV expected;
+        int loggedRetries;  // the retry count logged, -1: none
+    } rows[] = {
+        {"wrong PIN, tries left", 3, 0, CKR_PIN_INCORRECT, 2},
+        {"wrong PIN, last try", 1, 0, CKR_PIN_LOCKED, 0},
+        {"device result 48", 10, 48, CKR_FUNCTION_FAILED, -1},
+        {"other device result, no retry count", 10, 77, CKR_PIN_LOCKED, 0},
+    };
+    for (const auto& [name, triesBefore, forcedResult, expected, loggedRetries] : rows) {
+        SCOPED_TRACE(name);
+        fakeLibrary().edit([&](FakeState& fake) {
+            fake.devices[defaultDevice].remainingTries = triesBefore;
+            fake.forcedResults.clear();
+        });
         if (forcedResult != 0) fakeLibrary().setResult("zelmor_validatePassword", forcedResult);
         const S session = openSession(true);
         removeFile(todaysLogFile());

@@ -140,6 +140,19 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
     }
 }
 
+// The session counts are of the public sessions of all slots: a login moves
+// its device's sessions out of them.
+TEST_F(SlotsTest, SessionCountsLeaveOutLoggedInSessions) {
+    fakeLibrary().addDevice(secondDevice);
+    refreshSlots();
+    openSession(false, firstSlot + 1);
+    openSession(false);
+    login(openSession(true));
+    ASSERT_EQ(CKR_OK, f()->C_GetTokenInfo(firstSlot, &tokenInfo));
+    EXPECT_EQ(1u, tokenInfo.ulSessionCount);
+    EXPECT_EQ(0u, tokenInfo.ulRwSessionCount);
+}
+
 // Only a list into a large enough buffer rebuilds the cache, reading the
 // devices in the library's order (a device without a token, or unknown, makes
 // a slot that names nothing).
@@ -192,4 +205,93 @@ TEST_F(SlotsTest, SlotEventsAndFinalize) {
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_CloseSession(0x60000001));
     refreshSlots();
     EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(openSession(false)));
+}
+
+// A count query or a short buffer reports the device count and leaves the
+// slot cache; no device empties it, with or without a buffer.
+TEST_F(SlotsTest, SlotCountsAndTheCache) {
+    const struct {
+        const char* name;
+        std::vector<std::string> connected;
+        bool buffer;
+        CK_ULONG offered;
+        CK_RV expected;
+        CK_ULONG count;
+        std::string firstSerial;  // C_GetTokenInfo of the first slot afterwards
+    } rows[] = {
+        {"count query", {"ZLM0000003", secondDevice}, false, 0, CKR_OK, 2, defaultDevice},
+        {"short buffer", {"ZLM0000003", secondDevice}, true, 1, CKR_BUFFER_TOO_SMALL, 2, defaultDevice},
+        {"no device, count query", {}, false, 0, CKR_OK, 0, "rv=3"},
+        {"no device, with a buffer", {}, true, 2, CKR_OK, 0, "rv=3"},
+    };
+    for (const char* name : {secondDevice, "ZLM0000003"}) fakeLibrary().addDevice(name);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fakeLibrary().setConnected({defaultDevice});
+        refreshSlots();
+        fakeLibrary().setConnected(row.connected);
+        CK_SLOT_ID list[2] = {0xDEAD, 0xDEAD};
+        count = row.offered;
+        EXPECT_EQ(row.expected, f()->C_GetSlotList(CK_FALSE, row.buffer ? list : nullptr, &count));
+        EXPECT_EQ(row.count, count);
+        EXPECT_EQ(0xDEADu, list[0]);
+        EXPECT_EQ(row.firstSerial, serialOf(firstSlot));
+    }
+}
+
+// The fifteen mechanisms in their order, and each one's key sizes and flags,
+// for any slot ID.
+TEST_F(SlotsTest, MechanismTable) {
+    const struct {
+        const char* name;
+        CK_MECHANISM_TYPE type;
+        CK_ULONG minimum, maximum;
+        CK_FLAGS flags;
+    } rows[] = {
+        {"RSA key pair generation", CKM_RSA_PKCS_KEY_PAIR_GEN, 1024, 4096, CKF_GENERATE_KEY_PAIR},
+        {"RSA PKCS", CKM_RSA_PKCS, 1024, 4096, CKF_ENCRYPT | CKF_DECRYPT | CKF_SIGN | CKF_VERIFY},
+        {"SHA-1 RSA", CKM_SHA1_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
+        {"SHA-256 RSA", CKM_SHA256_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
+        {"SHA-384 RSA", CKM_SHA384_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
+        {"SHA-512 RSA", CKM_SHA512_RSA_PKCS, 1024, 4096, CKF_SIGN | CKF_VERIFY},
+        {"EC key pair generation", CKM_EC_KEY_PAIR_GEN, 256, 521, CKF_GENERATE_KEY_PAIR},
+        {"ECDSA", CKM_ECDSA, 256, 521, CKF_SIGN | CKF_VERIFY},
+        {"ECDSA SHA-1", CKM_ECDSA_SHA1, 256, 521, CKF_SIGN | CKF_VERIFY},
+        {"ECDSA SHA-256", CKM_ECDSA_SHA256, 256, 521, CKF_SIGN | CKF_VERIFY},
+        {"ECDSA SHA-384", CKM_ECDSA_SHA384, 256, 521, CKF_SIGN | CKF_VERIFY},
+        {"SHA-1", CKM_SHA_1, 0, 0, CKF_DIGEST},
+        {"SHA-256", CKM_SHA256, 0, 0, CKF_DIGEST},
+        {"SHA-384", CKM_SHA384, 0, 0, CKF_DIGEST},
+        {"SHA-512", CKM_SHA512, 0, 0, CKF_DIGEST},
+    };
+    std::vector<CK_MECHANISM_TYPE> expected, listed(15);
+    for (const auto& row : rows) expected.push_back(row.type);
+    count = 15;
+    ASSERT_EQ(CKR_OK, f()->C_GetMechanismList(0, listed.data(), &count));
+    EXPECT_EQ(expected, listed);
+    for (const auto& row : rows) {
+        CK_MECHANISM_INFO info{7, 7, 7};
+        ASSERT_EQ(CKR_OK, f()->C_GetMechanismInfo(firstSlot + 9, row.type, &info)) << row.name;
+        EXPECT_EQ(std::make_tuple(row.minimum, row.maximum, row.flags),
+                  std::make_tuple(info.ulMinKeySize, info.ulMaxKeySize, info.flags))
+            << row.name;
+    }
+}
+
+// A newly started monitor counts from no device, so a connected device posts
+// one event; a list that changes but keeps its length posts none.
+TEST_F(SlotsTest, SlotEventsOnlyForCountChanges) {
+    waitForMonitorPass();
+    poll();
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
+    waitForMonitorPass();
+    slot = 0;
+    EXPECT_EQ(CKR_OK, poll());
+    EXPECT_EQ(firstSlot, slot);
+    EXPECT_EQ(CKR_NO_EVENT, poll());
+    fakeLibrary().addDevice(secondDevice);
+    fakeLibrary().setConnected({secondDevice});
+    waitForMonitorPass();
+    EXPECT_EQ(CKR_NO_EVENT, poll());
 }
