@@ -284,12 +284,9 @@ int32_t zelmor_initDevice(const char* device, bool full, ZelmorInstance instance
 
 int32_t zelmor_validatePassword(const char* device, const char* password, int32_t user, int32_t* tries,
                                 ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.password = text(password);
-                             call.userType = user;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.userType = user;
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) {
         bool right = found.remainingTries > 0 && found.pin == text(password);
         int32_t left = right ? 10 : found.remainingTries - (found.remainingTries > 0 ? 1 : 0);
@@ -301,14 +298,10 @@ int32_t zelmor_validatePassword(const char* device, const char* password, int32_
 
 bool zelmor_changeUserPassword(const char* device, const char* password, const char* newPassword, int32_t* tries,
                                bool flag1, bool flag2, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.password = text(password);
-                             call.newPassword = text(newPassword);
-                             call.changeFlag1 = flag1;
-                             call.changeFlag2 = flag2;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.newPassword = text(newPassword); call.changeFlag1 = flag1;
+        call.changeFlag2 = flag2;
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced == ok;
     FakeDevice* found = entry.device();
     bool right = found != nullptr && found->pin == text(password);
@@ -348,13 +341,9 @@ int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, Certifi
 
 ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, const std::vector<std::string>& suffixes,
                                                           ZelmorInstance instance) {
-    return Entry(recorded(__func__, nullptr,
-                          [&](FakeCall& call) {
-                              call.folder = text(folder);
-                              call.extensions = suffixes;
-                          }),
-                 instance)
-        .state.caFiles;
+    return Entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+        call.folder = text(folder); call.extensions = suffixes;
+    }), instance).state.caFiles;
 }
 
 int32_t zelmor_importCertificate(const char* device, const char* password, ZelmorCertificate* input,
@@ -397,15 +386,10 @@ int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorK
 
 int32_t zelmor_updateKeyPairDetails(const char* device, const uint8_t* key, const char* password, const char* label,
                                     const uint8_t* id, int32_t idLength, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.password = text(password);
-                             call.label = text(label);
-                             call.identifier = identifierBytes(key);
-                             call.id = bytes(id, idLength);
-                             call.length = idLength;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.label = text(label); call.identifier = identifierBytes(key);
+        call.id = bytes(id, idLength); call.length = idLength;
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) {
         auto keyPair = byIdentifier(found.keyPairs, key);
         if (keyPair == found.keyPairs.end()) return failure;
@@ -417,24 +401,17 @@ int32_t zelmor_updateKeyPairDetails(const char* device, const uint8_t* key, cons
 
 int32_t zelmor_deleteKeyPair(const char* device, const uint8_t* key, const char* password, bool keyFlag,
                              ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.password = text(password);
-                             call.identifier = identifierBytes(key);
-                             call.keyFlag = keyFlag;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(key); call.keyFlag = keyFlag;
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.keyPairs, key); });
 }
 
 int32_t zelmor_deleteCertificate(const char* device, const uint8_t* certificate, const char* password,
                                  ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.password = text(password);
-                             call.identifier = identifierBytes(certificate);
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(certificate);
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.certificates, certificate); });
 }
 
@@ -447,12 +424,9 @@ int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext
 }
 
 int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32_t length, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, nullptr,
-                         [&](FakeCall& call) {
-                             call.data = bytes(data, length);
-                             call.length = length;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+        call.data = bytes(data, length); call.length = length;
+    }), instance);
     if (entry.forced != nullptr || context == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
     ZelmorBytes& hashed = static_cast<FakeHashContext*>(context)->second;
     hashed.insert(hashed.end(), entry.call().data.begin(), entry.call().data.end());
@@ -475,15 +449,10 @@ int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* l
 int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                         uint32_t length, uint8_t* signature, uint32_t* signatureLength, bool flag,
                         ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.password = text(password);
-                             call.identifier = identifierBytes(key);
-                             call.data = bytes(data, length);
-                             call.outputLength = *signatureLength;
-                             call.signFlag = flag;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(key); call.data = bytes(data, length);
+        call.outputLength = *signatureLength; call.signFlag = flag;
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     ZelmorBytes fallback(64);
     std::iota(fallback.begin(), fallback.end(), static_cast<uint8_t>(length));
@@ -493,28 +462,20 @@ int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* pass
 int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* device, const uint8_t* data, uint32_t length,
                                    const uint8_t* publicValue, uint32_t publicValueLength, const uint8_t* signature,
                                    uint32_t signatureLength, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.keyKind = keyKind;
-                             call.data = bytes(data, length);
-                             call.publicKey = bytes(publicValue, publicValueLength);
-                             call.signature = bytes(signature, signatureLength);
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.keyKind = keyKind; call.data = bytes(data, length); call.publicKey = bytes(publicValue, publicValueLength);
+        call.signature = bytes(signature, signatureLength);
+    }), instance);
     return entry.forced != nullptr ? *entry.forced : ok;
 }
 
 int32_t zelmor_encrypt(int32_t type, int32_t padding, const uint8_t* data, uint32_t length, uint8_t* output,
                        uint32_t* outputLength, const uint8_t* publicKey, uint32_t publicKeyLength,
                        ZelmorInstance instance) {
-    Entry entry(recorded(__func__, nullptr,
-                         [&](FakeCall& call) {
-                             call.encryptionType = type;
-                             call.paddingMode = padding;
-                             call.data = bytes(data, length);
-                             call.publicKey = bytes(publicKey, publicKeyLength);
-                         }),
-                instance);
+    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+        call.encryptionType = type; call.paddingMode = padding; call.data = bytes(data, length);
+        call.publicKey = bytes(publicKey, publicKeyLength);
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     // The length is output only: the module offers a 1024-byte buffer.
     *outputLength = zelmorOutputBufferSize;
@@ -524,14 +485,10 @@ int32_t zelmor_encrypt(int32_t type, int32_t padding, const uint8_t* data, uint3
 int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                        uint32_t length, uint8_t** output, uint32_t* outputLength, bool keyFlag,
                        ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.password = text(password);
-                             call.identifier = identifierBytes(key);
-                             call.data = bytes(data, length);
-                             call.keyFlag = keyFlag;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(key); call.data = bytes(data, length);
+        call.keyFlag = keyFlag;
+    }), instance);
     if (entry.forced != nullptr && !entry.state.decryptAllocatesOnFailure) return *entry.forced;
     ZelmorBytes plain = entry.output(reversed(entry.call().data));
     // On the process heap, where the module frees it.
@@ -547,12 +504,9 @@ int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* passw
 
 int32_t zelmor_generateRamdomNumber(const char* device, uint32_t length, uint8_t* output, bool flag,
                                     ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device,
-                         [&](FakeCall& call) {
-                             call.length = length;
-                             call.randomFlag = flag;
-                         }),
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.length = length; call.randomFlag = flag;
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     for (uint32_t i = 0; i < length; ++i) output[i] = static_cast<uint8_t>(0x5A ^ i);
     return ok;

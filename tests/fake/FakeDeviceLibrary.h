@@ -29,32 +29,22 @@
 struct FakeCall {
     std::string operation;  // "zelmor_signHash"
     std::string deviceName;
-    std::string password;     // the password the call carries (the old one for a change)
-    std::string newPassword;  // changeUserPassword
-    std::string label;        // updateKeyPairDetails
-    std::string folder;       // getFilesWithExtensionsAndConvertDER
-    std::vector<std::string> extensions;  // getFilesWithExtensionsAndConvertDER
+    std::string password;  // the password the call carries (the old one for a change)
+    std::string newPassword, label, folder;  // changeUserPassword; updateKeyPairDetails; the CA file listing
+    std::vector<std::string> extensions;     // the CA file listing
     ZelmorBytes identifier;  // the key pair or certificate the call names
     ZelmorBytes data;        // the input hashed, signed, verified, encrypted or decrypted
     ZelmorBytes hashed;      // finalHash: all the data the context received
     ZelmorBytes der;         // the certificate parsed
     ZelmorBytes id;          // updateKeyPairDetails: the new CKA_ID bytes
-    ZelmorBytes publicKey;   // verifySignatureHash, encrypt
-    ZelmorBytes signature;   // verifySignatureHash
-    int64_t length = 0;      // the length argument of updateHash, updateKeyPairDetails (ID) and generateRamdomNumber
+    ZelmorBytes publicKey, signature;  // verifySignatureHash (and encrypt: the public key)
+    int64_t length = 0;        // the length argument of updateHash, updateKeyPairDetails (ID) and generateRamdomNumber
     int64_t outputLength = 0;  // the output length offered to signHash and finalHash
-    int32_t hashAlgorithm = 0;  // initHash
-    int32_t userType = 0;       // validatePassword
-    int64_t keyKind = 0;        // verifySignatureHash
-    int64_t encryptionType = 0;  // encrypt
-    int64_t paddingMode = 0;     // encrypt
-    bool refresh = false;      // getConnectedDeviceList
-    bool fullInit = false;     // initDevice
-    bool keyFlag = false;      // deleteKeyPair, decrypt
-    bool signFlag = false;     // signHash
-    bool randomFlag = false;   // generateRamdomNumber
-    bool changeFlag1 = false;  // changeUserPassword
-    bool changeFlag2 = false;
+    int64_t hashAlgorithm = 0, userType = 0, keyKind = 0;  // initHash; validatePassword; verifySignatureHash
+    int64_t encryptionType = 0, paddingMode = 0;           // encrypt
+    bool refresh = false, fullInit = false;  // getConnectedDeviceList; initDevice
+    bool keyFlag = false;                    // deleteKeyPair, decrypt
+    bool signFlag = false, randomFlag = false, changeFlag1 = false, changeFlag2 = false;  // signHash; random; change
     ZelmorInstance instance = nullptr;
     ZelmorKeyPair keyPair{};         // generateKeyPair input
     ZelmorCertificate certificate{};  // importCertificate input

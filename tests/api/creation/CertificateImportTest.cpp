@@ -53,12 +53,9 @@ protected:
 // alone. Files that are empty, too long or unparsable are skipped.
 TEST_F(CertificateImport, ChainWalkOutcomes) {
     const Bytes leafLabel(128, 'L');
-    const struct {
-        const char* name;
-        std::string leafIssuer;
-        std::vector<CaFile> folder;
-        std::vector<std::vector<Bytes>> imported;  // value, label, ID of each import in order
-        const char* line;                          // the issuer line, or none
+    const struct {  // imported: value, label, ID of each import in order; line: the issuer line, or none
+        const char* name; std::string leafIssuer; std::vector<CaFile> folder;
+        std::vector<std::vector<Bytes>> imported; const char* line;
     } rows[] = {
         {"issuer's issuer missing", "CN=Inter,O=Org", {inter}, {{leaf, leafLabel, filled(128, 0)}},
          "Issuer 'Root' NOT found \xE2\x80\x94 skipping chain import"},
@@ -104,13 +101,8 @@ TEST_F(CertificateImport, ChainWalkOutcomes) {
 // not tried alone, what went before stays on the device, no handle is given.
 TEST_F(CertificateImport, ChainRefusedInTheMiddle) {
     const struct {
-        const char* name;
-        int32_t result;
-        CK_RV expected;
-    } rows[] = {
-        {"device memory", 40, CKR_DEVICE_MEMORY},
-        {"other refusal", -3, CKR_FUNCTION_FAILED},
-    };
+        const char* name; int32_t result; CK_RV expected;
+    } rows[] = {{"device memory", 40, CKR_DEVICE_MEMORY}, {"other refusal", -3, CKR_FUNCTION_FAILED}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         defineCertificate(leaf, "CN=Leaf,O=Org", "CN=Inter,O=Org");

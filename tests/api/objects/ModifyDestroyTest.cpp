@@ -68,14 +68,9 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     CK_ULONG count = 0;
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, publicBase + 3, &count));
     const struct {
-        const char* name;
-        CK_OBJECT_HANDLE handle;
-    } gone[] = {
-        {"deleted certificate", certificateBase + 2},
-        {"deleted private key", privateBase + 3},
-        {"deleted public key", publicBase + 3},
-        {"never there", certificateBase + 9},
-    };
+        const char* name; CK_OBJECT_HANDLE handle;
+    } gone[] = {{"deleted certificate", certificateBase + 2}, {"deleted private key", privateBase + 3},
+                {"deleted public key", publicBase + 3},       {"never there", certificateBase + 9}};
     for (const auto& row : gone) {
         CK_ATTRIBUTE label{CKA_LABEL, nullptr, 0};
         EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetAttributeValue(session, row.handle, &label, 1)) << row.name;

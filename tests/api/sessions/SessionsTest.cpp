@@ -116,12 +116,8 @@ TEST_F(SessionsTest, DeviceChecksAndTheHeldPassword) {
 // A wrong PIN spends a try (the fake answers with one fewer); the device's
 // failures change no session state and leave nobody logged in.
 TEST_F(SessionsTest, DeviceFailuresMapToPinErrors) {
-    const struct {
-        const char* name;
-        int32_t triesBefore;
-        int32_t forcedResult;  // 0: the fake's own answer
-        CK_RV expected;
-        int loggedRetries;  // the retry count logged, -1: none
+    const struct {  // forcedResult 0: the fake's own answer; loggedRetries: the retry count logged, -1: none
+        const char* name; int32_t triesBefore, forcedResult; CK_RV expected; int loggedRetries;
     } rows[] = {
         {"wrong PIN, tries left", 3, 0, CKR_PIN_INCORRECT, 2},
         {"wrong PIN, last try", 1, 0, CKR_PIN_LOCKED, 0},
