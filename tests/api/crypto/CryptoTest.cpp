@@ -2,6 +2,7 @@
 // holds an RSA-2048 (number 0) and an EC P-256 (1) key pair; a read-write
 // session is open and the user is logged in. The families are driven through
 // one generic layer, so that the tables list them side by side.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -372,6 +373,14 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     std::vector<int64_t> types;
     for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.encryptionType);
     EXPECT_EQ((std::vector<int64_t>{7, 9, 10, 8, 8}), types);
+    // Encryption hands over the public value as a SubjectPublicKeyInfo, which
+    // ends with the modulus (after a zero sign byte) and the exponent 65537.
+    const ZelmorKeyPair rsa1024 = makeFakeKeyPair(21, 1, "", {});
+    Bytes spkiEnd{0x00};
+    spkiEnd.insert(spkiEnd.end(), rsa1024.publicValue, rsa1024.publicValue + 128);
+    spkiEnd.insert(spkiEnd.end(), {0x02, 0x03, 0x01, 0x00, 0x01});
+    const Bytes sent = fakeLibrary().calls("zelmor_encrypt").at(0).publicKey;
+    EXPECT_EQ(spkiEnd, Bytes(sent.end() - std::min(sent.size(), spkiEnd.size()), sent.end()));
     const ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, "", {});
     const FakeCall sign = fakeLibrary().calls("zelmor_signHash").at(0);
     const FakeCall decrypt = fakeLibrary().calls("zelmor_decrypt").at(0);
