@@ -22,6 +22,7 @@ void release(void* block) noexcept {
     }
     std::free(block);
 }
+std::pair<int, int> frees() { return {watchedFrees, watchedFreesUnwiped}; }
 void watch(const ZelmorBytes& bytes) {
     watched = bytes.data();
     watchedSize = bytes.size();
@@ -54,9 +55,9 @@ TEST(CreationTemplate, PrivateKeyPartsAreWipedBeforeTheirMemoryIsFreed) {
             ASSERT_EQ(CKR_OK, zelmor::readCreationTemplate(entries, 1, &values));
             watch(values.*row.member);
             ASSERT_EQ(CKR_OK, zelmor::readCreationTemplate(entries + 1, 1, &values));
-            EXPECT_EQ(std::make_pair(1, 0), std::make_pair(watchedFrees, watchedFreesUnwiped)) << row.name << " replaced";
+            EXPECT_EQ(std::make_pair(1, 0), frees()) << row.name << ", replaced";
             watch(values.*row.member);
         }
-        EXPECT_EQ(std::make_pair(1, 0), std::make_pair(watchedFrees, watchedFreesUnwiped)) << row.name << " at the end";
+        EXPECT_EQ(std::make_pair(1, 0), frees()) << row.name << ", at the end";
     }
 }

@@ -73,13 +73,14 @@ TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
         const char* counted;
         std::size_t calls;
     } rows[] = {
-        {"signature", "zelmor_signHash", signInit, signQuery, [](S s) { signInit(s); EXPECT_EQ(CKR_OK, signQuery(s)); }, nullptr, 0,
-         "zelmor_signHash", 2},
-        {"sign init", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); }, nullptr,
-         signQuery,
-         CKR_OPERATION_NOT_INITIALIZED, "zelmor_signHash", 0},
-        {"digest", "zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash", 2},
-        {"search", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_FindObjectsInit(s, nullptr, 0); }, nullptr,
+        {"signature", "zelmor_signHash", signInit, signQuery,
+         [](S s) { signInit(s); EXPECT_EQ(CKR_OK, signQuery(s)); }, nullptr, 0, "zelmor_signHash", 2},
+        {"sign init", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); },
+         nullptr, signQuery, CKR_OPERATION_NOT_INITIALIZED, "zelmor_signHash", 0},
+        {"digest", "zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash",
+         2},
+        {"search", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_FindObjectsInit(s, nullptr, 0); },
+         nullptr,
          [](S s) { return p11()->C_FindObjects(s, found, 4, &count); }, CKR_OPERATION_NOT_INITIALIZED,
          "zelmor_getKeyPairList", 2},
         {"login", "zelmor_validatePassword", nullptr, [](S s) { return p11()->C_Login(s, CKU_USER, pin, 8); }, nullptr,
@@ -140,8 +141,10 @@ TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
         CK_RV (*finish)(S, CK_BYTE_PTR, CK_ULONG_PTR);
         CK_RV (*restart)(S);
     } families[] = {
-        {"digest", digestInit, f()->C_DigestUpdate, f()->C_DigestFinal, [](S s) { return p11()->C_DigestInit(s, &sha256); }},
-        {"signature", signInit, f()->C_SignUpdate, f()->C_SignFinal, [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); }},
+        {"digest", digestInit, f()->C_DigestUpdate, f()->C_DigestFinal,
+         [](S s) { return p11()->C_DigestInit(s, &sha256); }},
+        {"signature", signInit, f()->C_SignUpdate, f()->C_SignFinal,
+         [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); }},
     };
     fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     for (const auto& family : families) {

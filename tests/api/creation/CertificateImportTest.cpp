@@ -107,7 +107,8 @@ TEST_F(CertificateImport, ChainRefusedInTheMiddle) {
         SCOPED_TRACE(row.name);
         defineCertificate(leaf, "CN=Leaf,O=Org", "CN=Inter,O=Org");
         setCaFiles({inter, root});
-        fakeLibrary().edit([&](FakeState& state) { state.forcedResultsOnCall["zelmor_importCertificate"][2] = row.result; });
+        // The second import, the intermediate's, is refused.
+        fakeLibrary().edit([&](FakeState& s) { s.forcedResultsOnCall["zelmor_importCertificate"][2] = row.result; });
         CK_OBJECT_HANDLE handle = untouched;
         EXPECT_EQ(row.expected, importLeaf(&handle));
         EXPECT_EQ(untouched, handle);

@@ -54,26 +54,32 @@ class SlotsTest : public ModuleTest {};
 
 // Each call is refused with its first failing check, writing nothing and asking no device.
 TEST_F(SlotsTest, RefusalsInCheckOrder) {
-    const std::pair<CK_RV (*)(), CK_RV> rows[] = {
-        {[] { return p11()->C_GetSlotList(CK_TRUE, slots, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { count = 0; return p11()->C_GetSlotList(CK_TRUE, slots, &count); }, CKR_BUFFER_TOO_SMALL},
-        {[] { return p11()->C_GetSlotInfo(firstSlot + 1, nullptr); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetSlotInfo(firstSlot - 1, &slotInfo); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetSlotInfo(firstSlot | bit32, &slotInfo); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetTokenInfo(0, nullptr); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetSlotInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetTokenInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetMechanismList(firstSlot, slots, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x255, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x80000000UL, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); },
+    const struct {
+        const char* name; CK_RV (*call)(); CK_RV expected;
+    } rows[] = {
+        {"slot list, no count", [] { return p11()->C_GetSlotList(CK_TRUE, slots, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"unknown slot, no info", [] { return p11()->C_GetSlotInfo(firstSlot + 1, nullptr); }, CKR_SLOT_ID_INVALID},
+        {"slot below the first", [] { return p11()->C_GetSlotInfo(firstSlot - 1, &slotInfo); }, CKR_SLOT_ID_INVALID},
+        {"slot with bit 32", [] { return p11()->C_GetSlotInfo(firstSlot | bit32, &slotInfo); }, CKR_SLOT_ID_INVALID},
+        {"token of slot 0", [] { return p11()->C_GetTokenInfo(0, nullptr); }, CKR_SLOT_ID_INVALID},
+        {"slot info, no info", [] { return p11()->C_GetSlotInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"token info, no info", [] { return p11()->C_GetTokenInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"no mechanism count", [] { return p11()->C_GetMechanismList(firstSlot, slots, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"mechanism, no info", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"ECDSA SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, &mechanismInfo); },
          CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x255, &mechanismInfo); }, CKR_MECHANISM_INVALID},
+        {"vendor defined", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x80000000UL, &mechanismInfo); },
+         CKR_MECHANISM_INVALID},
+        {"mechanism with bit 32",
+         [] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); },
+         CKR_MECHANISM_INVALID},
+        {"event, no slot", [] { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); },
+         CKR_ARGUMENTS_BAD},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(row.second, row.first()) << &row - rows;
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.expected, row.call());
         EXPECT_EQ(0xDEADu, slots[0]);
         EXPECT_EQ(7u, mechanismInfo.flags);
     }
@@ -234,8 +240,8 @@ TEST_F(SlotsTest, MechanismTable) {
         const char* name; CK_MECHANISM_TYPE type; CK_ULONG minimum, maximum; CK_FLAGS flags;
     } rows[] = {
         {"RSA pair", CKM_RSA_PKCS_KEY_PAIR_GEN, 1024, 4096, pair}, {"RSA", CKM_RSA_PKCS, 1024, 4096, rsa},
-        {"SHA-1 RSA", CKM_SHA1_RSA_PKCS, 1024, 4096, sign},       {"SHA-256 RSA", CKM_SHA256_RSA_PKCS, 1024, 4096, sign},
-        {"SHA-384 RSA", CKM_SHA384_RSA_PKCS, 1024, 4096, sign},   {"SHA-512 RSA", CKM_SHA512_RSA_PKCS, 1024, 4096, sign},
+        {"SHA-1 RSA", CKM_SHA1_RSA_PKCS, 1024, 4096, sign},     {"SHA-256 RSA", CKM_SHA256_RSA_PKCS, 1024, 4096, sign},
+        {"SHA-384 RSA", CKM_SHA384_RSA_PKCS, 1024, 4096, sign}, {"SHA-512 RSA", CKM_SHA512_RSA_PKCS, 1024, 4096, sign},
         {"EC pair", CKM_EC_KEY_PAIR_GEN, 256, 521, pair},         {"ECDSA", CKM_ECDSA, 256, 521, sign},
         {"ECDSA SHA-1", CKM_ECDSA_SHA1, 256, 521, sign},          {"ECDSA SHA-256", CKM_ECDSA_SHA256, 256, 521, sign},
         {"ECDSA SHA-384", CKM_ECDSA_SHA384, 256, 521, sign},      {"SHA-1", CKM_SHA_1, 0, 0, digest},
