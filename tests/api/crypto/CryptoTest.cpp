@@ -246,6 +246,34 @@ TEST_F(CryptoTest, DeviceFailures) {
     }
 }
 
+// A one-call signature whose hashing fails names the failing step in the log.
+TEST_F(CryptoTest, FailedSigningHashNamesItsStep) {
+    const struct {
+        const char* failing; const char* line;
+    } rows[] = {{"zelmor_initHash", "::=>init hash failed -7\n"}, {"zelmor_updateHash", "::=>update hash failed -7\n"},
+                {"zelmor_finalHash", "::=>final hash failed -7\n"}};
+    Bytes data = bytesOf("data"), out(512);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.failing);
+        fakeLibrary().edit([&](FakeState& state) { state.forcedResults = {{row.failing, -7}}; });
+        removeFile(todaysLogFile());
+        ASSERT_EQ(CKR_OK, init(Sign));
+        CK_ULONG length = 512;
+        EXPECT_EQ(CKR_FUNCTION_FAILED, once(Sign, ptr(data), 4, ptr(out), &length));
+        EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find(row.line));
+    }
+}
+
+// A read-only session of the logged-in user runs every operation.
+TEST_F(CryptoTest, ReadOnlyUserSessionsRunOperations) {
+    session = openSession(false);
+    ASSERT_EQ(CKS_RO_USER_FUNCTIONS, sessionState(session));
+    for (Op op : {Sign, Verify, Digest, Encrypt, Decrypt}) {
+        EXPECT_EQ(CKR_OK, init(op)) << opNames[op];
+        endOperation();
+    }
+}
+
 // Every call reports the result's length; the query costs the only device
 // call, a buffer one byte short receives nothing, and the fetch ends the
 // operation. The data of the later calls is not used, but must be given.
