@@ -162,3 +162,16 @@ TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
         EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).hashed);
     }
 }
+
+// An init refused while another init of the session waits in the device
+// library leaves the waiting one its own mechanism.
+TEST_F(ConcurrencyTest, AnInitKeepsItsMechanismWhenAnotherIsRefusedMeanwhile) {
+    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
+    const CK_SESSION_HANDLE session = openSession();
+    const auto refused = [&] { EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_SignInit(session, &sha256Rsa, key + 5)); };
+    EXPECT_EQ(CKR_OK,
+              whileHeldIn("zelmor_getKeyPairList", [&] { return f()->C_SignInit(session, &rsaPkcs, key); }, refused));
+    fakeLibrary().clearCalls();
+    EXPECT_EQ(CKR_OK, signQuery(session));
+    EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_initHash"));  // CKM_RSA_PKCS signs the data unchanged
+}
