@@ -100,3 +100,10 @@ TEST_F(FrameTest, FailedStart) {
     ASSERT_EQ(CKR_OK, f()->C_Initialize(&args));
     EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_createInstance"));
 }
+
+// C_Finalize returns once the monitor thread has ended.
+TEST_F(FrameTest, FinalizeWaitsForTheMonitor) {
+    removeFile(todaysLogFile());
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find("Session monitor thread stopped.\n"));
+}
