@@ -93,7 +93,11 @@ TEST_F(CertificateImport, ChainWalkOutcomes) {
         EXPECT_EQ(row.imported.size() > 1, logged("Certificate imported successfully"));
     }
     const FakeCall read = fakeLibrary().calls("zelmor_getFilesWithExtensionsAndConvertDER").at(0);
-    EXPECT_EQ(0u, read.folder.find(testing_support::testFolder()));  // below ZELMOR_HOME
+#if defined(_WIN32)
+    EXPECT_EQ(testing_support::testFolder() + "\\ZelmorDSC\\Certificates", read.folder);  // below ZELMOR_HOME
+#else
+    EXPECT_EQ(testing_support::testFolder() + "/ZelmorDSC/Certificates", read.folder);
+#endif
     EXPECT_EQ((std::vector<std::string>{".cer", ".der", ".pem", ".crt"}), read.extensions);
 }
 

@@ -78,6 +78,10 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     EXPECT_EQ(2, pfx.kind);
 
     CK_OBJECT_HANDLE handle = untouched;
+    resetFake();
+    ASSERT_EQ(CKR_OK, create(Template(certificate).bytes(CKA_ID, {0x5A}), &handle));  // a one-byte ID goes along too
+    const ZelmorCertificate& sent = fakeLibrary().calls(imports[0]).at(0).certificate;
+    EXPECT_EQ(Bytes{0x5A}, Bytes(sent.id, sent.id + sent.idLength));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(Template(), &handle));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(rsaKey(), nullptr));
     f()->C_Logout(session);  // a read-only session without a login may create too
