@@ -82,6 +82,21 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     ASSERT_EQ(CKR_OK, create(Template(certificate).bytes(CKA_ID, {0x5A}), &handle));  // a one-byte ID goes along too
     const ZelmorCertificate& sent = fakeLibrary().calls(imports[0]).at(0).certificate;
     EXPECT_EQ(Bytes{0x5A}, Bytes(sent.id, sent.id + sent.idLength));
+    // The number the device gives the new record must fit a handle: the largest such number still does.
+    for (const auto& [number, expected] : {std::make_pair(0x8FFFDFFFu, CK_OBJECT_HANDLE(0xFFFFFFFF)),
+                                           std::make_pair(0x8FFFE000u, untouched)}) {
+        resetFake();
+        const auto renumber = [number = number](FakeState& state) {
+            for (ZelmorCertificate& held : state.devices[defaultDevice].certificates) held.number = number;
+        };
+        fakeLibrary().edit([&](FakeState& state) {
+            state.duringCall["zelmor_getCertificateList"] = [renumber] { fakeLibrary().edit(renumber); };
+        });
+        handle = untouched;
+        EXPECT_EQ(CKR_OK, create(certificate, &handle));
+        EXPECT_EQ(expected, handle) << std::hex << number;
+    }
+    fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(Template(), &handle));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(rsaKey(), nullptr));
     f()->C_Logout(session);  // a read-only session without a login may create too
