@@ -280,18 +280,20 @@ TEST(E2eTest, WriteFailingHalfwayFailsTheChangeAndKeepsTheEarlierContent) {
     const auto earlier = labels(session);
     char renamed[] = "renamed";
     CK_ATTRIBUTE label{CKA_LABEL, renamed, sizeof renamed - 1};
-    // The change, and its number of store writes: each one is made to fail in turn.
-    const std::tuple<const char*, unsigned, std::function<CK_RV()>> changes[] = {
-        {"key generation", 2, [&] { return generate(session, p256, "second", &other); }},
-        {"relabelling", 1, [&] { return p11()->C_SetAttributeValue(session, key, &label, 1); }},
-        {"deletion", 1, [&] { return p11()->C_DestroyObject(session, key); }},
-        {"retry count of a wrong PIN", 1, [&] { return login(session, wrongPin); }},
+    // The change, its number of store writes (each one is made to fail in
+    // turn), and its code then: a failed device call, or for the login the
+    // wrong PIN with attempts left.
+    const std::tuple<const char*, unsigned, std::function<CK_RV()>, CK_RV> changes[] = {
+        {"key generation", 2, [&] { return generate(session, p256, "second", &other); }, CKR_FUNCTION_FAILED},
+        {"relabelling", 1, [&] { return p11()->C_SetAttributeValue(session, key, &label, 1); }, CKR_FUNCTION_FAILED},
+        {"deletion", 1, [&] { return p11()->C_DestroyObject(session, key); }, CKR_FUNCTION_FAILED},
+        {"retry count of a wrong PIN", 1, [&] { return login(session, wrongPin); }, CKR_PIN_INCORRECT},
     };
-    for (const auto& [name, writes, change] : changes) {
+    for (const auto& [name, writes, change, failed] : changes) {
         for (unsigned write = 1; write <= writes; ++write) {
             SCOPED_TRACE(std::string(name) + ", failing write " + std::to_string(write));
             zelmor::sim::writefaults::failWriteNumber(write);
-            EXPECT_NE(change(), CKR_OK);
+            EXPECT_EQ(change(), failed);
             zelmor::sim::writefaults::failWriteNumber(0);
             ASSERT_EQ(login(session, pin), CKR_OK);
             EXPECT_EQ(labels(session), earlier);
@@ -316,8 +318,8 @@ TEST(E2eTest, UnpluggingDemotesTheLoggedInSessionAndEmptiesTheSlot) {
 }
 
 // PINs never leave the process: after PIN changes and wrong PINs at log level
-// 3, no file of the whole run (this test runs last: logs, store) and nothing
-// printed holds one, in clear, in hex or reversed.
+// 3, no file of the run so far (logs, store) and nothing printed holds one,
+// in clear, in hex or reversed.
 TEST(E2eTest, NoPinInLogsStoreOrStandardOutput) {
     CK_SESSION_HANDLE session = openSession("SECRET01", true);
     const auto setPin = [&](std::string from, std::string to) {

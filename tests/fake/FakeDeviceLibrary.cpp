@@ -69,9 +69,18 @@ int32_t put(Field (&field)[size], const Value& value, std::size_t limit = size) 
     return static_cast<int32_t>(length);
 }
 
-// One call of an operation, given as {operation, deviceName, password, text,
-// identifier, data, number, number2, flag}: runs the test's hook outside the
-// lock, then holds the lock until the operation returns.
+// The record of a call of operation on device, its other arguments set by fill.
+FakeCall recorded(const char* operation, const char* device = nullptr,
+                  const std::function<void(FakeCall&)>& fill = nullptr) {
+    FakeCall call;
+    call.operation = operation;
+    call.deviceName = text(device);
+    if (fill) fill(call);
+    return call;
+}
+
+// One call of an operation: runs the test's hook outside the lock, records the
+// call, then holds the lock until the operation returns.
 class Entry {
 public:
     Entry(FakeCall call, ZelmorInstance instance) {
@@ -140,15 +149,15 @@ template <typename Record>
 const std::vector<Record>& deviceList(const char* operation, const char* device, ZelmorInstance instance,
                                       std::vector<Record> FakeDevice::*list) {
     thread_local std::vector<Record> copy;
-    Entry entry({operation, text(device), "", "", {}, {}}, instance);
+    Entry entry(recorded(operation, device), instance);
     FakeDevice* found = entry.device();
     return copy = found != nullptr ? found->*list : std::vector<Record>();
 }
 
 ZelmorBytes certificatePart(const char* operation, const uint8_t* der, int32_t length, ZelmorInstance instance,
                             ZelmorBytes FakeCertificateInfo::*part) {
-    Entry entry({operation, "", "", "", {}, bytes(der, length)}, instance);
-    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().data);
+    Entry entry(recorded(operation, nullptr, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
+    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der);
     return info != nullptr ? info->*part : ZelmorBytes();
 }
 
@@ -251,30 +260,32 @@ ZelmorCertificate makeFakeCertificate(uint32_t number, const ZelmorBytes& der, c
 }
 
 void zelmor_createInstance(ZelmorInstance* instance) {
-    *instance = Entry({__func__, "", "", "", {}, {}}, nullptr).state.createInstanceGivesNull ? nullptr : &instanceToken;
+    *instance = Entry(recorded(__func__), nullptr).state.createInstanceGivesNull ? nullptr : &instanceToken;
 }
 
-void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry({__func__, "", "", "", {}, {}}, instance); }
+void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry(recorded(__func__), instance); }
 
 std::vector<std::string> zelmor_getConnectedDeviceList(bool refresh, ZelmorInstance instance) {
-    Entry entry({__func__, "", "", "", {}, {}, 0, 0, refresh}, instance);
+    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) { call.refresh = refresh; }), instance);
     return instance != nullptr ? entry.state.connected : std::vector<std::string>();
 }
 
 TokenInfo zelmor_getTokenInfo(const char* device, ZelmorInstance instance) {
-    Entry entry({__func__, text(device), "", "", {}, {}}, instance);
+    Entry entry(recorded(__func__, device), instance);
     const FakeDevice* found = lookUp(entry.state.devices, text(device));
     return found != nullptr ? found->tokenInfo : TokenInfo{};
 }
 
 int32_t zelmor_initDevice(const char* device, bool full, ZelmorInstance instance) {
-    Entry entry({__func__, text(device), "", "", {}, {}, 0, 0, full}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.fullInit = full; }), instance);
     return entry.onDevice([](FakeDevice&) { return ok; });
 }
 
 int32_t zelmor_validatePassword(const char* device, const char* password, int32_t user, int32_t* tries,
                                 ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", {}, {}, user}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.userType = user;
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) {
         bool right = found.remainingTries > 0 && found.pin == text(password);
         int32_t left = right ? 10 : found.remainingTries - (found.remainingTries > 0 ? 1 : 0);
@@ -286,7 +297,10 @@ int32_t zelmor_validatePassword(const char* device, const char* password, int32_
 
 bool zelmor_changeUserPassword(const char* device, const char* password, const char* newPassword, int32_t* tries,
                                bool flag1, bool flag2, ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), text(newPassword), {}, {}, 0, 0, flag1 || flag2}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.newPassword = text(newPassword); call.changeFlag1 = flag1;
+        call.changeFlag2 = flag2;
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced == ok;
     FakeDevice* found = entry.device();
     bool right = found != nullptr && found->pin == text(password);
@@ -317,8 +331,8 @@ ZelmorBytes zelmor_getCertificateSerialDER(const uint8_t* der, int32_t length, Z
 
 int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, CertificateDetails* out,
                                      ZelmorInstance instance) {
-    Entry entry({__func__, "", "", "", {}, bytes(der, length)}, instance);
-    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().data);
+    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
+    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der);
     if (entry.forced != nullptr || info == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
     if (info->detailsResult == ok) *out = info->details;
     return info->detailsResult;
@@ -326,14 +340,14 @@ int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, Certifi
 
 ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, const std::vector<std::string>& suffixes,
                                                           ZelmorInstance instance) {
-    std::string joined;
-    for (const std::string& suffix : suffixes) joined += suffix + ";";
-    return Entry({__func__, joined, "", text(folder), {}, {}}, instance).state.caFiles;
+    return Entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+        call.folder = text(folder); call.extensions = suffixes;
+    }), instance).state.caFiles;
 }
 
 int32_t zelmor_importCertificate(const char* device, const char* password, ZelmorCertificate* input,
                                  ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", {}, {}}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.password = text(password); }), instance);
     entry.call().certificate = *input;
     return entry.onDevice([&](FakeDevice& found) {
         std::memcpy(input->identifier, entry.store(found.certificates, *input).identifier, zelmorIdentifierSize);
@@ -342,7 +356,7 @@ int32_t zelmor_importCertificate(const char* device, const char* password, Zelmo
 }
 
 int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDetails* pfx, ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", {}, {}}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.password = text(password); }), instance);
     entry.call().pfx = *pfx;
     return entry.onDevice([&](FakeDevice& found) {
         ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, pfx->label, pfx->id);
@@ -355,7 +369,7 @@ int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDeta
 
 int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorKeyPair* input,
                                ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", {}, {}}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.password = text(password); }), instance);
     entry.call().keyPair = *input;
     return entry.onDevice([&](FakeDevice& found) {
         // The caller's label, ID and usage with a public value of the key kind.
@@ -371,32 +385,37 @@ int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorK
 
 int32_t zelmor_updateKeyPairDetails(const char* device, const uint8_t* key, const char* password, const char* label,
                                     const uint8_t* id, int32_t idLength, ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), text(label), identifierBytes(key), bytes(id, idLength),
-                 idLength},
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.label = text(label); call.identifier = identifierBytes(key);
+        call.id = bytes(id, idLength); call.length = idLength;
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) {
         auto keyPair = byIdentifier(found.keyPairs, key);
         if (keyPair == found.keyPairs.end()) return failure;
         put(keyPair->label, text(label), zelmorLabelSize);
-        keyPair->idLength = put(keyPair->id, entry.call().data);
+        keyPair->idLength = put(keyPair->id, entry.call().id);
         return ok;
     });
 }
 
 int32_t zelmor_deleteKeyPair(const char* device, const uint8_t* key, const char* password, bool keyFlag,
                              ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", identifierBytes(key), {}, 0, 0, keyFlag}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(key); call.keyFlag = keyFlag;
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.keyPairs, key); });
 }
 
 int32_t zelmor_deleteCertificate(const char* device, const uint8_t* certificate, const char* password,
                                  ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", identifierBytes(certificate), {}}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(certificate);
+    }), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.certificates, certificate); });
 }
 
 int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext* context, ZelmorInstance instance) {
-    Entry entry({__func__, text(device), "", "", {}, {}, algorithm}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.hashAlgorithm = algorithm; }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     *context = new FakeHashContext{algorithm, {}};
     ++entry.state.liveHashContexts;
@@ -404,7 +423,9 @@ int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext
 }
 
 int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32_t length, ZelmorInstance instance) {
-    Entry entry({__func__, "", "", "", {}, bytes(data, length), length}, instance);
+    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+        call.data = bytes(data, length); call.length = length;
+    }), instance);
     if (entry.forced != nullptr || context == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
     ZelmorBytes& hashed = static_cast<FakeHashContext*>(context)->second;
     hashed.insert(hashed.end(), entry.call().data.begin(), entry.call().data.end());
@@ -412,13 +433,13 @@ int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32
 }
 
 int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* length, ZelmorInstance instance) {
-    Entry entry({__func__, "", "", "", {}, {}, 0, *length}, instance);
+    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) { call.outputLength = *length; }), instance);
     if (entry.forced == nullptr && context == nullptr) return failure;
     // The context is finished whatever the result.
     std::unique_ptr<FakeHashContext> hash(static_cast<FakeHashContext*>(context));
     entry.state.liveHashContexts -= hash != nullptr ? 1 : 0;
     if (entry.forced != nullptr) return *entry.forced;
-    entry.call().data = hash->second;
+    entry.call().hashed = hash->second;
     // A length of 0 on the way in is output only: digesting offers 128 bytes so.
     if (*length == 0) *length = 128;
     return writeOutput(entry.output(fakeDigest(hash->first, hash->second)), output, length);
@@ -427,9 +448,10 @@ int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* l
 int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                         uint32_t length, uint8_t* signature, uint32_t* signatureLength, bool flag,
                         ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", identifierBytes(key), bytes(data, length), 0,
-                 *signatureLength, flag},
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(key); call.data = bytes(data, length);
+        call.outputLength = *signatureLength; call.signFlag = flag;
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     ZelmorBytes fallback(64);
     std::iota(fallback.begin(), fallback.end(), static_cast<uint8_t>(length));
@@ -439,18 +461,20 @@ int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* pass
 int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* device, const uint8_t* data, uint32_t length,
                                    const uint8_t* publicValue, uint32_t publicValueLength, const uint8_t* signature,
                                    uint32_t signatureLength, ZelmorInstance instance) {
-    std::string signatureText(reinterpret_cast<const char*>(signature), signature != nullptr ? signatureLength : 0);
-    Entry entry({__func__, text(device), "", signatureText, bytes(publicValue, publicValueLength), bytes(data, length),
-                 keyKind},
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.keyKind = keyKind; call.data = bytes(data, length); call.publicKey = bytes(publicValue, publicValueLength);
+        call.signature = bytes(signature, signatureLength);
+    }), instance);
     return entry.forced != nullptr ? *entry.forced : ok;
 }
 
 int32_t zelmor_encrypt(EncryptionType type, PaddingMode padding, const uint8_t* data, uint32_t length,
                        uint8_t* output, uint32_t* outputLength, const uint8_t* publicKey, uint32_t publicKeyLength,
                        ZelmorInstance instance) {
-    Entry entry({__func__, "", "", "", bytes(publicKey, publicKeyLength), bytes(data, length), type, padding},
-                instance);
+    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+        call.encryptionType = type; call.paddingMode = padding; call.data = bytes(data, length);
+        call.publicKey = bytes(publicKey, publicKeyLength);
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     // The length is output only: the module offers a 1024-byte buffer.
     *outputLength = zelmorOutputBufferSize;
@@ -460,8 +484,10 @@ int32_t zelmor_encrypt(EncryptionType type, PaddingMode padding, const uint8_t* 
 int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                        uint32_t length, uint8_t** output, uint32_t* outputLength, bool keyFlag,
                        ZelmorInstance instance) {
-    Entry entry({__func__, text(device), text(password), "", identifierBytes(key), bytes(data, length), 0, 0, keyFlag},
-                instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.password = text(password); call.identifier = identifierBytes(key); call.data = bytes(data, length);
+        call.keyFlag = keyFlag;
+    }), instance);
     if (entry.forced != nullptr && !entry.state.decryptAllocatesOnFailure) return *entry.forced;
     ZelmorBytes plain = entry.output(reversed(entry.call().data));
     // On the process heap, where the module frees it.
@@ -477,7 +503,9 @@ int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* passw
 
 int32_t zelmor_generateRamdomNumber(const char* device, uint32_t length, uint8_t* output, bool flag,
                                     ZelmorInstance instance) {
-    Entry entry({__func__, text(device), "", "", {}, {}, length, 0, flag}, instance);
+    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+        call.length = length; call.randomFlag = flag;
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     for (uint32_t i = 0; i < length; ++i) output[i] = static_cast<uint8_t>(0x5A ^ i);
     return ok;

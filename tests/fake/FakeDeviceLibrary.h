@@ -24,17 +24,27 @@
 #  define FAKE_API __attribute__((visibility("default")))
 #endif
 
-// One recorded call. Fields not used by an operation stay empty or zero.
+// One recorded call: the operation's arguments, a field per meaning. Fields an
+// operation does not take stay empty, zero or false.
 struct FakeCall {
     std::string operation;  // "zelmor_signHash"
     std::string deviceName;
-    std::string password;
-    std::string text;        // label, new password, folder
-    ZelmorBytes identifier;  // key-pair or certificate identifier
-    ZelmorBytes data;        // data, DER, ID bytes, public key DER
-    int64_t number = 0;      // hash algorithm, key kind, encryption type, length, user type
-    int64_t number2 = 0;     // padding mode, output length offered
-    bool flag = false;
+    std::string password;  // the password the call carries (the old one for a change)
+    std::string newPassword, label, folder;  // changeUserPassword; updateKeyPairDetails; the CA file listing
+    std::vector<std::string> extensions;     // the CA file listing
+    ZelmorBytes identifier;  // the key pair or certificate the call names
+    ZelmorBytes data;        // the input hashed, signed, verified, encrypted or decrypted
+    ZelmorBytes hashed;      // finalHash: all the data the context received
+    ZelmorBytes der;         // the certificate parsed
+    ZelmorBytes id;          // updateKeyPairDetails: the new CKA_ID bytes
+    ZelmorBytes publicKey, signature;  // verifySignatureHash (and encrypt: the public key)
+    int64_t length = 0;        // the length argument of updateHash, updateKeyPairDetails (ID) and generateRamdomNumber
+    int64_t outputLength = 0;  // the output length offered to signHash and finalHash
+    int64_t hashAlgorithm = 0, userType = 0, keyKind = 0;  // initHash; validatePassword; verifySignatureHash
+    int64_t encryptionType = 0, paddingMode = 0;           // encrypt
+    bool refresh = false, fullInit = false;  // getConnectedDeviceList; initDevice
+    bool keyFlag = false;                    // deleteKeyPair, decrypt
+    bool signFlag = false, randomFlag = false, changeFlag1 = false, changeFlag2 = false;  // signHash; random; change
     ZelmorInstance instance = nullptr;
     ZelmorKeyPair keyPair{};         // generateKeyPair input
     ZelmorCertificate certificate{};  // importCertificate input

@@ -66,28 +66,31 @@ class ConcurrencyTest : public ModuleTest {};
 TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
     fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     const struct {
+        const char* name;
         const char* heldIn;
         void (*prepare)(S);  // on the old session, before
         CK_RV (*call)(S);
         void (*startNew)(S);  // on the new session, while the call is held
-        CK_RV (*follow)(S);   // on the new session, after: its result, and the calls of `counted` in all
+        CK_RV (*follow)(S);   // on the new session, after (if any): its result, and the calls of `counted` in all
         CK_RV followResult;
         const char* counted;
         std::size_t calls;
     } rows[] = {
-        {"zelmor_signHash", signInit, signQuery, [](S s) { signInit(s); EXPECT_EQ(CKR_OK, signQuery(s)); }, nullptr, 0,
-         "zelmor_signHash", 2},
-        {"zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); }, nullptr, signQuery,
-         CKR_OPERATION_NOT_INITIALIZED, "zelmor_signHash", 0},
-        {"zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash", 2},
-        {"zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_FindObjectsInit(s, nullptr, 0); }, nullptr,
+        {"signature", "zelmor_signHash", signInit, signQuery,
+         [](S s) { signInit(s); EXPECT_EQ(CKR_OK, signQuery(s)); }, nullptr, 0, "zelmor_signHash", 2},
+        {"sign init", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); },
+         nullptr, signQuery, CKR_OPERATION_NOT_INITIALIZED, "zelmor_signHash", 0},
+        {"digest", "zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash",
+         2},
+        {"search", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_FindObjectsInit(s, nullptr, 0); },
+         nullptr,
          [](S s) { return p11()->C_FindObjects(s, found, 4, &count); }, CKR_OPERATION_NOT_INITIALIZED,
          "zelmor_getKeyPairList", 2},
-        {"zelmor_validatePassword", nullptr, [](S s) { return p11()->C_Login(s, CKU_USER, pin, 8); }, nullptr,
+        {"login", "zelmor_validatePassword", nullptr, [](S s) { return p11()->C_Login(s, CKU_USER, pin, 8); }, nullptr,
          [](S s) { return sessionState(s); }, CKS_RW_PUBLIC_SESSION, "zelmor_validatePassword", 1},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(&row - rows);
+        SCOPED_TRACE(row.name);
         ASSERT_EQ(CKR_OK, f()->C_CloseAllSessions(firstSlot));
         const CK_SESSION_HANDLE held = openSession();
         if (row.prepare) row.prepare(held);
@@ -99,7 +102,9 @@ TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
             if (row.startNew) row.startNew(replacement);
         }));
         ASSERT_EQ(held, replacement);
-        EXPECT_EQ(row.followResult, row.follow ? row.follow(replacement) : row.followResult);
+        if (row.follow) {
+            EXPECT_EQ(row.followResult, row.follow(replacement));
+        }
         EXPECT_EQ(row.calls, fakeLibrary().callCount(row.counted));
         EXPECT_EQ(0, fakeLibrary().liveHashContexts());
     }
@@ -116,6 +121,7 @@ TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
                 {f()->C_Finalize, "zelmor_releaseInstance", CKR_CRYPTOKI_NOT_INITIALIZED}};
     ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
     for (const auto& row : {rows[0], rows[1], rows[0], rows[1], rows[0], rows[1]}) {
+        SCOPED_TRACE(row.operation);
         fakeLibrary().clearCalls();
         std::future<CK_RV> second;
         EXPECT_EQ(CKR_OK, whileHeldIn(row.operation, [&] { return row.call(nullptr); }, [&] {
@@ -132,16 +138,20 @@ TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
 // call's data is not lost.
 TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
     const struct {
+        const char* name;
         void (*start)(S);
         CK_RV (*update)(S, CK_BYTE_PTR, CK_ULONG);
         CK_RV (*finish)(S, CK_BYTE_PTR, CK_ULONG_PTR);
         CK_RV (*restart)(S);
     } families[] = {
-        {digestInit, f()->C_DigestUpdate, f()->C_DigestFinal, [](S s) { return p11()->C_DigestInit(s, &sha256); }},
-        {signInit, f()->C_SignUpdate, f()->C_SignFinal, [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); }},
+        {"digest", digestInit, f()->C_DigestUpdate, f()->C_DigestFinal,
+         [](S s) { return p11()->C_DigestInit(s, &sha256); }},
+        {"signature", signInit, f()->C_SignUpdate, f()->C_SignFinal,
+         [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); }},
     };
     fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     for (const auto& family : families) {
+        SCOPED_TRACE(family.name);
         const CK_SESSION_HANDLE session = openSession();
         family.start(session);
         fakeLibrary().clearCalls();
@@ -152,7 +162,7 @@ TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
                                           EXPECT_EQ(CKR_OPERATION_ACTIVE, family.restart(session));
                                       }));
         EXPECT_EQ(CKR_OK, family.finish(session, nullptr, &count));
-        EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).data);
+        EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).hashed);
     }
 }
 
@@ -424,4 +434,17 @@ TEST_F(ConcurrencyTest, FinalizeWakesAWaiterWhileItWaitsForACall) {
     EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, waiter.get());
     ASSERT_EQ(CKR_OK, finalize.get());
     ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
+}
+
+// An init refused while another init of the session waits in the device
+// library leaves the waiting one its own mechanism.
+TEST_F(ConcurrencyTest, AnInitKeepsItsMechanismWhenAnotherIsRefusedMeanwhile) {
+    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
+    const CK_SESSION_HANDLE session = openSession();
+    const auto refused = [&] { EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_SignInit(session, &sha256Rsa, key + 5)); };
+    EXPECT_EQ(CKR_OK,
+              whileHeldIn("zelmor_getKeyPairList", [&] { return f()->C_SignInit(session, &rsaPkcs, key); }, refused));
+    fakeLibrary().clearCalls();
+    EXPECT_EQ(CKR_OK, signQuery(session));
+    EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_initHash"));  // CKM_RSA_PKCS signs the data unchanged
 }

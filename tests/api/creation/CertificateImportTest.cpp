@@ -52,32 +52,78 @@ protected:
 // names as labels, and the leaf's handle handed out; otherwise the leaf goes
 // alone. Files that are empty, too long or unparsable are skipped.
 TEST_F(CertificateImport, ChainWalkOutcomes) {
-    // The leaf's issuer, the CA folder, the certificates imported, a log line.
-    const std::tuple<std::string, std::vector<CaFile>, std::vector<Bytes>, std::string> cases[] = {
-        {"CN=Inter,O=Org", {inter}, {leaf}, "Issuer 'Root' NOT found " + emDash + " skipping chain import"},
-        {"CN=Inter", loop, {leaf}, "Issuer 'Inter' seen twice in the chain"},
-        {"CN=Inter", {{"", "", ""}, {"garbage", "", ""}, tooLong}, {leaf}, "Issuer 'Inter' NOT found"},
-        {"CN=Inter,O=Org", {inter, root}, {der("root"), der("inter"), leaf}, ""},
+    const Bytes leafLabel(128, 'L');
+    const struct {  // imported: value, label, ID of each import in order; line: the issuer line, or none
+        const char* name; std::string leafIssuer; std::vector<CaFile> folder;
+        std::vector<std::vector<Bytes>> imported; const char* line;
+    } rows[] = {
+        {"issuer's issuer missing", "CN=Inter,O=Org", {inter}, {{leaf, leafLabel, filled(128, 0)}},
+         "Issuer 'Root' NOT found \xE2\x80\x94 skipping chain import"},
+        {"issuers naming each other", "CN=Inter", loop, {{leaf, leafLabel, filled(128, 0)}},
+         "Issuer 'Inter' seen twice in the chain"},
+        {"unusable files skipped", "CN=Inter", {{"", "", ""}, {"garbage", "", ""}, tooLong},
+         {{leaf, leafLabel, filled(128, 0)}}, "Issuer 'Inter' NOT found"},
+        {"complete chain", "CN=Inter,O=Org", {inter, root},
+         {{der("root"), bytesOf("Root"), {}}, {der("inter"), bytesOf("Inter"), {}}, {leaf, leafLabel, filled(128, 0)}},
+         nullptr},
+        // The first file of a common name gives the certificate, the last its issuer.
+        {"two files of one common name", "CN=Inter",
+         {{"first", "CN=Inter", "CN=Nowhere"}, {"second", "CN=Inter", "CN=Root,O=Org"}, root},
+         {{der("root"), bytesOf("Root"), {}}, {der("first"), bytesOf("Inter"), {}}, {leaf, leafLabel, filled(128, 0)}},
+         nullptr},
+        {"self-signed leaf in the folder", "CN=Leaf,O=Org", {{"leaf", "CN=Leaf,O=Org", "CN=Leaf,O=Org"}},
+         {{leaf, bytesOf("Leaf"), {}}, {leaf, leafLabel, filled(128, 0)}}, nullptr},
+        {"names without CN= serve whole", "O=Issuer", {{"issuer", "O=Issuer", "O=Issuer"}},
+         {{der("issuer"), bytesOf("O=Issuer"), {}}, {leaf, leafLabel, filled(128, 0)}}, nullptr},
     };
-    for (const auto& [leafIssuer, folder, expected, line] : cases) {
-        defineCertificate(leaf, "CN=Leaf,O=Org", leafIssuer);
-        setCaFiles(folder);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        defineCertificate(leaf, "CN=Leaf,O=Org", row.leafIssuer);
+        setCaFiles(row.folder);
         CK_OBJECT_HANDLE handle = untouched;
         ASSERT_EQ(CKR_OK, importLeaf(&handle));
-        std::vector<Bytes> values;
-        for (const std::vector<Bytes>& record : imports()) values.push_back(record[0]);
-        EXPECT_EQ(expected, values) << leafIssuer;
-        EXPECT_EQ(certificateBase + expected.size() - 1, handle);
-        EXPECT_TRUE(logged(line));
-        EXPECT_EQ(expected.size() == 1,
+        EXPECT_EQ(row.imported, imports());
+        EXPECT_EQ(certificateBase + row.imported.size() - 1, handle);
+        EXPECT_EQ(row.line == nullptr, !logged("Issuer '"));
+        if (row.line != nullptr) {
+            EXPECT_TRUE(logged(row.line));
+        }
+        EXPECT_EQ(row.imported.size() == 1,
                   logged("Chain import skipped or failed " + emDash + " Performing normal leaf import"));
-        EXPECT_EQ(expected.size() > 1, logged("Certificate imported successfully"));
+        EXPECT_EQ(row.imported.size() > 1, logged("Certificate imported successfully"));
     }
-    EXPECT_EQ((std::vector<std::vector<Bytes>>{{der("root"), bytesOf("Root"), {}},
-                                               {der("inter"), bytesOf("Inter"), {}},
-                                               {leaf, Bytes(128, 'L'), filled(128, 0)}}),
-              imports());
     const FakeCall read = fakeLibrary().calls("zelmor_getFilesWithExtensionsAndConvertDER").at(0);
-    EXPECT_EQ(0u, read.text.find(testing_support::testFolder()));  // below ZELMOR_HOME
-    EXPECT_EQ(".cer;.der;.pem;.crt;", read.deviceName);            // the fake records the extensions as the device name
+#if defined(_WIN32)
+    EXPECT_EQ(testing_support::testFolder() + "\\ZelmorDSC\\Certificates", read.folder);  // below ZELMOR_HOME
+#else
+    EXPECT_EQ(testing_support::testFolder() + "/ZelmorDSC/Certificates", read.folder);
+#endif
+    EXPECT_EQ((std::vector<std::string>{".cer", ".der", ".pem", ".crt"}), read.extensions);
+}
+
+// A refusal inside the chain ends the call with the mapped code: the leaf is
+// not tried alone, what went before stays on the device, no handle is given.
+TEST_F(CertificateImport, ChainRefusedInTheMiddle) {
+    const struct {
+        const char* name; int32_t result; CK_RV expected;
+    } rows[] = {{"device memory", 40, CKR_DEVICE_MEMORY}, {"other refusal", -3, CKR_FUNCTION_FAILED}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        defineCertificate(leaf, "CN=Leaf,O=Org", "CN=Inter,O=Org");
+        setCaFiles({inter, root});
+        // The second import, the intermediate's, is refused.
+        fakeLibrary().edit([&](FakeState& s) { s.forcedResultsOnCall["zelmor_importCertificate"][2] = row.result; });
+        CK_OBJECT_HANDLE handle = untouched;
+        EXPECT_EQ(row.expected, importLeaf(&handle));
+        EXPECT_EQ(untouched, handle);
+        EXPECT_EQ(2u, imports().size());  // the root, then the refused intermediate; no leaf
+        EXPECT_FALSE(logged("Performing normal leaf import"));
+        std::vector<Bytes> kept;
+        fakeLibrary().edit([&](FakeState& state) {
+            for (const ZelmorCertificate& held : state.devices[defaultDevice].certificates)
+                kept.emplace_back(held.value, held.value + held.valueLength);
+            state.forcedResultsOnCall.clear();
+        });
+        EXPECT_EQ(std::vector<Bytes>{der("root")}, kept);
+    }
 }

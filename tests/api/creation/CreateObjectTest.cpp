@@ -48,6 +48,7 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         {"longest certificate", Template().bytes(CKA_VALUE, filled(3072, 3)), {}, CKR_OK, certificateBase},
         {"unparsable certificate", Template().bytes(CKA_VALUE, der("unparsable")), {}, CKR_DATA_INVALID, untouched},
         {"certificate refused", certificate, 242, CKR_DEVICE_MEMORY, untouched},
+        {"certificate refused otherwise", certificate, 243, CKR_FUNCTION_FAILED, untouched},
         {"certificate not listed", certificate, 0, CKR_OK, untouched},
         {"key of type DSA", rsaKey().ulong(CKA_KEY_TYPE, CKK_DSA), {}, CKR_OK, privateBase},
         {"key of type EC", rsaKey().ulong(CKA_KEY_TYPE, CKK_EC), {}, CKR_FUNCTION_FAILED, untouched},
@@ -55,6 +56,7 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         {"key without private exponent", rsaKey(CKA_PRIVATE_EXPONENT), {}, CKR_FUNCTION_FAILED, untouched},
         {"key without first prime", rsaKey(CKA_PRIME_1), {}, CKR_FUNCTION_FAILED, untouched},
         {"key refused", rsaKey(), 40, CKR_DEVICE_MEMORY, untouched},
+        {"key refused otherwise", rsaKey(), 39, CKR_FUNCTION_FAILED, untouched},
         {"key", Template(key).bytes(CKA_ID, filled(300, 1)), {}, CKR_OK, privateBase},
     };
     for (const auto& [name, t, forced, expected, expectedHandle] : cases) {
@@ -76,6 +78,25 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     EXPECT_EQ(2, pfx.kind);
 
     CK_OBJECT_HANDLE handle = untouched;
+    resetFake();
+    ASSERT_EQ(CKR_OK, create(Template(certificate).bytes(CKA_ID, {0x5A}), &handle));  // a one-byte ID goes along too
+    const ZelmorCertificate& sent = fakeLibrary().calls(imports[0]).at(0).certificate;
+    EXPECT_EQ(Bytes{0x5A}, Bytes(sent.id, sent.id + sent.idLength));
+    // The number the device gives the new record must fit a handle: the largest such number still does.
+    for (const auto& [number, expected] : {std::make_pair(0x8FFFDFFFu, CK_OBJECT_HANDLE(0xFFFFFFFF)),
+                                           std::make_pair(0x8FFFE000u, untouched)}) {
+        resetFake();
+        const auto renumber = [number = number](FakeState& state) {
+            for (ZelmorCertificate& held : state.devices[defaultDevice].certificates) held.number = number;
+        };
+        fakeLibrary().edit([&](FakeState& state) {
+            state.duringCall["zelmor_getCertificateList"] = [renumber] { fakeLibrary().edit(renumber); };
+        });
+        handle = untouched;
+        EXPECT_EQ(CKR_OK, create(certificate, &handle));
+        EXPECT_EQ(expected, handle) << std::hex << number;
+    }
+    fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(Template(), &handle));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(rsaKey(), nullptr));
     f()->C_Logout(session);  // a read-only session without a login may create too

@@ -36,6 +36,8 @@ TEST_F(KeyGeneration, TemplatesDecideKindAndUsage) {
         {"secp256k1", rsa, curve(secp256k1).bytes(CKA_EC_PARAMS, p256), type(CKK_EC), {}, CKR_MECHANISM_INVALID, 0, 0},
         {"short key type", rsa, {}, shortType, {}, CKR_ATTRIBUTE_VALUE_INVALID, 0, 0},
         {"device memory", rsa, {}, {}, 40, CKR_DEVICE_MEMORY, 2, 1},
+        {"device memory, second code", rsa, {}, {}, 242, CKR_DEVICE_MEMORY, 2, 1},
+        {"any other device refusal", rsa, {}, {}, 41, CKR_FUNCTION_FAILED, 2, 1},
     };
     for (const auto& [name, mechanism, publicTemplate, privateTemplate, deviceResult, expected, kind, usage] : cases) {
         resetFake(deviceResult, {"zelmor_generateKeyPair"});
@@ -78,6 +80,9 @@ TEST_F(KeyGeneration, ArgumentsHandlesPasswordLabelAndId) {
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, nullptr, 1, t, 1, a, b));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, nullptr, 1, a, b));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, t, 0, a, b));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, t, 1, nullptr, b));
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, t, 1, a, nullptr));
+    EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_generateKeyPair"));
     reinitialiseWithStandardsMode(1);
     session = openSession(true);
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, nullptr, 1, a, b));

@@ -2,6 +2,7 @@
 // holds an RSA-2048 (number 0) and an EC P-256 (1) key pair; a read-write
 // session is open and the user is logged in. The families are driven through
 // one generic layer, so that the tables list them side by side.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ constexpr CK_MECHANISM_TYPE noMechanism = ~CK_ULONG(0);  // a null mechanism poi
 // The operation families; Find is a running search, Idle none, Public a
 // read-only public session.
 enum Op { Sign, Verify, Digest, Encrypt, Decrypt, Find, Idle, Public };
+const char* const opNames[] = {"sign", "verify", "digest", "encrypt", "decrypt", "search", "idle", "public session"};
 
 CK_BYTE_PTR ptr(Bytes& bytes) { return bytes.empty() ? nullptr : bytes.data(); }
 CK_ULONG size(const Bytes& bytes) { return static_cast<CK_ULONG>(bytes.size()); }
@@ -137,7 +139,8 @@ TEST_F(CryptoTest, InitChecksInOrder) {
     };
     const CK_SESSION_HANDLE readWrite = session;
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "op " << c.op << " before " << c.before << " mechanism " << c.mechanism);
+        SCOPED_TRACE(testing::Message() << opNames[c.op] << " after " << opNames[c.before] << ", mechanism "
+                                        << c.mechanism << ", key " << c.key);
         if (c.before == Public && session == readWrite) {
             ASSERT_EQ(CKR_OK, f()->C_Logout(session));
             session = openSession(false);
@@ -161,7 +164,7 @@ TEST_F(CryptoTest, ArgumentAndLengthErrorsKeepTheOperation) {
                              "zelmor_decrypt"};
     Bytes data(4, 1), out(512);
     for (Op op : {Sign, Verify, Digest, Encrypt, Decrypt}) {
-        SCOPED_TRACE(op);
+        SCOPED_TRACE(opNames[op]);
         CK_ULONG length = 512;
         fakeLibrary().clearCalls();
         EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, once(op, ptr(data), 4, ptr(out), &length));
@@ -171,22 +174,28 @@ TEST_F(CryptoTest, ArgumentAndLengthErrorsKeepTheOperation) {
         EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, nullptr, 4, ptr(out), &length));
         EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 0, ptr(out), &length));
         EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 4, ptr(out), nullptr));
-        EXPECT_TRUE(op != Verify || once(op, ptr(data), 4, nullptr, &length) == CKR_ARGUMENTS_BAD);
-        EXPECT_TRUE(op != Verify || finish(op, nullptr, &length) == CKR_ARGUMENTS_BAD);
+        if (op == Verify) {  // the signature is input: it must be given
+            EXPECT_EQ(CKR_ARGUMENTS_BAD, once(op, ptr(data), 4, nullptr, &length));
+            EXPECT_EQ(CKR_ARGUMENTS_BAD, finish(op, nullptr, &length));
+        }
         if (op <= Digest) {
             EXPECT_EQ(CKR_ARGUMENTS_BAD, update(op, nullptr, 4));
             EXPECT_EQ(CKR_ARGUMENTS_BAD, update(op, ptr(data), 0));
             EXPECT_EQ(CKR_ARGUMENTS_BAD, finish(op, ptr(out), nullptr));
         }
         const CK_RV tooLong = op == Decrypt ? CKR_ENCRYPTED_DATA_LEN_RANGE : CKR_DATA_LEN_RANGE;
-        EXPECT_TRUE(huge == 0 || op == Digest || once(op, ptr(data), huge, ptr(out), &length) == tooLong);
+        if (huge != 0 && op != Digest) {
+            EXPECT_EQ(tooLong, once(op, ptr(data), huge, ptr(out), &length));
+        }
         if (huge != 0 && op == Verify) {
             EXPECT_EQ(CKR_SIGNATURE_LEN_RANGE, once(op, ptr(data), 4, ptr(out), &huge));
             EXPECT_EQ(CKR_SIGNATURE_LEN_RANGE, finish(op, ptr(out), &huge));
         }
         // Raw parts are joined for one device call with a 32-bit length.
-        ASSERT_TRUE(huge == 0 || op != Sign || update(op, ptr(data), 4) == CKR_OK);
-        EXPECT_TRUE(huge == 0 || op != Sign || update(op, ptr(data), 0xFFFFFFFFull - 3) == CKR_DATA_LEN_RANGE);
+        if (huge != 0 && op == Sign) {
+            ASSERT_EQ(CKR_OK, update(op, ptr(data), 4));
+            EXPECT_EQ(CKR_DATA_LEN_RANGE, update(op, ptr(data), static_cast<CK_ULONG>(0xFFFFFFFFull - 3)));
+        }
         EXPECT_EQ(0u, fakeLibrary().callCount(devices[op]) + fakeLibrary().callCount("zelmor_finalHash"));
         EXPECT_EQ(CKR_OK, once(op, ptr(data), 4, ptr(out), &length));
     }
@@ -235,6 +244,34 @@ TEST_F(CryptoTest, DeviceFailures) {
     }
 }
 
+// A one-call signature whose hashing fails names the failing step in the log.
+TEST_F(CryptoTest, FailedSigningHashNamesItsStep) {
+    const struct {
+        const char* failing; const char* line;
+    } rows[] = {{"zelmor_initHash", "::=>init hash failed -7\n"}, {"zelmor_updateHash", "::=>update hash failed -7\n"},
+                {"zelmor_finalHash", "::=>final hash failed -7\n"}};
+    Bytes data = bytesOf("data"), out(512);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.failing);
+        fakeLibrary().edit([&](FakeState& state) { state.forcedResults = {{row.failing, -7}}; });
+        removeFile(todaysLogFile());
+        ASSERT_EQ(CKR_OK, init(Sign));
+        CK_ULONG length = 512;
+        EXPECT_EQ(CKR_FUNCTION_FAILED, once(Sign, ptr(data), 4, ptr(out), &length));
+        EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find(row.line));
+    }
+}
+
+// A read-only session of the logged-in user runs every operation.
+TEST_F(CryptoTest, ReadOnlyUserSessionsRunOperations) {
+    session = openSession(false);
+    ASSERT_EQ(CKS_RO_USER_FUNCTIONS, sessionState(session));
+    for (Op op : {Sign, Verify, Digest, Encrypt, Decrypt}) {
+        EXPECT_EQ(CKR_OK, init(op)) << opNames[op];
+        endOperation();
+    }
+}
+
 // Every call reports the result's length; the query costs the only device
 // call, a buffer one byte short receives nothing, and the fetch ends the
 // operation. The data of the later calls is not used, but must be given.
@@ -255,6 +292,8 @@ TEST_F(CryptoTest, TwoCallOutput) {
         {Decrypt, false, "zelmor_decrypt", Bytes()},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << opNames[c.op] << (c.parts ? " in parts, " : " in one call, ")
+                                        << c.output.size() << " bytes");
         fakeLibrary().setOutput(c.deviceOperation, c.output);
         ASSERT_EQ(CKR_OK, init(c.op, usual, c.op == Encrypt ? rsaPublicKey : rsaKey));
         Bytes message = bytesOf("message"), out(c.output.size() + 1, 0xEE);
@@ -267,7 +306,9 @@ TEST_F(CryptoTest, TwoCallOutput) {
         };
         fakeLibrary().clearCalls();
         ASSERT_EQ(CKR_OK, call(nullptr, 0));
-        EXPECT_TRUE(c.output.empty() || call(ptr(out), size(c.output) - 1) == CKR_BUFFER_TOO_SMALL);
+        if (!c.output.empty()) {
+            EXPECT_EQ(CKR_BUFFER_TOO_SMALL, call(ptr(out), size(c.output) - 1));
+        }
         EXPECT_EQ(Bytes(out.size(), 0xEE), out);
         ASSERT_EQ(CKR_OK, call(ptr(out), size(out)));
         EXPECT_EQ(c.output, Bytes(out.begin(), out.end() - 1));
@@ -295,7 +336,7 @@ TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
     fakeLibrary().setOutput("zelmor_finalHash", hash);
     for (const auto& c : cases) {
         for (Op op : {Sign, Verify, Digest}) {
-            SCOPED_TRACE(testing::Message() << "mechanism " << c.mechanism << " op " << op);
+            SCOPED_TRACE(testing::Message() << "mechanism " << c.mechanism << ", " << opNames[op]);
             fakeLibrary().clearCalls();
             const CK_RV rv = init(op, c.mechanism);
             EXPECT_EQ((op == Digest) == c.digest ? CKR_OK : CKR_MECHANISM_INVALID, rv);
@@ -306,17 +347,24 @@ TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
             Bytes out(1024, 0x5C);
             CK_ULONG length = op == Verify ? 256 : 1024;
             ASSERT_EQ(CKR_OK, finish(op, ptr(out), &length));
-            EXPECT_TRUE(op != Digest || (single == hash && Bytes(out.begin(), out.begin() + length) == hash));
+            if (op == Digest) {
+                EXPECT_EQ(hash, single);
+                EXPECT_EQ(hash, Bytes(out.begin(), out.begin() + length));
+            }
             const char* device = op == Sign ? "zelmor_signHash" : "zelmor_verifySignatureHash";
             EXPECT_EQ(op == Digest ? 0u : 2u, fakeLibrary().callCount(device));
             for (const FakeCall& call : fakeLibrary().calls(device))
                 EXPECT_EQ(c.hashAlgorithm ? hash : data, call.data);
             EXPECT_EQ(c.hashAlgorithm ? 2u : 0u, fakeLibrary().callCount("zelmor_initHash"));
-            for (const FakeCall& call : fakeLibrary().calls("zelmor_initHash"))
-                EXPECT_TRUE(call.number == c.hashAlgorithm && call.deviceName == defaultDevice);
+            for (const FakeCall& call : fakeLibrary().calls("zelmor_initHash")) {
+                EXPECT_EQ(c.hashAlgorithm, call.hashAlgorithm);
+                EXPECT_EQ(defaultDevice, call.deviceName);
+            }
             // Signing offers 64 bytes for the hash; for a digest the length is output only.
-            for (const FakeCall& call : fakeLibrary().calls("zelmor_finalHash"))
-                EXPECT_TRUE(call.data == data && call.number2 == (op == Digest ? 0 : 64));
+            for (const FakeCall& call : fakeLibrary().calls("zelmor_finalHash")) {
+                EXPECT_EQ(data, call.hashed);
+                EXPECT_EQ(op == Digest ? 0 : 64, call.outputLength);
+            }
         }
     }
     EXPECT_EQ(0, fakeLibrary().liveHashContexts());
@@ -349,21 +397,38 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
         run(uses[i].first, bytesOf("input"));
     }
     std::vector<int64_t> types;
-    for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.number);
+    for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.encryptionType);
     EXPECT_EQ((std::vector<int64_t>{7, 9, 10, 8, 8}), types);
+    // Encryption hands over the public value as a SubjectPublicKeyInfo, which
+    // ends with the modulus (after a zero sign byte) and the exponent 65537.
+    const ZelmorKeyPair rsa1024 = makeFakeKeyPair(21, 1, "", {});
+    Bytes spkiEnd{0x00};
+    spkiEnd.insert(spkiEnd.end(), rsa1024.publicValue, rsa1024.publicValue + 128);
+    spkiEnd.insert(spkiEnd.end(), {0x02, 0x03, 0x01, 0x00, 0x01});
+    const Bytes sent = fakeLibrary().calls("zelmor_encrypt").at(0).publicKey;
+    EXPECT_EQ(spkiEnd, Bytes(sent.end() - std::min(sent.size(), spkiEnd.size()), sent.end()));
     const ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, "", {});
     const FakeCall sign = fakeLibrary().calls("zelmor_signHash").at(0);
     const FakeCall decrypt = fakeLibrary().calls("zelmor_decrypt").at(0);
     const FakeCall verify = fakeLibrary().calls("zelmor_verifySignatureHash").at(0);
     const Bytes identifier(keyPair.identifier, keyPair.identifier + zelmorIdentifierSize);
     for (const FakeCall* call : {&sign, &decrypt, &verify}) {
-        EXPECT_TRUE(call->deviceName == defaultDevice && call->data == bytesOf("input")) << call->operation;
-        EXPECT_TRUE(call == &verify || (call->password == defaultPin && call->identifier == identifier));
+        SCOPED_TRACE(call->operation);
+        EXPECT_EQ(defaultDevice, call->deviceName);
+        EXPECT_EQ(bytesOf("input"), call->data);
     }
-    EXPECT_TRUE(sign.number2 == 1024 && !sign.flag && decrypt.flag);  // the fake's key flag byte is 1
-    EXPECT_TRUE(verify.number == keyKindRsa2048 && verify.text == std::string(256, '\x5C'));  // kind, signature
-    EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), verify.identifier);
-    EXPECT_TRUE(fakeLibrary().calls("zelmor_verifySignatureHash").at(1).identifier.empty());
+    for (const FakeCall* call : {&sign, &decrypt}) {
+        SCOPED_TRACE(call->operation);
+        EXPECT_EQ(defaultPin, call->password);
+        EXPECT_EQ(identifier, call->identifier);
+    }
+    EXPECT_EQ(1024, sign.outputLength);
+    EXPECT_FALSE(sign.signFlag);
+    EXPECT_TRUE(decrypt.keyFlag);  // the fake's key flag byte is 1
+    EXPECT_EQ(keyKindRsa2048, verify.keyKind);
+    EXPECT_EQ(Bytes(256, 0x5C), verify.signature);
+    EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), verify.publicKey);
+    EXPECT_TRUE(fakeLibrary().calls("zelmor_verifySignatureHash").at(1).publicKey.empty());
 }
 
 // An encryption or decryption Init with a digest active enters a combined
@@ -383,14 +448,31 @@ TEST_F(CryptoTest, CombinedStatesLetNothingProceedUntilASearchStarts) {
     EXPECT_EQ(0, fakeLibrary().liveHashContexts());
 }
 
-// No session state or login matters.
+// Signing does not check the login: the device gets the empty password and decides.
+TEST_F(CryptoTest, SigningWithoutLoginPassesTheEmptyPassword) {
+    ASSERT_EQ(CKR_OK, f()->C_Logout(session));
+    ASSERT_EQ(CKR_OK, init(Sign));
+    run(Sign, bytesOf("data"));
+    EXPECT_EQ("", fakeLibrary().calls("zelmor_signHash").at(0).password);
+}
+
+// No session state, login or active operation matters, and the operation goes on.
 TEST_F(CryptoTest, RandomNumbers) {
     Bytes random(40, 0);
+    ASSERT_EQ(CKR_OK, init(Sign));
+    ASSERT_EQ(CKR_OK, f()->C_GenerateRandom(session, ptr(random), 8));
+    run(Sign, bytesOf("data"));
+    EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_signHash"));
     ASSERT_EQ(CKR_OK, f()->C_Logout(session));
+    fakeLibrary().clearCalls();
     ASSERT_EQ(CKR_OK, f()->C_GenerateRandom(openSession(false), ptr(random), 40));
     const FakeCall c = fakeLibrary().calls("zelmor_generateRamdomNumber").at(0);
     // Called with true and without the instance handle; the fake's bytes (0x5A ^ i) go straight to the caller.
-    EXPECT_TRUE(c.deviceName == defaultDevice && c.number == 40 && c.flag && !c.instance && random[1] == 0x5B);
+    EXPECT_EQ(defaultDevice, c.deviceName);
+    EXPECT_EQ(40, c.length);
+    EXPECT_TRUE(c.randomFlag);
+    EXPECT_EQ(nullptr, c.instance);
+    EXPECT_EQ(0x5B, random[1]);
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, ptr(random), 0));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateRandom(session, nullptr, 8));
     fakeLibrary().setResult("zelmor_generateRamdomNumber", -2);

@@ -3,6 +3,7 @@
 // information, the failed start.
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include "ModuleTest.h"
 
@@ -15,24 +16,26 @@ using FrameTest = ModuleTest;
 constexpr CK_RV changesTheState = CKR_VENDOR_DEFINED;  // not called in that state
 constexpr CK_RV unsupported = CKR_FUNCTION_NOT_SUPPORTED;
 
+// The three extra exports carry C++ (decorated) names.
+#if defined(_WIN32)
+const char* const extras[] = {"?C_EjectToken@@YAKK@Z", "?C_GetUnmanagedStructSizeList@@YAKPEAK0@Z",
+                              "?C_InteractiveLogin@@YAKK@Z"};
+#else
+const char* const extras[] = {"_Z12C_EjectTokenm", "_Z28C_GetUnmanagedStructSizeListPmS_", "_Z18C_InteractiveLoginm"};
+#endif
+CK_C_GetFunctionList getList() {
+    return reinterpret_cast<CK_C_GetFunctionList>(sharedModule().symbol("C_GetFunctionList"));
+}
+
 }  // namespace
 
-TEST_F(FrameTest, CodesByStateFunctionListInfoAndFailedStart) {
-    // The three extra exports carry C++ (decorated) names.
-#if defined(_WIN32)
-    const char* extras[] = {"?C_EjectToken@@YAKK@Z", "?C_GetUnmanagedStructSizeList@@YAKPEAK0@Z",
-                            "?C_InteractiveLogin@@YAKK@Z"};
-#else
-    const char* extras[] = {"_Z12C_EjectTokenm", "_Z28C_GetUnmanagedStructSizeListPmS_", "_Z18C_InteractiveLoginm"};
-#endif
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(sharedModule().symbol("C_GetFunctionList"));
+TEST_F(FrameTest, CodesByState) {
     auto ejectToken = reinterpret_cast<unsigned long (*)(unsigned long)>(sharedModule().symbol(extras[0]));
     auto sizeList =
         reinterpret_cast<unsigned long (*)(unsigned long*, unsigned long*)>(sharedModule().symbol(extras[1]));
     auto interactiveLogin = reinterpret_cast<unsigned long (*)(unsigned long)>(sharedModule().symbol(extras[2]));
-    ASSERT_TRUE(getList && ejectToken && sizeList && interactiveLogin);
+    ASSERT_TRUE(getList() && ejectToken && sizeList && interactiveLogin);
     CK_INFO info;
-    std::memset(&info, 0xAA, sizeof info);
     CK_FUNCTION_LIST_PTR list = nullptr;
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK | CKF_LIBRARY_CANT_CREATE_OS_THREADS;
@@ -45,8 +48,8 @@ TEST_F(FrameTest, CodesByStateFunctionListInfoAndFailedStart) {
         {"C_Finalize", [&] { return f()->C_Finalize(nullptr); }, changesTheState, CKR_CRYPTOKI_NOT_INITIALIZED},
         {"C_GetInfo", [&] { return f()->C_GetInfo(&info); }, CKR_OK, CKR_CRYPTOKI_NOT_INITIALIZED},
         {"C_GetInfo(null)", [&] { return f()->C_GetInfo(nullptr); }, CKR_ARGUMENTS_BAD, CKR_CRYPTOKI_NOT_INITIALIZED},
-        {"C_GetFunctionList", [&] { return getList(&list); }, CKR_OK, CKR_OK},
-        {"C_GetFunctionList(null)", [&] { return getList(nullptr); }, CKR_ARGUMENTS_BAD, CKR_ARGUMENTS_BAD},
+        {"C_GetFunctionList", [&] { return getList()(&list); }, CKR_OK, CKR_OK},
+        {"C_GetFunctionList(null)", [&] { return getList()(nullptr); }, CKR_ARGUMENTS_BAD, CKR_ARGUMENTS_BAD},
         // Unsupported entry points look at nothing, not even the state.
         {"C_InitToken", [&] { return f()->C_InitToken(0, nullptr, 0, nullptr); }, unsupported, unsupported},
         {"C_DigestKey", [&] { return f()->C_DigestKey(0, 0); }, unsupported, unsupported},
@@ -65,24 +68,42 @@ TEST_F(FrameTest, CodesByStateFunctionListInfoAndFailedStart) {
     // The refused C_Initialize started nothing; C_Finalize released the instance.
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_createInstance"));
     EXPECT_EQ(1u, fakeLibrary().callCount("zelmor_releaseInstance"));
+}
 
-    // Version 2.20, then every export in order: an entry left out would shift the last one.
-    ASSERT_NE(nullptr, list);
-    EXPECT_EQ(0, std::memcmp(&info.cryptokiVersion, &list->version, sizeof(CK_VERSION)));
+// Version 2.20, then every export in order: an entry left out would shift
+// the last one. The information is zero-filled text.
+TEST_F(FrameTest, FunctionListAndInformation) {
+    CK_FUNCTION_LIST_PTR list = nullptr;
+    ASSERT_EQ(CKR_OK, getList()(&list));
+    EXPECT_EQ((std::vector<int>{2, 20}), (std::vector<int>{list->version.major, list->version.minor}));
     EXPECT_EQ(sharedModule().symbol("C_Initialize"), reinterpret_cast<void*>(list->C_Initialize));
     EXPECT_EQ(sharedModule().symbol("C_WaitForSlotEvent"), reinterpret_cast<void*>(list->C_WaitForSlotEvent));
-    // The information is zero-filled text.
+    CK_INFO info;
+    std::memset(&info, 0xAA, sizeof info);
+    EXPECT_EQ(CKR_OK, f()->C_GetInfo(&info));
     static const CK_INFO expected{{2, 20}, "Trevanic", 0, "Zelmor PKCS11 Library", {3, 6}};
     EXPECT_EQ(0, std::memcmp(&expected, &info, sizeof info));
+}
 
-    // Without a device library instance the start counts as failed; the next
-    // C_Initialize stops that start's monitor and asks the library again.
+// Without a device library instance the start counts as failed; the next
+// C_Initialize stops that start's monitor and asks the library again.
+TEST_F(FrameTest, FailedStart) {
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    fakeLibrary().clearCalls();
     fakeLibrary().edit([](FakeState& state) { state.createInstanceGivesNull = true; });
     ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
     EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find("->ERROR ::=>Init pkcs11 library failed failed\n"));
     EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, f()->C_Finalize(nullptr));
     fakeLibrary().edit([](FakeState& state) { state.createInstanceGivesNull = false; });
+    CK_C_INITIALIZE_ARGS args{};
     args.flags = 0xFFFFFFFF;  // arbitrary arguments are accepted
     ASSERT_EQ(CKR_OK, f()->C_Initialize(&args));
     EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_createInstance"));
+}
+
+// C_Finalize returns once the monitor thread has ended.
+TEST_F(FrameTest, FinalizeWaitsForTheMonitor) {
+    removeFile(todaysLogFile());
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find("Session monitor thread stopped.\n"));
 }

@@ -27,9 +27,9 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
         const std::vector<FakeCall> calls = fakeLibrary().calls("zelmor_updateKeyPairDetails");
         ASSERT_EQ(sent.empty() ? 0u : 1u, calls.size()) << handle;
         if (calls.empty()) continue;
-        const std::string id(calls[0].data.begin(), calls[0].data.end());
+        const std::string id(calls[0].id.begin(), calls[0].id.end());
         EXPECT_EQ(sent,
-                  (std::vector<std::string>{calls[0].text, id, std::to_string(calls[0].number), calls[0].password}));
+                  (std::vector<std::string>{calls[0].label, id, std::to_string(calls[0].length), calls[0].password}));
         EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), calls[0].identifier);
     }
     login(session);
@@ -51,17 +51,28 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, 0x12345));
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, publicBase + 3));
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getKeyPairList"));
+    fakeLibrary().setResult("zelmor_deleteCertificate", 5);
+    EXPECT_EQ(CKR_FUNCTION_FAILED, f()->C_DestroyObject(session, certificateBase + 2));  // refused: it stays
+    fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, certificateBase + 2));
     login(session);
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, privateBase + 3));
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, privateBase + 3));
-    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(0);
+    const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(1);
     const FakeCall keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
     EXPECT_EQ(Bytes(std::begin(certificate.identifier), std::end(certificate.identifier)), certificateCall.identifier);
     EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), keyPairCall.identifier);
     EXPECT_EQ("", certificateCall.password);
     EXPECT_EQ(defaultPin, keyPairCall.password);
-    EXPECT_TRUE(keyPairCall.flag);
+    EXPECT_TRUE(keyPairCall.keyFlag);
     CK_ULONG count = 0;
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetObjectSize(session, publicBase + 3, &count));
+    const struct {
+        const char* name; CK_OBJECT_HANDLE handle;
+    } gone[] = {{"deleted certificate", certificateBase + 2}, {"deleted private key", privateBase + 3},
+                {"deleted public key", publicBase + 3},       {"never there", certificateBase + 9}};
+    for (const auto& row : gone) {
+        CK_ATTRIBUTE label{CKA_LABEL, nullptr, 0};
+        EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_GetAttributeValue(session, row.handle, &label, 1)) << row.name;
+    }
 }

@@ -28,6 +28,7 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
     const CK_OBJECT_HANDLE cert = certificateBase;
     const Bytes point(beta.publicValue, beta.publicValue + 65);
     EXPECT_EQ((Handles{pub, pub + 1, pub + 2, cert, cert + 1}), findAll(session));
+    EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_initDevice"));  // no list empty
     login(session);
     const Template label = Template().text(CKA_LABEL, "alpha");
     const Template idB = Template().bytes(CKA_ID, {0x0B});
@@ -62,7 +63,7 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
         EXPECT_EQ(expected, findAll(session, search)) << objectClass << " " << criteria.attributes().size();
     }
     // The subject comes from the device library, given the certificate's DER.
-    EXPECT_EQ(derA, fakeLibrary().calls("zelmor_getCertificateSubject").at(0).data);
+    EXPECT_EQ(derA, fakeLibrary().calls("zelmor_getCertificateSubject").at(0).der);
     EXPECT_EQ(nullptr, fakeLibrary().calls("zelmor_getCertificateSubject").at(0).instance);
 
     // Argument and state checks; a count query neither writes nor advances; a
@@ -87,4 +88,59 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
         EXPECT_EQ(expected, Handles(page.begin(), page.begin() + count));
     }
     EXPECT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
+}
+
+// A template entry without a value refuses the search and empties the one
+// running; a finished search takes no more calls; a running search is a
+// snapshot that keeps an object deleted meanwhile.
+TEST_F(SearchTest, RefusalsEndingsAndSnapshots) {
+    addKeyPair(0);
+    addCertificate(0, bytesOf("der"));
+    CK_SESSION_HANDLE session = openSession();
+    CK_OBJECT_CLASS keyClass = CKO_PUBLIC_KEY;
+    const struct {
+        const char* name; CK_ATTRIBUTE entry;
+    } refused[] = {{"null value", {CKA_LABEL, nullptr, 4}}, {"empty value", {CKA_CLASS, &keyClass, 0}}};
+    Handles page(4);
+    CK_ULONG count = 99;
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
+        CK_ATTRIBUTE entry = row.entry;
+        EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, f()->C_FindObjectsInit(session, &entry, 1));
+        EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), 4, &count));
+        EXPECT_EQ(0u, count);
+    }
+    ASSERT_EQ(CKR_OK, f()->C_FindObjectsFinal(session));
+    EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, f()->C_FindObjects(session, page.data(), 4, &count));
+
+    ASSERT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0));
+    ASSERT_EQ(CKR_OK, f()->C_DestroyObject(openSession(), certificateBase));
+    EXPECT_EQ(CKR_OK, f()->C_FindObjects(session, page.data(), 4, &count));
+    EXPECT_EQ((Handles{publicBase, certificateBase}), Handles(page.begin(), page.begin() + count));
+}
+
+// An empty key-pair or certificate list has the device initialised fully
+// before the search reads the lists again; a failure there is logged and the
+// search goes on with what it has. Filled lists need no initialisation.
+TEST_F(SearchTest, EmptyListsInitialiseTheDevice) {
+    const struct {
+        const char* name; bool keyPairs; int32_t initResult;  // keyPairs: or a certificate only
+    } rows[] = {{"no certificate", true, 0}, {"no key pair", false, 0}, {"initialisation fails", true, -5}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fakeLibrary().reset();
+        fakeLibrary().addDevice(defaultDevice);
+        if (row.keyPairs) addKeyPair(0);
+        else addCertificate(0, bytesOf("der"));
+        fakeLibrary().setResult("zelmor_initDevice", row.initResult);
+        markLog();
+        EXPECT_EQ(Handles{row.keyPairs ? publicBase : certificateBase}, findAll(openSession(false)));
+        const std::vector<FakeCall> inits = fakeLibrary().calls("zelmor_initDevice");
+        EXPECT_EQ(1u, inits.size());
+        EXPECT_TRUE(!inits.empty() && inits[0].fullInit);
+        // The lists are read again after a successful initialisation only.
+        EXPECT_EQ(row.initResult != 0 ? 1u : 2u, fakeLibrary().callCount("zelmor_getKeyPairList"));
+        EXPECT_EQ(row.initResult != 0, logged("Init device for certificates in find objects failed : -5"));
+    }
 }

@@ -98,12 +98,13 @@ TEST_F(SessionsTest, DeviceChecksAndTheHeldPassword) {
     ASSERT_EQ(CKR_OK, setPin(first, defaultPin, pin63));
     ASSERT_EQ(CKR_OK, setPin(first, pin63, "Publ1cPinSecret"));
     const FakeCall change = fakeLibrary().calls("zelmor_changeUserPassword").back();
-    EXPECT_EQ("Publ1cPinSecret", change.text);
-    EXPECT_FALSE(change.flag);
+    EXPECT_EQ("Publ1cPinSecret", change.newPassword);
+    EXPECT_FALSE(change.changeFlag1);
+    EXPECT_FALSE(change.changeFlag2);
     EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(openSession(false)));  // nobody logged in, no password held
     EXPECT_EQ(CKR_PIN_INCORRECT, tryLogin(first, "Wr0n"));
     login(first, "Publ1cPinSecret");
-    EXPECT_EQ(1, fakeLibrary().calls("zelmor_validatePassword").back().number);  // the user's password
+    EXPECT_EQ(1, fakeLibrary().calls("zelmor_validatePassword").back().userType);  // the user's password
     EXPECT_EQ(CKR_FUNCTION_FAILED, setPin(first, "0ldPinWrong", "N3werPinSecret"));
     fakeLibrary().clearCalls();
     ASSERT_EQ(CKR_OK, tryLogin(second, "Publ1cPinSecret"));
@@ -115,15 +116,20 @@ TEST_F(SessionsTest, DeviceChecksAndTheHeldPassword) {
 // A wrong PIN spends a try (the fake answers with one fewer); the device's
 // failures change no session state and leave nobody logged in.
 TEST_F(SessionsTest, DeviceFailuresMapToPinErrors) {
-    // Tries before, the forced result (0: the fake's own answer), the code, the retry count logged (-1: none);
-    // forced results come last, as a row's result stays for the next.
-    const std::tuple<int32_t, int32_t, CK_RV, int> rows[] = {
-        {3, 0, CKR_PIN_INCORRECT, 2}, {1, 0, CKR_PIN_LOCKED, 0}, {10, 48, CKR_FUNCTION_FAILED, -1},
-        {10, 77, CKR_PIN_LOCKED, 0}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(&row - rows);
-        const auto& [triesBefore, forcedResult, expected, loggedRetries] = row;
-        fakeLibrary().edit([&](FakeState& fake) { fake.devices[defaultDevice].remainingTries = std::get<0>(row); });
+    const struct {  // forcedResult 0: the fake's own answer; loggedRetries: the retry count logged, -1: none
+        const char* name; int32_t triesBefore, forcedResult; CK_RV expected; int loggedRetries;
+    } rows[] = {
+        {"wrong PIN, tries left", 3, 0, CKR_PIN_INCORRECT, 2},
+        {"wrong PIN, last try", 1, 0, CKR_PIN_LOCKED, 0},
+        {"device result 48", 10, 48, CKR_FUNCTION_FAILED, -1},
+        {"other device result, no retry count", 10, 77, CKR_PIN_LOCKED, 0},
+    };
+    for (const auto& [name, triesBefore, forcedResult, expected, loggedRetries] : rows) {
+        SCOPED_TRACE(name);
+        fakeLibrary().edit([&](FakeState& fake) {
+            fake.devices[defaultDevice].remainingTries = triesBefore;
+            fake.forcedResults.clear();
+        });
         if (forcedResult != 0) fakeLibrary().setResult("zelmor_validatePassword", forcedResult);
         const S session = openSession(true);
         removeFile(todaysLogFile());

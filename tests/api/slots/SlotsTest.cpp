@@ -54,38 +54,35 @@ class SlotsTest : public ModuleTest {};
 
 // Each call is refused with its first failing check, writing nothing and asking no device.
 TEST_F(SlotsTest, RefusalsInCheckOrder) {
-    const std::pair<CK_RV (*)(), CK_RV> rows[] = {
-        {[] { return p11()->C_GetSlotList(CK_TRUE, slots, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { count = 0; return p11()->C_GetSlotList(CK_TRUE, slots, &count); }, CKR_BUFFER_TOO_SMALL},
-        {[] { return p11()->C_GetSlotInfo(firstSlot + 1, nullptr); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetSlotInfo(firstSlot - 1, &slotInfo); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetSlotInfo(firstSlot | bit32, &slotInfo); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetTokenInfo(0, nullptr); }, CKR_SLOT_ID_INVALID},
-        {[] { return p11()->C_GetSlotInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetTokenInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetMechanismList(firstSlot, slots, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, nullptr); }, CKR_ARGUMENTS_BAD},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x255, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, 0x80000000UL, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); },
+    const struct {
+        const char* name; CK_RV (*call)(); CK_RV expected;
+    } rows[] = {
+        {"slot list, no count", [] { return p11()->C_GetSlotList(CK_TRUE, slots, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"unknown slot, no info", [] { return p11()->C_GetSlotInfo(firstSlot + 1, nullptr); }, CKR_SLOT_ID_INVALID},
+        {"slot below the first", [] { return p11()->C_GetSlotInfo(firstSlot - 1, &slotInfo); }, CKR_SLOT_ID_INVALID},
+        {"slot with bit 32", [] { return p11()->C_GetSlotInfo(firstSlot | bit32, &slotInfo); }, CKR_SLOT_ID_INVALID},
+        {"token of slot 0", [] { return p11()->C_GetTokenInfo(0, nullptr); }, CKR_SLOT_ID_INVALID},
+        {"slot info, no info", [] { return p11()->C_GetSlotInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"token info, no info", [] { return p11()->C_GetTokenInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"no mechanism count", [] { return p11()->C_GetMechanismList(firstSlot, slots, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"mechanism, no info", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"ECDSA SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, &mechanismInfo); },
          CKR_MECHANISM_INVALID},
-        {[] { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); }, CKR_ARGUMENTS_BAD},
+        {"SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x255, &mechanismInfo); }, CKR_MECHANISM_INVALID},
+        {"vendor defined", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x80000000UL, &mechanismInfo); },
+         CKR_MECHANISM_INVALID},
+        {"mechanism with bit 32",
+         [] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); },
+         CKR_MECHANISM_INVALID},
+        {"event, no slot", [] { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); },
+         CKR_ARGUMENTS_BAD},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(row.second, row.first()) << &row - rows;
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.expected, row.call());
         EXPECT_EQ(0xDEADu, slots[0]);
         EXPECT_EQ(7u, mechanismInfo.flags);
     }
-    // Fifteen mechanisms, for any slot ID: one short buffer gets the count and nothing written; 15 fit.
-    std::vector<CK_MECHANISM_TYPE> mechanisms(16, 0xFFFF);
-    for (CK_ULONG size : {14, 15}) {
-        count = size;
-        EXPECT_EQ(size < 15 ? CKR_BUFFER_TOO_SMALL : CKR_OK, f()->C_GetMechanismList(size, mechanisms.data(), &count));
-        EXPECT_EQ(15u, count);
-        EXPECT_EQ(size < 15 ? 0xFFFFu : CKM_RSA_PKCS_KEY_PAIR_GEN, mechanisms[0]);
-    }
-    EXPECT_EQ(0xFFFFu, mechanisms[15]);
     // Only the monitor asks the device.
     EXPECT_EQ(fakeLibrary().calls().size(), fakeLibrary().callCount("zelmor_getConnectedDeviceList"));
 }
@@ -138,6 +135,19 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
         ASSERT_EQ(CKR_OK, f()->C_GetSlotInfo(firstSlot, &slotInfo));
         EXPECT_EQ(label.substr(0, 63) + '\0', std::string(reinterpret_cast<char*>(slotInfo.slotDescription), 64));
     }
+}
+
+// The session counts are of the public sessions of all slots: a login moves
+// its device's sessions out of them.
+TEST_F(SlotsTest, SessionCountsLeaveOutLoggedInSessions) {
+    fakeLibrary().addDevice(secondDevice);
+    refreshSlots();
+    openSession(false, firstSlot + 1);
+    openSession(false);
+    login(openSession(true));
+    ASSERT_EQ(CKR_OK, f()->C_GetTokenInfo(firstSlot, &tokenInfo));
+    EXPECT_EQ(1u, tokenInfo.ulSessionCount);
+    EXPECT_EQ(0u, tokenInfo.ulRwSessionCount);
 }
 
 // Only a list into a large enough buffer rebuilds the cache, reading the
@@ -200,4 +210,85 @@ TEST_F(SlotsTest, MonitorPollsAtMostOnceASecond) {
     const std::size_t before = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_LE(fakeLibrary().callCount("zelmor_getConnectedDeviceList") - before, 3u);
+}
+
+// A count query or a short buffer reports the device count and leaves the
+// slot cache; no device empties it, with or without a buffer.
+TEST_F(SlotsTest, SlotCountsAndTheCache) {
+    const struct {  // firstSerial: C_GetTokenInfo of the first slot afterwards
+        const char* name; std::vector<std::string> connected; bool buffer; CK_ULONG offered;
+        CK_RV expected; CK_ULONG count; std::string firstSerial;
+    } rows[] = {
+        {"count query", {"ZLM0000003", secondDevice}, false, 0, CKR_OK, 2, defaultDevice},
+        {"short buffer", {"ZLM0000003", secondDevice}, true, 1, CKR_BUFFER_TOO_SMALL, 2, defaultDevice},
+        {"no device, count query", {}, false, 0, CKR_OK, 0, "rv=3"},
+        {"no device, with a buffer", {}, true, 2, CKR_OK, 0, "rv=3"},
+    };
+    for (const char* name : {secondDevice, "ZLM0000003"}) fakeLibrary().addDevice(name);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fakeLibrary().setConnected({defaultDevice});
+        refreshSlots();
+        fakeLibrary().setConnected(row.connected);
+        CK_SLOT_ID list[2] = {0xDEAD, 0xDEAD};
+        count = row.offered;
+        EXPECT_EQ(row.expected, f()->C_GetSlotList(CK_FALSE, row.buffer ? list : nullptr, &count));
+        EXPECT_EQ(row.count, count);
+        EXPECT_EQ(0xDEADu, list[0]);
+        EXPECT_EQ(row.firstSerial, serialOf(firstSlot));
+    }
+}
+
+// The fifteen mechanisms in their order, and each one's key sizes and flags,
+// for any slot ID.
+TEST_F(SlotsTest, MechanismTable) {
+    const CK_FLAGS pair = CKF_GENERATE_KEY_PAIR, rsa = CKF_ENCRYPT | CKF_DECRYPT | CKF_SIGN | CKF_VERIFY,
+                   sign = CKF_SIGN | CKF_VERIFY, digest = CKF_DIGEST;
+    const struct {
+        const char* name; CK_MECHANISM_TYPE type; CK_ULONG minimum, maximum; CK_FLAGS flags;
+    } rows[] = {
+        {"RSA pair", CKM_RSA_PKCS_KEY_PAIR_GEN, 1024, 4096, pair}, {"RSA", CKM_RSA_PKCS, 1024, 4096, rsa},
+        {"SHA-1 RSA", CKM_SHA1_RSA_PKCS, 1024, 4096, sign},     {"SHA-256 RSA", CKM_SHA256_RSA_PKCS, 1024, 4096, sign},
+        {"SHA-384 RSA", CKM_SHA384_RSA_PKCS, 1024, 4096, sign}, {"SHA-512 RSA", CKM_SHA512_RSA_PKCS, 1024, 4096, sign},
+        {"EC pair", CKM_EC_KEY_PAIR_GEN, 256, 521, pair},         {"ECDSA", CKM_ECDSA, 256, 521, sign},
+        {"ECDSA SHA-1", CKM_ECDSA_SHA1, 256, 521, sign},          {"ECDSA SHA-256", CKM_ECDSA_SHA256, 256, 521, sign},
+        {"ECDSA SHA-384", CKM_ECDSA_SHA384, 256, 521, sign},      {"SHA-1", CKM_SHA_1, 0, 0, digest},
+        {"SHA-256", CKM_SHA256, 0, 0, digest},                    {"SHA-384", CKM_SHA384, 0, 0, digest},
+        {"SHA-512", CKM_SHA512, 0, 0, digest},
+    };
+    std::vector<CK_MECHANISM_TYPE> expected, listed(16, 0xFFFF);
+    for (const auto& row : rows) expected.push_back(row.type);
+    expected.push_back(0xFFFF);
+    // A buffer one short gets the count and nothing; fifteen fit.
+    for (CK_ULONG size : {14, 15}) {
+        count = size;
+        EXPECT_EQ(size < 15 ? CKR_BUFFER_TOO_SMALL : CKR_OK, f()->C_GetMechanismList(0, listed.data(), &count));
+        EXPECT_EQ(15u, count);
+        EXPECT_EQ(size < 15 ? std::vector<CK_MECHANISM_TYPE>(16, 0xFFFF) : expected, listed);
+    }
+    for (const auto& row : rows) {
+        CK_MECHANISM_INFO info{7, 7, 7};
+        ASSERT_EQ(CKR_OK, f()->C_GetMechanismInfo(firstSlot + 9, row.type, &info)) << row.name;
+        EXPECT_EQ(std::make_tuple(row.minimum, row.maximum, row.flags),
+                  std::make_tuple(info.ulMinKeySize, info.ulMaxKeySize, info.flags))
+            << row.name;
+    }
+}
+
+// A newly started monitor counts from no device, so a connected device posts
+// one event; a list that changes but keeps its length posts none.
+TEST_F(SlotsTest, SlotEventsOnlyForCountChanges) {
+    waitForMonitorPass();
+    poll();
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
+    waitForMonitorPass();
+    slot = 0;
+    EXPECT_EQ(CKR_OK, poll());
+    EXPECT_EQ(firstSlot, slot);
+    EXPECT_EQ(CKR_NO_EVENT, poll());
+    fakeLibrary().addDevice(secondDevice);
+    fakeLibrary().setConnected({secondDevice});
+    waitForMonitorPass();
+    EXPECT_EQ(CKR_NO_EVENT, poll());
 }
