@@ -75,6 +75,20 @@ TEST(ExecutableFolder, CutBeforeTheLastSeparatorOfTheWholePath) {
 }
 #endif
 
+// Without ZELMOR_HOME the CA folder is looked for in the install folders, in
+// this order; the list is read here, so no test writes into them.
+TEST(DefaultInstallFolders, BothInstallFoldersInOrder) {
+    std::size_t count = 0;
+    const char* const* folders = platform::defaultInstallFolders(&count);
+#if defined(_WIN32)
+    const std::vector<std::string> expected = {"C:/Program Files (x86)/Trevanic/Zelmor",
+                                               "C:/Program Files/Trevanic/Zelmor"};
+#else
+    const std::vector<std::string> expected = {"/opt/trevanic/zelmor", "/usr/local/share/trevanic/zelmor"};
+#endif
+    EXPECT_EQ(expected, std::vector<std::string>(folders, folders + count));
+}
+
 // (The fixed-width text fields are proven through the token information.)
 TEST(Hex, UpperCaseTwoDigitsPerByte) {
     const unsigned char bytes[] = {0x00, 0x0F, 0xA5, 0xFF};
