@@ -1,6 +1,7 @@
 // Calls racing each other: a call held inside the device library while
 // another thread works on its session, and simultaneous C_Initialize or
 // C_Finalize calls. Also run under ThreadSanitizer.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -335,9 +336,8 @@ TEST_F(ConcurrencyTest, NothingMadeDuringFinalizeSurvivesIt) {
          },
          [](const std::vector<S>& handles) {
              CK_SESSION_INFO info;
-             for (S handle : handles)
-                 if (p11()->C_GetSessionInfo(handle, &info) == CKR_OK) return true;
-             return false;
+             return std::any_of(handles.begin(), handles.end(),
+                                [&](S handle) { return p11()->C_GetSessionInfo(handle, &info) == CKR_OK; });
          }},
         {"slot", [](std::vector<S>*) { return listSlots(); },
          [](const std::vector<S>&) {
