@@ -1,6 +1,7 @@
 // Calls racing each other: a call held inside the device library while
 // another thread works on its session, and simultaneous C_Initialize or
 // C_Finalize calls. Also run under ThreadSanitizer.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -31,8 +32,15 @@ CK_RV lengthQuery(CK_RV (*function)(S, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_UL
 }
 CK_RV signQuery(S session) { return lengthQuery(p11()->C_Sign, session); }
 CK_RV digestQuery(S session) { return lengthQuery(p11()->C_Digest, session); }
-void signInit(S session) { ASSERT_EQ(CKR_OK, p11()->C_SignInit(session, &sha256Rsa, key)); }
-void digestInit(S session) { ASSERT_EQ(CKR_OK, p11()->C_DigestInit(session, &sha256)); }
+CK_RV signInit(S session) { return p11()->C_SignInit(session, &sha256Rsa, key); }
+CK_RV digestInit(S session) { return p11()->C_DigestInit(session, &sha256); }
+CK_RV signPart(S session) { return p11()->C_SignUpdate(session, data, sizeof data); }
+CK_RV digestPart(S session) { return p11()->C_DigestUpdate(session, data, sizeof data); }
+// Ends the session's operation by starting and ending a search.
+void endOperation(S session) {
+    EXPECT_EQ(CKR_OK, p11()->C_FindObjectsInit(session, nullptr, 0));
+    EXPECT_EQ(CKR_OK, p11()->C_FindObjectsFinal(session));
+}
 
 // Runs `call` while, the first time the device library is inside
 // `operation`, `meanwhile` runs on another thread; the library call waits for
@@ -55,6 +63,43 @@ CK_RV whileHeldIn(const char* operation, const std::function<CK_RV()>& call, con
     return rv;
 }
 
+// Calls C_Finalize on another thread, then returns once calls are refused
+// and C_Finalize has had time to end if it does not wait for the calls in
+// flight (stopping the monitor takes milliseconds). Its result is left in
+// `finalize`.
+void startFinalize(std::future<CK_RV>* finalize) {
+    *finalize = std::async(std::launch::async, [] { return p11()->C_Finalize(nullptr); });
+    CK_INFO info;
+    for (int i = 0; i < 1000 && p11()->C_GetInfo(&info) == CKR_OK; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    finalize->wait_for(std::chrono::milliseconds(300));
+}
+
+CK_RV listSlots() {
+    CK_SLOT_ID slots[4];
+    CK_ULONG slotCount = 4;
+    return p11()->C_GetSlotList(CK_TRUE, slots, &slotCount);
+}
+
+// Waits for the monitor's next pass and takes the slot event it may have
+// posted (a new monitor posts one for the devices it finds).
+CK_SLOT_ID eventSlot;
+void takePendingSlotEvent() {
+    fakeLibrary().clearCalls();
+    for (int i = 0; i < 150 && fakeLibrary().callCount("zelmor_getConnectedDeviceList") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &eventSlot, nullptr);
+}
+
+// The position of the first recorded call of operation, or -1.
+long callPosition(const std::string& operation) {
+    const std::vector<FakeCall> calls = fakeLibrary().calls();
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        if (calls[i].operation == operation) return static_cast<long>(i);
+    return -1;
+}
+
 class ConcurrencyTest : public ModuleTest {};
 
 }  // namespace
@@ -68,16 +113,16 @@ TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
     const struct {
         const char* name;
         const char* heldIn;
-        void (*prepare)(S);  // on the old session, before
+        CK_RV (*prepare)(S);  // on the old session, before
         CK_RV (*call)(S);
-        void (*startNew)(S);  // on the new session, while the call is held
+        CK_RV (*startNew)(S);  // on the new session, while the call is held
         CK_RV (*follow)(S);   // on the new session, after (if any): its result, and the calls of `counted` in all
         CK_RV followResult;
         const char* counted;
         std::size_t calls;
     } rows[] = {
         {"signature", "zelmor_signHash", signInit, signQuery,
-         [](S s) { signInit(s); EXPECT_EQ(CKR_OK, signQuery(s)); }, nullptr, 0, "zelmor_signHash", 2},
+         [](S s) { return signInit(s) == CKR_OK ? signQuery(s) : signInit(s); }, nullptr, 0, "zelmor_signHash", 2},
         {"sign init", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); },
          nullptr, signQuery, CKR_OPERATION_NOT_INITIALIZED, "zelmor_signHash", 0},
         {"digest", "zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash",
@@ -93,13 +138,13 @@ TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
         SCOPED_TRACE(row.name);
         ASSERT_EQ(CKR_OK, f()->C_CloseAllSessions(firstSlot));
         const CK_SESSION_HANDLE held = openSession();
-        if (row.prepare) row.prepare(held);
+        ASSERT_EQ(CKR_OK, row.prepare ? row.prepare(held) : CKR_OK);
         fakeLibrary().clearCalls();
         CK_SESSION_HANDLE replacement = CK_INVALID_HANDLE;
         EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, whileHeldIn(row.heldIn, [&] { return row.call(held); }, [&] {
             ASSERT_EQ(CKR_OK, f()->C_CloseSession(held));
             replacement = openSession();
-            if (row.startNew) row.startNew(replacement);
+            EXPECT_EQ(CKR_OK, row.startNew ? row.startNew(replacement) : CKR_OK);
         }));
         ASSERT_EQ(held, replacement);
         if (row.follow) {
@@ -139,28 +184,24 @@ TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
 TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
     const struct {
         const char* name;
-        void (*start)(S);
-        CK_RV (*update)(S, CK_BYTE_PTR, CK_ULONG);
+        CK_RV (*start)(S);
+        CK_RV (*update)(S);
         CK_RV (*finish)(S, CK_BYTE_PTR, CK_ULONG_PTR);
-        CK_RV (*restart)(S);
     } families[] = {
-        {"digest", digestInit, f()->C_DigestUpdate, f()->C_DigestFinal,
-         [](S s) { return p11()->C_DigestInit(s, &sha256); }},
-        {"signature", signInit, f()->C_SignUpdate, f()->C_SignFinal,
-         [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); }},
+        {"digest", digestInit, digestPart, f()->C_DigestFinal},
+        {"signature", signInit, signPart, f()->C_SignFinal},
     };
     fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     for (const auto& family : families) {
         SCOPED_TRACE(family.name);
         const CK_SESSION_HANDLE session = openSession();
-        family.start(session);
+        ASSERT_EQ(CKR_OK, family.start(session));
         fakeLibrary().clearCalls();
-        EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", [&] { return family.update(session, data, sizeof data); },
-                                      [&] {
-                                          EXPECT_EQ(CKR_OPERATION_ACTIVE, family.update(session, data, sizeof data));
-                                          EXPECT_EQ(CKR_OPERATION_ACTIVE, family.finish(session, nullptr, &count));
-                                          EXPECT_EQ(CKR_OPERATION_ACTIVE, family.restart(session));
-                                      }));
+        EXPECT_EQ(CKR_OK, whileHeldIn("zelmor_updateHash", [&] { return family.update(session); }, [&] {
+            EXPECT_EQ(CKR_OPERATION_ACTIVE, family.update(session));
+            EXPECT_EQ(CKR_OPERATION_ACTIVE, family.finish(session, nullptr, &count));
+            EXPECT_EQ(CKR_OPERATION_ACTIVE, family.start(session));
+        }));
         EXPECT_EQ(CKR_OK, family.finish(session, nullptr, &count));
         EXPECT_EQ(ZelmorBytes(data, data + sizeof data), fakeLibrary().calls("zelmor_finalHash").at(0).hashed);
     }
@@ -185,9 +226,7 @@ TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
         const char* computedBy;  // the library call whose last input is the next operation's
         ZelmorBytes FakeCall::*input;  // where the fake records that input
     } rows[] = {
-        {"multi-part signature's hash context", "zelmor_updateHash",
-         [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); },
-         [](S s) { return p11()->C_SignUpdate(s, data, sizeof data); },
+        {"multi-part signature's hash context", "zelmor_updateHash", signInit, signPart,
          [](S s) { return p11()->C_SignInit(s, &sha256Rsa, otherKey); },
          [](S s) {
              CK_RV rv = p11()->C_SignUpdate(s, hello, sizeof hello);
@@ -203,16 +242,13 @@ TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
          [](S s) { return p11()->C_DecryptInit(s, &rsaPkcs, otherKey); },
          [](S s) { return p11()->C_Decrypt(s, hello, sizeof hello, out, &(outLength = sizeof out)); },
          "zelmor_decrypt", &FakeCall::data},
-        {"digest's hash context", "zelmor_updateHash", [](S s) { return p11()->C_DigestInit(s, &sha256); },
-         [](S s) { return p11()->C_DigestUpdate(s, data, sizeof data); },
-         [](S s) { return p11()->C_DigestInit(s, &sha256); },
+        {"digest's hash context", "zelmor_updateHash", digestInit, digestPart, digestInit,
          [](S s) {
              CK_RV rv = p11()->C_DigestUpdate(s, hello, sizeof hello);
              return rv != CKR_OK ? rv : p11()->C_DigestFinal(s, out, &(outLength = sizeof out));
          },
          "zelmor_finalHash", &FakeCall::hashed},
-        {"digest kept by a length query", "zelmor_finalHash", [](S s) { return p11()->C_DigestInit(s, &sha256); },
-         digestQuery, [](S s) { return p11()->C_DigestInit(s, &sha256); },
+        {"digest kept by a length query", "zelmor_finalHash", digestInit, digestQuery, digestInit,
          [](S s) { return p11()->C_Digest(s, hello, sizeof hello, out, &(outLength = sizeof out)); },
          "zelmor_finalHash", &FakeCall::hashed},
     };
@@ -223,8 +259,7 @@ TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
         const CK_SESSION_HANDLE session = openSession();
         ASSERT_EQ(CKR_OK, row.start(session));
         whileHeldIn(row.heldIn, [&] { return row.late(session); }, [&] {
-            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsInit(session, nullptr, 0));
-            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsFinal(session));
+            endOperation(session);
             EXPECT_EQ(CKR_OK, row.restart(session));
         });
         EXPECT_EQ(CKR_OK, row.next(session));
@@ -241,10 +276,8 @@ TEST_F(ConcurrencyTest, ALatePartIsReportedAsNotFed) {
         CK_RV (*start)(S);
         CK_RV (*update)(S);
     } rows[] = {
-        {"digest", [](S s) { return p11()->C_DigestInit(s, &sha256); },
-         [](S s) { return p11()->C_DigestUpdate(s, data, sizeof data); }},
-        {"signature", [](S s) { return p11()->C_SignInit(s, &sha256Rsa, key); },
-         [](S s) { return p11()->C_SignUpdate(s, data, sizeof data); }},
+        {"digest", digestInit, digestPart},
+        {"signature", signInit, signPart},
         {"verification", [](S s) { return p11()->C_VerifyInit(s, &sha256Rsa, key); },
          [](S s) { return p11()->C_VerifyUpdate(s, data, sizeof data); }},
     };
@@ -253,55 +286,11 @@ TEST_F(ConcurrencyTest, ALatePartIsReportedAsNotFed) {
         SCOPED_TRACE(row.name);
         const CK_SESSION_HANDLE session = openSession();
         ASSERT_EQ(CKR_OK, row.start(session));
-        const CK_RV rv = whileHeldIn("zelmor_updateHash", [&] { return row.update(session); }, [&] {
-            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsInit(session, nullptr, 0));
-            EXPECT_EQ(CKR_OK, p11()->C_FindObjectsFinal(session));
-        });
-        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, rv);
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED,
+                  whileHeldIn("zelmor_updateHash", [&] { return row.update(session); }, [&] { endOperation(session); }));
         ASSERT_EQ(CKR_OK, f()->C_CloseSession(session));
     }
 }
-
-namespace {
-
-// Calls C_Finalize on another thread, then returns once calls are refused
-// and C_Finalize has had time to end if it does not wait for the calls in
-// flight (stopping the monitor takes milliseconds). Its result is left in
-// `finalize`.
-void startFinalize(std::future<CK_RV>* finalize) {
-    *finalize = std::async(std::launch::async, [] { return p11()->C_Finalize(nullptr); });
-    CK_INFO info;
-    for (int i = 0; i < 1000 && p11()->C_GetInfo(&info) == CKR_OK; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    finalize->wait_for(std::chrono::milliseconds(300));
-}
-
-CK_RV listSlots() {
-    CK_SLOT_ID slots[4];
-    CK_ULONG slotCount = 4;
-    return p11()->C_GetSlotList(CK_TRUE, slots, &slotCount);
-}
-
-// Waits for the monitor's next pass and takes the slot event it may have
-// posted (a new monitor posts one for the devices it finds).
-CK_SLOT_ID eventSlot;
-void takePendingSlotEvent() {
-    fakeLibrary().clearCalls();
-    for (int i = 0; i < 150 && fakeLibrary().callCount("zelmor_getConnectedDeviceList") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &eventSlot, nullptr);
-}
-
-// The position of the first recorded call of operation, or -1.
-long callPosition(const std::string& operation) {
-    const std::vector<FakeCall> calls = fakeLibrary().calls();
-    for (std::size_t i = 0; i < calls.size(); ++i)
-        if (calls[i].operation == operation) return static_cast<long>(i);
-    return -1;
-}
-
-}  // namespace
 
 // C_Finalize waits for a call held inside the device library: the call gets
 // through with the instance before C_Finalize releases it.
@@ -310,11 +299,11 @@ TEST_F(ConcurrencyTest, FinalizeWaitsForTheCallsInFlight) {
     const struct {
         const char* name;
         const char* heldIn;
-        void (*prepare)(S);
+        CK_RV (*prepare)(S);
         CK_RV (*call)(S);
     } rows[] = {
         {"signature", "zelmor_signHash", signInit, signQuery},
-        {"digest part", "zelmor_updateHash", digestInit, [](S s) { return p11()->C_DigestUpdate(s, data, 16); }},
+        {"digest part", "zelmor_updateHash", digestInit, digestPart},
         {"login", "zelmor_validatePassword", nullptr, [](S s) { return p11()->C_Login(s, CKU_USER, pin, 8); }},
         {"slot list", "zelmor_getTokenInfo", nullptr, [](S) { return listSlots(); }},
     };
@@ -322,7 +311,7 @@ TEST_F(ConcurrencyTest, FinalizeWaitsForTheCallsInFlight) {
         SCOPED_TRACE(row.name);
         refreshSlots();
         const CK_SESSION_HANDLE session = openSession();
-        if (row.prepare) row.prepare(session);
+        ASSERT_EQ(CKR_OK, row.prepare ? row.prepare(session) : CKR_OK);
         fakeLibrary().clearCalls();
         std::future<CK_RV> finalize;
         whileHeldIn(row.heldIn, [&] { return row.call(session); }, [&] { startFinalize(&finalize); });
@@ -347,9 +336,8 @@ TEST_F(ConcurrencyTest, NothingMadeDuringFinalizeSurvivesIt) {
          },
          [](const std::vector<S>& handles) {
              CK_SESSION_INFO info;
-             for (S handle : handles)
-                 if (p11()->C_GetSessionInfo(handle, &info) == CKR_OK) return true;
-             return false;
+             return std::any_of(handles.begin(), handles.end(),
+                                [&](S handle) { return p11()->C_GetSessionInfo(handle, &info) == CKR_OK; });
          }},
         {"slot", [](std::vector<S>*) { return listSlots(); },
          [](const std::vector<S>&) {
