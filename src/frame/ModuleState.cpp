@@ -14,11 +14,18 @@ std::atomic<bool> monitorLeftRunning{false};
 
 // Constructed at load. At unload without C_Finalize the monitor is stopped
 // before the objects it uses are destroyed; a monitor left running keeps them.
+// The instance of a module unloaded without C_Finalize is not released (the
+// device library may be gone by then): it is kept here, outside the state, as
+// the one reference to it for as long as the module stays mapped.
+std::atomic<ZelmorInstance> unreleasedInstance{nullptr};
+
 struct StateOwner {
     ModuleState* state = new ModuleState;
     ~StateOwner() {
         if (state->monitorRunning.load() || state->monitorThread.joinable()) stopDeviceMonitor();
-        if (!monitorLeftRunning.load()) delete state;
+        if (monitorLeftRunning.load()) return;
+        unreleasedInstance.store(state->deviceLibraryInstance.load());
+        delete state;
     }
 };
 StateOwner owner;
