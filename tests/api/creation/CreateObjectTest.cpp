@@ -80,7 +80,7 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     CK_OBJECT_HANDLE handle = untouched;
     resetFake();
     ASSERT_EQ(CKR_OK, create(Template(certificate).bytes(CKA_ID, {0x5A}), &handle));  // a one-byte ID goes along too
-    const ZelmorCertificate& sent = fakeLibrary().calls(imports[0]).at(0).certificate;
+    const ZelmorCertificate sent = fakeLibrary().calls(imports[0]).at(0).certificate;
     EXPECT_EQ(Bytes{0x5A}, Bytes(sent.id, sent.id + sent.idLength));
     // The number the device gives the new record must fit a handle: the largest such number still does.
     for (const auto& [number, expected] : {std::make_pair(0x8FFFDFFFu, CK_OBJECT_HANDLE(0xFFFFFFFF)),
