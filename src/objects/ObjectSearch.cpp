@@ -56,10 +56,9 @@ std::vector<CK_OBJECT_HANDLE> searchSequence(const SessionRecord& record) {
 CK_RV findObjectsInit(SessionRef session, CK_ATTRIBUTE_PTR searchTemplate, CK_ULONG count) {
     if (searchTemplate == nullptr && count != 0) return CKR_ARGUMENTS_BAD;
     std::string deviceName;
+    // The running search is emptied first: a refused template leaves it finding nothing.
     CK_RV rv = withSession(session, [&](SessionRecord& record) {
         record.findPosition = 0;
-        record.includePublicKeys = false;
-        record.includePrivateKeys = false;
         record.foundCertificates.clear();
         record.foundKeyPairs.clear();
         deviceName = record.deviceName();

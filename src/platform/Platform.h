@@ -21,7 +21,8 @@ namespace platform {
 bool readSettingValue(const char* name, uint8_t (&data)[32], bool dwordOnly = false);
 
 // Copies the temporary folder, ending with the platform's separator, into
-// buffer (zero-terminated, cut to size). False when it cannot be obtained.
+// buffer (zero-terminated, cut to size). False when it cannot be obtained or
+// does not fit.
 bool getTempFolder(char* buffer, std::size_t size);
 
 // Executable file name of the current process ("app.test.exe"), or empty.

@@ -138,7 +138,8 @@ TEST_F(LogTest, PathsAreCutToTheirBuffers) {
     EXPECT_FALSE(zelmor::isDirectory(path));
     char small[4] = "xyz";
     EXPECT_FALSE(platform::getTempFolder(small, 0));
-    EXPECT_TRUE(platform::getTempFolder(small, 1) && small[0] == '\0');
+    EXPECT_FALSE(platform::getTempFolder(small, 2));
+    EXPECT_EQ('\0', small[1]);
 }
 
 mode_t modeOf(const std::string& path) {
@@ -154,6 +155,18 @@ struct TemporaryFolderSetTo {
     }
     ~TemporaryFolderSetTo() { setenv("TMPDIR", testFolder().c_str(), 1); }
 };
+
+// A temporary folder whose path does not fit the path buffer is not used,
+// even where the part that fits names a folder (here: one of its parents).
+TEST_F(LogTest, TemporaryFolderTooLongForTheBufferIsNotUsed) {
+    const std::size_t fits = zelmor::logPathBufferSize - 2;  // the parent and a separator fill the buffer
+    std::string parent = testFolder() + "/";
+    while (fits - parent.size() > 200) parent += std::string(199, 'p') + "/";
+    parent += std::string(fits - parent.size(), 'q');
+    TemporaryFolderSetTo tooLong(parent + "/inner");
+    char buffer[zelmor::logPathBufferSize];
+    EXPECT_EQ(-1, zelmor::getLogBaseFolderPath(buffer));
+}
 
 // Planting as another user needs root: rows that do come last, and on reaching
 // the first of them without root the rest of the test is reported skipped.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -11,9 +12,15 @@
 #include "ModuleLoader.h"
 #include "TestEnvironment.h"
 #include "frame/Log.h"
+#include "frame/StandardsMode.h"
 #include "platform/Platform.h"
 #include "utils/SecretString.h"
 #include "utils/Utils.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 using Pieces = std::vector<std::string>;
 
@@ -119,3 +126,42 @@ TEST(Secrets, CompareCopyGrowAndEmptyOnClear) {
     EXPECT_TRUE(bytes.empty());
     EXPECT_EQ(expected, std::vector<uint8_t>(copy.data(), copy.data() + copy.size()));
 }
+
+// Any non-zero standards setting turns it on, whichever of its four bytes is set.
+TEST(Settings, EveryByteOfTheStandardsValueCounts) {
+    const struct {
+        const char* name;
+        unsigned value;
+        bool on;
+    } rows[] = {{"zero", 0, false},         {"first byte", 0x1, true},         {"second byte", 0x100, true},
+                {"third byte", 0x10000, true}, {"fourth byte", 0x1000000, true}};
+    for (const auto& row : rows) {
+        testing_support::setStandardsMode(row.value);
+        EXPECT_EQ(row.on, zelmor::readStandardsSetting()) << row.name;
+    }
+    testing_support::removeStandardsMode();
+}
+
+#if !defined(_WIN32)
+// A setting file that stat shows unchanged is served from memory (the log
+// level is read for every line); a changed one is read again.
+TEST(Settings, ReadAgainOnlyWhenTheFileChanges) {
+    const std::string path = testing_support::testFolder() + "/config/cacheProbe";
+    const auto read = [] {
+        uint8_t data[32] = {};
+        platform::readSettingValue("cacheProbe", data);
+        return data[0];
+    };
+    std::ofstream(path) << "2\n";
+    ASSERT_EQ(2, read());
+    struct stat before {};
+    ASSERT_EQ(0, stat(path.c_str(), &before));
+    std::ofstream(path, std::ios::trunc) << "3\n";  // the same file, of the same size
+    const struct timespec unchanged[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), unchanged, 0));
+    EXPECT_EQ(2, read());
+    const struct timespec changed[2] = {before.st_atim, {before.st_mtim.tv_sec + 1, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), changed, 0));
+    EXPECT_EQ(3, read());
+}
+#endif

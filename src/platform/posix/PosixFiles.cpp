@@ -128,7 +128,8 @@ bool getTempFolder(char* buffer, std::size_t size) {
     std::size_t length = folder.size() < size - 1 ? folder.size() : size - 1;
     std::memcpy(buffer, folder.data(), length);
     buffer[length] = '\0';
-    return true;
+    // As GetTempPathA: a folder that does not fit is written cut and reported as not obtained.
+    return length == folder.size();
 }
 
 std::string getProcessFileName() {

@@ -77,7 +77,12 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
                             bytesOf(call.password)}));
     EXPECT_EQ(2, pfx.kind);
 
+    // The key's handle carries the number the device gave the new key pair.
     CK_OBJECT_HANDLE handle = untouched;
+    resetFake();
+    addKeyPair(0);
+    ASSERT_EQ(CKR_OK, create(rsaKey(), &handle));
+    EXPECT_EQ(privateBase + 1, handle);
     resetFake();
     ASSERT_EQ(CKR_OK, create(Template(certificate).bytes(CKA_ID, {0x5A}), &handle));  // a one-byte ID goes along too
     const ZelmorCertificate sent = fakeLibrary().calls(imports[0]).at(0).certificate;

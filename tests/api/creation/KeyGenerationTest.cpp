@@ -67,16 +67,34 @@ TEST_F(KeyGeneration, ArgumentsHandlesPasswordLabelAndId) {
     EXPECT_EQ(std::string(128, 'L'), call.keyPair.label);
     EXPECT_EQ(defaultPin, call.password);
     EXPECT_EQ(filled(128, 1), Bytes(call.keyPair.id, call.keyPair.id + call.keyPair.idLength));
+    // A shorter label or ID replaces a longer one wholly: nothing of the first stays in its field.
+    fakeLibrary().clearCalls();
+    ASSERT_EQ(CKR_OK, generate({}, Template().text(CKA_LABEL, "LL").text(CKA_LABEL, "S").bytes(CKA_ID, {1, 1})
+                                       .bytes(CKA_ID, {2})));
+    const ZelmorKeyPair replaced = fakeLibrary().calls("zelmor_generateKeyPair").at(0).keyPair;
+    EXPECT_EQ((Bytes{'S', 0}), Bytes(replaced.label, replaced.label + 2));
+    EXPECT_EQ((Bytes{2, 0}), Bytes(replaced.id, replaced.id + 2));
     fakeLibrary().clearCalls();
     CK_BBOOL token = CK_TRUE;
     CK_ATTRIBUTE t[] = {{CKA_TOKEN, &token, 1}};
     CK_MECHANISM plain{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
-    CK_MECHANISM withParameter{CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 1};
     CK_OBJECT_HANDLE* const a = &publicKey;
     CK_OBJECT_HANDLE* const b = &privateKey;
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GenerateKeyPair(openSession(false), nullptr, t, 1, t, 1, a, b));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, nullptr, t, 1, t, 1, a, b));
-    EXPECT_EQ(CKR_MECHANISM_PARAM_INVALID, f()->C_GenerateKeyPair(session, &withParameter, nullptr, 0, t, 1, a, b));
+    // Any mechanism parameter, a pointer or a length alone too, is refused before the templates are read.
+    const struct {
+        const char* name;
+        CK_MECHANISM mechanism;
+    } parameters[] = {
+        {"pointer and length", {CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 1}},
+        {"pointer alone", {CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 0}},
+        {"length alone", {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 1}},
+    };
+    for (auto row : parameters) {
+        EXPECT_EQ(CKR_MECHANISM_PARAM_INVALID, f()->C_GenerateKeyPair(session, &row.mechanism, nullptr, 0, t, 1, a, b))
+            << row.name;
+    }
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, nullptr, 1, t, 1, a, b));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, nullptr, 1, a, b));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, &plain, t, 1, t, 0, a, b));
