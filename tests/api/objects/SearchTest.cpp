@@ -36,31 +36,39 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
     const Template byModulus = Template().bytes(CKA_MODULUS, modulus);
     const Handles everything{pub, pub + 1, pub + 2, priv, priv + 1, priv + 2, cert, cert + 1};
     const CK_OBJECT_CLASS noClass = ~CK_OBJECT_CLASS(0);
-    const std::tuple<CK_OBJECT_CLASS, Template, Handles> cases[] = {
-        {noClass, label, everything},
-        {CKO_VENDOR_DEFINED, {}, everything},
-        {CKO_DATA, {}, {}},
-        {CKO_PRIVATE_KEY, label, {priv}},
-        {CKO_PUBLIC_KEY, label, {pub}},
-        {CKO_PUBLIC_KEY, Template().sized(CKA_LABEL, bytesOf(std::string("beta\0x", 6)), 6), {pub + 1}},  // up to a NUL
-        {CKO_PUBLIC_KEY, Template(idB).text(CKA_LABEL, "alpha"), {pub}},
-        {CKO_PUBLIC_KEY, Template(idB).bytes(CKA_VALUE, point), {pub + 1}},
-        {CKO_PUBLIC_KEY, Template(byModulus).bytes(CKA_ID, {0x0B}), {pub + 1, pub + 2}},
-        {CKO_PUBLIC_KEY, byModulus, {pub}},
-        {CKO_PUBLIC_KEY, Template().sized(CKA_MODULUS, modulus, 255), {}},
-        {CKO_PUBLIC_KEY, subject, {pub, pub + 1, pub + 2}},
-        {CKO_PUBLIC_KEY, Template(label).text(CKA_LABEL, "beta"), {pub + 1}},
-        {CKO_CERTIFICATE, Template().bytes(CKA_VALUE, derB).text(CKA_LABEL, "alpha"), {cert}},
-        {CKO_CERTIFICATE, Template().bytes(CKA_VALUE, derB), {cert + 1}},
-        {CKO_CERTIFICATE, Template(subject).bytes(CKA_ID, {0x0A}), {cert}},
-        {CKO_CERTIFICATE, subject, {cert + 1}},
-        {CKO_CERTIFICATE, byModulus, {cert, cert + 1}},
-        {CKO_PUBLIC_KEY, Template().bytes(CKA_EC_POINT, point), {pub + 1}},
-        {CKO_PUBLIC_KEY, Template().bytes(CKA_EC_POINT, modulus), {}},
+    const struct {
+        const char* name;
+        CK_OBJECT_CLASS objectClass;
+        Template criteria;
+        Handles expected;
+    } cases[] = {
+        {"no class: every kind", noClass, label, everything},
+        {"vendor class: every kind", CKO_VENDOR_DEFINED, {}, everything},
+        {"data class: nothing", CKO_DATA, {}, {}},
+        {"private key by label", CKO_PRIVATE_KEY, label, {priv}},
+        {"public key by label", CKO_PUBLIC_KEY, label, {pub}},
+        {"label up to a NUL", CKO_PUBLIC_KEY, Template().sized(CKA_LABEL, bytesOf(std::string("beta\0x", 6)), 6),
+         {pub + 1}},
+        {"label wins over ID", CKO_PUBLIC_KEY, Template(idB).text(CKA_LABEL, "alpha"), {pub}},
+        {"value wins over ID", CKO_PUBLIC_KEY, Template(idB).bytes(CKA_VALUE, point), {pub + 1}},
+        {"ID wins over modulus", CKO_PUBLIC_KEY, Template(byModulus).bytes(CKA_ID, {0x0B}), {pub + 1, pub + 2}},
+        {"modulus", CKO_PUBLIC_KEY, byModulus, {pub}},
+        {"modulus of another length", CKO_PUBLIC_KEY, Template().sized(CKA_MODULUS, modulus, 255), {}},
+        {"subject ignored for keys", CKO_PUBLIC_KEY, subject, {pub, pub + 1, pub + 2}},
+        {"last label", CKO_PUBLIC_KEY, Template(label).text(CKA_LABEL, "beta"), {pub + 1}},
+        {"certificate label wins over value", CKO_CERTIFICATE, Template().bytes(CKA_VALUE, derB).text(CKA_LABEL, "alpha"),
+         {cert}},
+        {"certificate value", CKO_CERTIFICATE, Template().bytes(CKA_VALUE, derB), {cert + 1}},
+        {"certificate ID wins over subject", CKO_CERTIFICATE, Template(subject).bytes(CKA_ID, {0x0A}), {cert}},
+        {"certificate subject", CKO_CERTIFICATE, subject, {cert + 1}},
+        {"modulus ignored for certificates", CKO_CERTIFICATE, byModulus, {cert, cert + 1}},
+        {"EC point", CKO_PUBLIC_KEY, Template().bytes(CKA_EC_POINT, point), {pub + 1}},
+        {"EC point of no key", CKO_PUBLIC_KEY, Template().bytes(CKA_EC_POINT, modulus), {}},
     };
-    for (const auto& [objectClass, criteria, expected] : cases) {
-        const Template search = objectClass == noClass ? criteria : Template(criteria).ulong(CKA_CLASS, objectClass);
-        EXPECT_EQ(expected, findAll(session, search)) << objectClass << " " << criteria.attributes().size();
+    for (const auto& row : cases) {
+        const Template search =
+            row.objectClass == noClass ? row.criteria : Template(row.criteria).ulong(CKA_CLASS, row.objectClass);
+        EXPECT_EQ(row.expected, findAll(session, search)) << row.name;
     }
     // The subject comes from the device library, given the certificate's DER.
     EXPECT_EQ(derA, fakeLibrary().calls("zelmor_getCertificateSubject").at(0).der);
