@@ -12,20 +12,29 @@ using ModifyDestroyTest = ObjectsTest;
 TEST_F(ModifyDestroyTest, SetAttributeValue) {
     const ZelmorKeyPair keyPair = addKeyPair(7, keyKindRsa2048, "keep", {0x01});
     CK_SESSION_HANDLE session = openSession(false);
-    // Handle, changes, code, and the label, ID, ID length and password sent (none: no device call).
-    const std::tuple<CK_OBJECT_HANDLE, Template, CK_RV, std::vector<std::string>> cases[] = {
-        {privateBase + 7, Template().bytes(CKA_SIGN, yes), CKR_OK, {}},
-        {privateBase + 7, Template().sized(CKA_LABEL, bytesOf("x"), 0).sized(CKA_ID, {}, 5, true), CKR_OK, {}},
-        {privateBase + 7, Template().text(CKA_LABEL, "old").text(CKA_LABEL, "second"), CKR_OK, {"second", "", "0", ""}},
-        {publicBase + 7, Template().text(CKA_ID, "ab").bytes(CKA_SIGN, yes), CKR_OK, {"", "ab", "2", ""}},
-        {publicBase + 3, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
+    const struct {
+        const char* name;
+        CK_OBJECT_HANDLE handle;
+        Template changes;
+        CK_RV expected;
+        std::vector<std::string> sent;  // label, ID, ID length and password sent (none: no device call)
+    } cases[] = {
+        {"no label or ID: nothing sent", privateBase + 7, Template().bytes(CKA_SIGN, yes), CKR_OK, {}},
+        {"empty label, null ID: nothing sent", privateBase + 7,
+         Template().sized(CKA_LABEL, bytesOf("x"), 0).sized(CKA_ID, {}, 5, true), CKR_OK, {}},
+        {"last label", privateBase + 7, Template().text(CKA_LABEL, "old").text(CKA_LABEL, "second"), CKR_OK,
+         {"second", "", "0", ""}},
+        {"ID through the public handle", publicBase + 7, Template().text(CKA_ID, "ab").bytes(CKA_SIGN, yes), CKR_OK,
+         {"", "ab", "2", ""}},
+        {"unknown key pair", publicBase + 3, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
     };
-    for (const auto& [handle, changes, expected, sent] : cases) {
+    for (const auto& [name, handle, changes, expected, sent] : cases) {
+        SCOPED_TRACE(name);
         fakeLibrary().clearCalls();
         std::vector<CK_ATTRIBUTE> entries = changes.attributes();
-        EXPECT_EQ(expected, f()->C_SetAttributeValue(session, handle, entries.data(), entries.size())) << handle;
+        EXPECT_EQ(expected, f()->C_SetAttributeValue(session, handle, entries.data(), entries.size()));
         const std::vector<FakeCall> calls = fakeLibrary().calls("zelmor_updateKeyPairDetails");
-        ASSERT_EQ(sent.empty() ? 0u : 1u, calls.size()) << handle;
+        ASSERT_EQ(sent.empty() ? 0u : 1u, calls.size());
         if (calls.empty()) continue;
         const std::string id(calls[0].id.begin(), calls[0].id.end());
         EXPECT_EQ(sent,
@@ -33,7 +42,7 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
         EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), calls[0].identifier);
     }
     login(session);
-    std::vector<CK_ATTRIBUTE> change = std::get<1>(cases[2]).attributes();
+    std::vector<CK_ATTRIBUTE> change = cases[2].changes.attributes();
     ASSERT_EQ(CKR_OK, f()->C_SetAttributeValue(session, publicBase + 7, change.data(), 2));
     EXPECT_EQ(defaultPin, fakeLibrary().calls("zelmor_updateKeyPairDetails").at(0).password);
     fakeLibrary().setResult("zelmor_updateKeyPairDetails", -240);
