@@ -8,11 +8,11 @@
 #include "store/WriteFaults.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
 #include <tuple>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,11 +39,8 @@ key-pair 3 11111111111111111111111111111111 kind=6 usage=3 flag=1 id=00ff label=
                                "\ncertificate 1 33333333333333333333333333333333 id=" + std::string(256, '1') +
                                " label=\nend\n";
 
-mode_t modeOf(const std::string& path) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
+// The permission bits of the path itself (a link is not followed).
+unsigned modeOf(const std::string& path) { return unsigned(std::filesystem::symlink_status(path).permissions()); }
 
 class StoreTest : public SimTest {};
 
@@ -166,8 +163,7 @@ TEST_F(StoreTest, TwoProcessesOnOneDeviceLoseNothingAndSeeEachOthersChanges) {
     ASSERT_EQ(signWith(instance, "T2", key.identifier, Bytes(32, 1)), result::ok);
     const pid_t child = ::fork();
     if (child == 0) {
-        ZelmorInstance other = nullptr;
-        zelmor_createInstance(&other);
+        ZelmorInstance other = openInstance();
         int failures = zelmor_deleteKeyPair("T2", key.identifier, defaultPin, false, other) != 0;
         for (int i = 0; i < 6; ++i) failures += generateResult(other, "T2") != 0;
         ::_exit(failures);
