@@ -67,15 +67,12 @@ int unloadDuringDeviceList() {
 // unload-during-device-list.
 int main(int argc, char** argv) {
     const std::string mode = argc == 2 ? argv[1] : "";
+    fakeLibrary().addDevice("ZLM0000001");
 #if defined(_WIN32)
-    if (mode == "unload-during-device-list") {
-        fakeLibrary().addDevice("ZLM0000001");
-        return unloadDuringDeviceList();
-    }
+    if (mode == "unload-during-device-list") return unloadDuringDeviceList();
 #endif
     const int rounds = mode == "reload-without-finalize" ? 20 : mode == "unload-after-finalize" ? 2 : 1;
     if (rounds == 1 && mode != "unload-without-finalize" && mode != "exit-without-finalize") return fail("mode?");
-    fakeLibrary().addDevice("ZLM0000001");
     for (int round = 0; round < rounds; ++round) {
         module = new testing_support::LoadedModule(testing_support::modulePath());
         if (!module->loaded()) return fail("module not loaded");

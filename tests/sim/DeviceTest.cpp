@@ -1,68 +1,14 @@
 // Key pairs, signatures, PINs and certificates on one device, through the
 // library's interface; signatures and certificates checked with libcrypto.
+#include "LibcryptoChecks.h"
 #include "SimTestSupport.h"
 
-#include <algorithm>
 #include <array>
-#include <memory>
-#include <openssl/ec.h>
-#include <openssl/evp.h>
 #include <openssl/x509.h>
 
 namespace {
 
-using Pkey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-
-// DER of a libcrypto object through its i2d function.
-template <typename T>
-Bytes derOf(const T* object, int (*encode)(const T*, unsigned char**)) {
-    unsigned char* der = nullptr;
-    const int length = encode(object, &der);
-    Bytes bytes(der, der + std::max(length, 0));
-    OPENSSL_free(der);
-    return bytes;
-}
-
-// Public key rebuilt from a record's kind and public value with libcrypto alone.
-Pkey publicKeyOf(const ZelmorKeyPair& keyPair) {
-    const bool isEc = keyPair.keyKind >= keyKindEcP256;
-    char* curves[] = {const_cast<char*>("P-256"), const_cast<char*>("P-384"), const_cast<char*>("P-521")};
-    Bytes value(keyPair.publicValue, keyPair.publicValue + keyPair.publicValueLength);
-    if (!isEc) std::reverse(value.begin(), value.end());  // the modulus as a native (little-endian) integer
-    uint32_t exponent = 65537;
-    OSSL_PARAM ec[] = {OSSL_PARAM_construct_utf8_string("group", curves[isEc ? keyPair.keyKind - keyKindEcP256 : 0], 0),
-                       OSSL_PARAM_construct_octet_string("pub", value.data(), value.size()),
-                       OSSL_PARAM_construct_end()};
-    OSSL_PARAM rsa[] = {OSSL_PARAM_construct_BN("n", value.data(), value.size()),
-                        OSSL_PARAM_construct_uint32("e", &exponent), OSSL_PARAM_construct_end()};
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, isEc ? "EC" : "RSA", nullptr);
-    EVP_PKEY* key = nullptr;
-    EVP_PKEY_fromdata_init(ctx);
-    EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, isEc ? ec : rsa);
-    EVP_PKEY_CTX_free(ctx);
-    return Pkey(key, EVP_PKEY_free);
-}
-
-// Whether libcrypto accepts a device signature of `input`: for RSA, PKCS#1 v1.5
-// of the DigestInfo of `digest`, or of the input as it is when there is none;
-// for EC, r||s of the curve's byte length each.
-bool libcryptoVerifies(EVP_PKEY* key, const char* digest, const Bytes& input, const Bytes& signature) {
-    Bytes der = signature;
-    if (EVP_PKEY_is_a(key, "EC")) {
-        const int half = static_cast<int>(signature.size() / 2);
-        if (half == 0 || signature.size() != (EVP_PKEY_get_bits(key) + 7u) / 8 * 2) return false;
-        ECDSA_SIG* sig = ECDSA_SIG_new();
-        ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), half, nullptr), BN_bin2bn(&signature[half], half, nullptr));
-        der = derOf(static_cast<const ECDSA_SIG*>(sig), i2d_ECDSA_SIG);
-        ECDSA_SIG_free(sig);
-    }
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
-    const bool ok = EVP_PKEY_verify_init(ctx) == 1 &&
-                    (digest == nullptr || EVP_PKEY_CTX_set_signature_md(ctx, EVP_get_digestbyname(digest)) == 1) &&
-                    EVP_PKEY_verify(ctx, der.data(), der.size(), input.data(), input.size()) == 1;
-    EVP_PKEY_CTX_free(ctx);
-    return ok;
-}
+using libcrypto::derOf;
 
 // DER of a certificate for CN=Alice,O=Example Org from CN=Zelmor Test CA,O=Zelmor
 // Labs with serial 0x80C0, and of its subject and issuer names.
@@ -105,9 +51,11 @@ class EveryKeyKind : public DeviceTest, public ::testing::WithParamInterface<std
 
 TEST_P(EveryKeyKind, SignsInTheFormatsLibcryptoVerifies) {
     const bool isEc = GetParam().first >= keyKindEcP256;
+    const char* curves[] = {"P-256", "P-384", "P-521"};
     const ZelmorKeyPair key = generate(instance, "K1", GetParam().first);
     ASSERT_EQ(key.publicValueLength, GetParam().second);
-    const Pkey publicKey = publicKeyOf(key);
+    const Bytes value(key.publicValue, key.publicValue + key.publicValueLength);
+    const libcrypto::Pkey publicKey = libcrypto::publicKey(isEc ? curves[key.keyKind - keyKindEcP256] : nullptr, value);
     ASSERT_TRUE(publicKey);
     // An input of a hash's length is a bare hash, put in its DigestInfo; any other is signed as it is.
     const std::pair<const char*, std::size_t> inputs[] = {
@@ -116,7 +64,7 @@ TEST_P(EveryKeyKind, SignsInTheFormatsLibcryptoVerifies) {
         const Bytes input(length, 0x5a);
         Bytes signature;
         ASSERT_EQ(signWith(instance, "K1", key.identifier, input, &signature), result::ok) << length;
-        EXPECT_TRUE(libcryptoVerifies(publicKey.get(), digest, input, signature)) << length;
+        EXPECT_TRUE(libcrypto::verifies(publicKey.get(), digest, input, signature)) << length;
     }
     uint32_t oneShort = static_cast<uint32_t>(key.publicValueLength - (isEc ? 2 : 1));
     uint8_t output[512];

@@ -8,9 +8,11 @@
 #include "store/WriteFaults.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
-#include <sys/stat.h>
+#include <tuple>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,11 +39,8 @@ key-pair 3 11111111111111111111111111111111 kind=6 usage=3 flag=1 id=00ff label=
                                "\ncertificate 1 33333333333333333333333333333333 id=" + std::string(256, '1') +
                                " label=\nend\n";
 
-mode_t modeOf(const std::string& path) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
+// The permission bits of the path itself (a link is not followed).
+unsigned modeOf(const std::string& path) { return unsigned(std::filesystem::symlink_status(path).permissions()); }
 
 class StoreTest : public SimTest {};
 
@@ -115,22 +114,45 @@ TEST_F(StoreTest, ListsPluggedSoundDevicesInByteOrderAndUnpluggedOnesAnswer48Unt
     EXPECT_EQ(signWith(instance, "Z", key.identifier, Bytes(32, 7)), result::ok);
 }
 
+// A store write failing halfway (a full disk) fails the change with
+// storeFailure: the device keeps its earlier content, as the instance that
+// tried the change and a new one (from the files) report it, and works on.
+// Every file and folder of the store is the owner's alone.
 TEST_F(StoreTest, WriteFailingHalfwayKeepsTheEarlierContentAndFilesAreOwnerOnly) {
     createDevice("F1");
     const ZelmorKeyPair first = generate(instance, "F1", keyKindEcP256);
-    for (unsigned failingWrite : {1u, 2u}) {  // the key file, then the metadata
+    const std::string folder = storeFolder + "/F1";
+    // The tries left and the key pairs (identifier and label) an instance reports.
+    const auto reported = [](ZelmorInstance from) {
+        std::string text = "tries " + std::to_string(zelmor_getTokenInfo("F1", from).remainingPinAttempts);
+        for (const auto& keyPair : zelmor_getKeyPairList("F1", from))
+            text += ", key " + toHex(keyPair.identifier, 16) + " " + keyPair.label;
+        return text;
+    };
+    const std::string before = reported(instance);
+    int32_t tries = 0;
+    // Each change and the write made to fail: a generation writes its key file, then the metadata.
+    const std::tuple<const char*, unsigned, std::function<int32_t()>> changes[] = {
+        {"generation, its key file", 1, [&] { return generateResult(instance, "F1"); }},
+        {"generation, the metadata", 2, [&] { return generateResult(instance, "F1"); }},
+        {"relabelling", 1,
+         [&] { return zelmor_updateKeyPairDetails("F1", first.identifier, defaultPin, "new", nullptr, 0, instance); }},
+        {"deletion", 1, [&] { return zelmor_deleteKeyPair("F1", first.identifier, defaultPin, false, instance); }},
+        {"retry count of a wrong PIN", 1, [&] { return zelmor_validatePassword("F1", "999999", 1, &tries, instance); }},
+    };
+    for (const auto& [name, failingWrite, change] : changes) {
+        SCOPED_TRACE(name);
         writefaults::failWriteNumber(failingWrite);
-        EXPECT_EQ(generateResult(instance, "F1"), result::storeFailure);
+        EXPECT_EQ(change(), result::storeFailure);
         writefaults::failWriteNumber(0);
-        const auto keys = zelmor_getKeyPairList("F1", openInstance());
-        ASSERT_EQ(keys.size(), 1u) << "after failing write " << failingWrite;
-        EXPECT_EQ(std::memcmp(keys[0].identifier, first.identifier, 16), 0);
+        EXPECT_EQ(reported(instance), before) << "to the instance that tried the change";
+        EXPECT_EQ(reported(openInstance()), before) << "to a new instance";
     }
     EXPECT_EQ(generate(instance, "F1", keyKindEcP256).number, 1u);
-    const auto files = listFolder(storeFolder + "/F1");
+    const auto files = listFolder(folder);
     EXPECT_EQ(files.size(), 3u) << "metadata and two key files: nothing of the failed writes is left";
-    for (const auto& name : files) EXPECT_EQ(modeOf(storeFolder + "/F1/" + name), 0600u) << name;
-    for (const std::string& folder : {storeFolder, storeFolder + "/F1"}) EXPECT_EQ(modeOf(folder), 0700u) << folder;
+    for (const auto& name : files) EXPECT_EQ(modeOf(folder + "/" + name), 0600u) << name;
+    for (const std::string& path : {storeFolder, folder}) EXPECT_EQ(modeOf(path), 0700u) << path;
 }
 
 // Both processes generate six key pairs at once; the other one first deletes
@@ -141,8 +163,7 @@ TEST_F(StoreTest, TwoProcessesOnOneDeviceLoseNothingAndSeeEachOthersChanges) {
     ASSERT_EQ(signWith(instance, "T2", key.identifier, Bytes(32, 1)), result::ok);
     const pid_t child = ::fork();
     if (child == 0) {
-        ZelmorInstance other = nullptr;
-        zelmor_createInstance(&other);
+        ZelmorInstance other = openInstance();
         int failures = zelmor_deleteKeyPair("T2", key.identifier, defaultPin, false, other) != 0;
         for (int i = 0; i < 6; ++i) failures += generateResult(other, "T2") != 0;
         ::_exit(failures);
