@@ -53,8 +53,8 @@ limitation() { limitations=$((limitations + 1)); echo "LIMITATION: $*"; }
 t() {
     local description=$1 command=$2 rc=0 pattern problem=""
     shift 2
+    LAST="$WORK/steps/$((++steps)).txt"
     eval "${command#[?!]}" >"$LAST" 2>&1 </dev/null || rc=$?
-    cp "$LAST" "$WORK/steps/$((++steps)).txt"
     case ${command:0:1} in "!") [ $rc -ne 0 ] || problem="succeeded" ;; "?") ;; *) [ $rc -eq 0 ] || problem="exit status $rc" ;; esac
     for pattern in "$@"; do
         if [ "${pattern:0:1}" = "!" ]; then ! grep -Eq -- "${pattern:1}" "$LAST" || problem+=" /${pattern:1}/ found"
@@ -104,13 +104,12 @@ provision_rsa_credential() {
 }
 
 # installed_module_checks MODULE ZELMOR_SIM [COMMAND PREFIX]: an installed
-# module and virtual device (install_check.sh, package_check.sh): the device
-# library beside the module, a device made by the installed zelmor-sim,
-# p11-kit lists the module and its token, pkcs11-tool sees the device.
+# module and virtual device (install_check.sh, package_check.sh): a device made
+# by the installed zelmor-sim, p11-kit lists the module and its token,
+# pkcs11-tool sees the device (which needs the device library beside the module).
 installed_module_checks() {
     local module=$1 sim=$2
     shift 2
-    t "the module, the device library beside it, zelmor-sim" "[ -f $module ] && [ -f $(dirname "$module")/libZelmorDSCLibrary.so ] && [ -x $sim ]"
     t "the installed zelmor-sim creates a device" "$* $sim create $DEVICE_SERIAL --pin $USER_PIN --label '$TOKEN_LABEL'"
     t "p11-kit list-modules shows the module and its token" "$* p11-kit list-modules" "^zelmor: $module\$" 'library-description: Zelmor PKCS11 Library' \
         'library-manufacturer: Trevanic' 'library-version: 3\.6$' "token: $TOKEN_LABEL"
