@@ -27,17 +27,6 @@ interop_workspace() {
 }
 interop_cleanup() { if [ "${KEEP_INTEROP_WORK:-0}" = 1 ]; then echo "   (work folder kept: $WORK)"; else rm -rf "$WORK"; fi; }
 
-# interop_init BUILD_DIR NAME: the module, zelmor-sim and a private store,
-# configuration (log level 3: the sweep sees every line the module writes),
-# CA folder and home.
-interop_init() {
-    BUILD_DIR=$(cd "$1" && pwd) || exit 2
-    interop_workspace "$2"
-    export TMPDIR="$WORK" HOME="$WORK/home" ZELMOR_HOME="$WORK/zelmor-home" ZELMOR_SIM_HOME="$WORK/store" \
-        ZELMOR_CONFIG_DIR="$WORK/config" MODULE="$BUILD_DIR/libZelmorPKCS11Driver.so" SIM="$BUILD_DIR/zelmor-sim"
-    mkdir -p "$HOME" "$ZELMOR_CONFIG_DIR" && echo 3 >"$ZELMOR_CONFIG_DIR/logLevel" && SWEEP=1
-}
-
 # standards_mode on|off: the module's standards setting for the processes
 # started from now on (the module reads it at C_Initialize).
 standards_mode() { if [ "$1" = on ]; then echo 1 >"$ZELMOR_CONFIG_DIR/standardsMode"; else rm -f "$ZELMOR_CONFIG_DIR/standardsMode"; fi; }
@@ -117,7 +106,13 @@ installed_module_checks() {
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    interop_init "${1:?usage: $0 BUILD_DIR SCENARIO}" "${2:?usage: $0 BUILD_DIR SCENARIO}"
+    # The module, zelmor-sim and a private store, configuration (log level 3:
+    # the sweep sees every line the module writes), CA folder and home.
+    BUILD_DIR=$(cd "${1:?usage: $0 BUILD_DIR SCENARIO}" && pwd) || exit 2
+    interop_workspace "${2:?usage: $0 BUILD_DIR SCENARIO}"
+    export TMPDIR="$WORK" HOME="$WORK/home" ZELMOR_HOME="$WORK/zelmor-home" ZELMOR_SIM_HOME="$WORK/store" \
+        ZELMOR_CONFIG_DIR="$WORK/config" MODULE="$BUILD_DIR/libZelmorPKCS11Driver.so" SIM="$BUILD_DIR/zelmor-sim"
+    mkdir -p "$HOME" "$ZELMOR_CONFIG_DIR" && echo 3 >"$ZELMOR_CONFIG_DIR/logLevel" && SWEEP=1
     case $SCENARIO in install-check | version-resource) ;; *) "$SIM" create "$DEVICE_SERIAL" --pin "$USER_PIN" --label "$TOKEN_LABEL" || exit 2 ;; esac
     script="$here/${SCENARIO//-/_}"
     cd "$WORK" || exit 2
