@@ -69,13 +69,11 @@ pins() { for pin in "$USER_PIN" "$NEW_USER_PIN"; do printf '%s\n' "$pin" "$(prin
 
 # make_certificate_for PUBKEY_PEM COMMON_NAME OUT_PEM: a certificate for a key
 # held on the token, issued by a test CA ($WORK/ca/ca.pem, made on first use).
-# The request is signed by a throw-away key; -force_pubkey puts the token's key in.
 make_certificate_for() (
     mkdir -p "$WORK/ca" && cd "$WORK/ca" || return 1
     [ -f ca.pem ] || openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 30 -subj "/CN=Interop Test CA/O=Zelmor Interop" 2>/dev/null || return 1
-    openssl req -new -newkey rsa:2048 -nodes -keyout throwaway.key -subj "/CN=$2" -out request.csr 2>/dev/null &&
-        openssl x509 -req -in request.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 -force_pubkey "$1" \
-            -out "$3" -extfile <(printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nsubjectKeyIdentifier=hash\n') 2>/dev/null
+    openssl x509 -new -subj "/CN=$2" -force_pubkey "$1" -CA ca.pem -CAkey ca.key -days 30 -out "$3" \
+        -extfile <(printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nsubjectKeyIdentifier=hash\n') 2>/dev/null
 )
 
 # pkcs11-tool bound to the module and the scenario's token; p11l logs in.
