@@ -14,13 +14,12 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Distinctive PINs: the sweep cannot match them by chance.
 export DEVICE_SERIAL=ZLM0000001 USER_PIN=Zq8Wx3Km NEW_USER_PIN=Nw5Rt9Vb TOKEN_LABEL="Interop Token"
-passed=0 failed=0 limitations=0 steps=0 SWEEP=0
+passed=0 failed=0 limitations=0 steps=0 SWEEP=0 LAST=/dev/null
 
-# interop_workspace NAME: the work folder $WORK (removed at exit), the last step's output in $LAST.
+# interop_workspace NAME: the work folder $WORK (removed at exit), each step's output in steps/.
 interop_workspace() {
     SCENARIO=$1
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/zelmor-interop-$SCENARIO.XXXXXX")
-    LAST="$WORK/last-output.txt"
     mkdir -p "$WORK/steps"
     trap interop_cleanup EXIT
     echo "== $SCENARIO (work folder $WORK)"
