@@ -8,11 +8,8 @@ if [ "$platform" = linux ]; then
     got=$(nm -D --defined-only "$module" | awk '{print $NF}' | sed 's/@.*//')
 else
     extra=('?C_EjectToken@@YAKK@Z' '?C_GetUnmanagedStructSizeList@@YAKPEAK0@Z' '?C_InteractiveLogin@@YAKK@Z')
-    got=$(x86_64-w64-mingw32-objdump -p "$module" |
-        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
+    got=$(x86_64-w64-mingw32-objdump -p "$module" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p')
 fi
-if ! diff <( (cat "$expected" && printf '%s\n' "${extra[@]}") | sort) <(sort <<<"$got"); then
-    echo "export table differs from the expected list (< expected, > found)" >&2
-    exit 1
-fi
+diff <( (cat "$expected" && printf '%s\n' "${extra[@]}") | sort) <(sort <<<"$got") ||
+    { echo "export table differs from the expected list (< expected, > found)" >&2; exit 1; }
 echo "exports match: $(wc -l <<<"$got") names"

@@ -222,8 +222,4 @@ bool ApiDriver::step(FuzzInput& in) {
     return false;
 }
 
-ApiDriver::~ApiDriver() {
-    for (CK_SESSION_HANDLE handle : sessions) f->C_CloseSession(handle);
-}
-
 }  // namespace fuzzing

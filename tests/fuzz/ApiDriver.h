@@ -21,7 +21,8 @@ inline constexpr CK_ATTRIBUTE_TYPE attributeTypes[] = {
 struct ApiDriver {
     // One call; false, said on stderr, when its result is not one the entry point may return.
     bool step(FuzzInput& in);
-    ~ApiDriver();  // closes the sessions this driver opened and knows of
+    // Closes the sessions this driver opened and knows of.
+    ~ApiDriver() { for (CK_SESSION_HANDLE handle : sessions) f->C_CloseSession(handle); }
 
     CK_FUNCTION_LIST_PTR f;
     bool rightPinOnly = false;  // for the stress run, which must not lock the token

@@ -2,7 +2,7 @@
 # The Windows installer under Wine's Windows Installer, in a Wine prefix of its
 # own made afresh (build/wineprefix-msi): the package built from the MinGW
 # module and the test fake as the device library is installed with its
-# defaults, the installed module runs from its installed path (its CA found in
+# defaults, the installed module runs from its installed path (looking for CAs in
 # the installed CA folder), a package of a higher version with LOGLEVEL and
 # STANDARDSMODE replaces it, an older one is refused, and uninstalling leaves
 # only what the user added (a CA file, the log files). Steps as in the
@@ -18,20 +18,19 @@ trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null; interop_cleanup' EXIT
 
 version=$(sed -n 's/^project(ZelmorPKCS11Driver VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 newer=$version.1 old="$WORK/ZelmorPKCS11Driver-$version-x64.msi" new="$WORK/ZelmorPKCS11Driver-$newer-x64.msi"
-package() {
-    ZELMOR_PACKAGE_FOLDER="$WORK" "$ROOT/scripts/package-windows.sh" "$build/ZelmorPKCS11Driver.dll" \
-        "$build/tests/ZelmorDSCLibrary.dll"
+package() {  # FOLDER [DEVICE_DLL]
+    ZELMOR_PACKAGE_FOLDER=$1 "$ROOT/scripts/package-windows.sh" "$build/ZelmorPKCS11Driver.dll" "${@:2}"
 }
-t "package-windows.sh builds the package of version $version" package
-t "package-windows.sh builds the package of version $newer" 'ZELMOR_PACKAGE_VERSION=$newer package'
+t "package-windows.sh builds the package of version $version" 'package "$WORK" "$build/tests/ZelmorDSCLibrary.dll"'
+t "package-windows.sh builds the package of version $newer" \
+    'ZELMOR_PACKAGE_VERSION=$newer package "$WORK" "$build/tests/ZelmorDSCLibrary.dll"'
 alone="$WORK/alone/ZelmorPKCS11Driver-$version-x64.msi"
-t "without DEVICE_DLL the package ships the module alone" \
-    'ZELMOR_PACKAGE_FOLDER="$WORK/alone" "$ROOT/scripts/package-windows.sh" "$build/ZelmorPKCS11Driver.dll" &&
-    msiinfo export "$alone" File' '^ModuleDll' '!^DeviceDll'
+t "without DEVICE_DLL the package ships the module alone" 'package "$WORK/alone" && msiinfo export "$alone" File' \
+    '^ModuleDll' '!^DeviceDll'
 t "without DEVICE_DLL the package says the device library must be installed" 'msiinfo suminfo "$alone"' \
     '^Comments: .*ZelmorDSCLibrary\.dll must be installed already'
-property() { msiinfo export "$old" Property | tr -d '\r' | sed -n "s/^$1\t//p"; }
-product=$(property ProductName) manufacturer=$(property Manufacturer)
+property() { msiinfo export "$1" Property | tr -d '\r' | sed -n "s/^$2\t//p"; }  # PACKAGE NAME
+product=$(property "$old" ProductName) manufacturer=$(property "$old" Manufacturer)
 
 rm -rf "$prefix"
 export_wine_environment "$prefix"
@@ -54,12 +53,8 @@ installed_files() { (cd "$files" 2>/dev/null && find . -mindepth 1 | sort | tr '
 query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }  # KEY [OPTIONS...]
 zelmor_key() { query 'HKLM\Software\Trevanic\Zelmor'; }
 system_path() { query 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH; }
-registered_versions() {  # the DisplayVersion of each registered product of this name
-    query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | awk -v product="$product" '
-        function flush() { if (name == product && version != "") print "version " version; name = version = "" }
-        /^HKEY/ { flush() } $1 == "DisplayVersion" { version = $3 } END { flush() }
-        $1 == "DisplayName" { sub(/^ *DisplayName +REG_SZ +/, ""); name = $0 }'
-}
+# PACKAGE is registered for uninstalling (each package built has a product code of its own).
+registered() { query "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\\$(property "$1" ProductCode)"; }
 driver() {
     (cd "$WORK" && env -u ZELMOR_HOME -u WINEPATH wine "$WORK/driver/installed_module_check.exe" "$install_folder") |
         tr -d '\r' | tee "$WORK/driver.txt"
@@ -75,27 +70,27 @@ t "the module, the device library and the empty CA folder are installed" install
 t "logLevel is REG_DWORD 2 by default" zelmor_key 'logLevel +REG_DWORD +0x2$'
 t "standardsMode is written only for STANDARDSMODE=1" zelmor_key '!standardsMode'
 t "the system PATH names the install folder" system_path "Zelmor\\\\\$"
+t "the installed module runs, looking for CAs in the installed CA folder" driver '!FAILED'
 printf 'CA' >"$ca_file"
-t "the installed module runs, its CA found in the installed CA folder" driver '!FAILED'
 t "the package's manufacturer, product name and version are those of C_GetInfo" 'cat "$WORK/driver.txt"' \
     "^manufacturer=$manufacturer\$" "^description=$product\$" "^version=$version\$"
 
 t "msiexec /i of a higher version with LOGLEVEL=3 STANDARDSMODE=1 upgrades" \
     'msiexec /i "$new" LOGLEVEL=3 STANDARDSMODE=1'
-t "one copy is installed, the newer" registered_versions "^version $newer\$" "!^version $version\$"
+t "one copy is installed, the newer" 'registered "$new" && ! registered "$old"'
 t "the upgrade keeps a CA file the user added" installed_files \
     "${folders}\./Zelmor/ZelmorDSC/Certificates/installer-test-ca\.cer $dlls"
 t "LOGLEVEL=3 sets logLevel to 3" zelmor_key 'logLevel +REG_DWORD +0x3$'
 t "STANDARDSMODE=1 sets standardsMode to 1" zelmor_key 'standardsMode +REG_DWORD +0x1$'
 t "the upgraded module runs" driver '!FAILED'
 t "an older package is refused" '! msiexec /i "$old"' "$refused"
-t "the refused package leaves the newer installed" registered_versions "^version $newer\$" "!^version $version\$"
+t "the refused package leaves the newer installed" 'registered "$new" && ! registered "$old"'
 
 t "msiexec /x uninstalls" 'msiexec /x "$new"'
 t "only the CA file the user added stays" installed_files \
     "${folders}\./Zelmor/ZelmorDSC/Certificates/installer-test-ca\.cer \$"
 t "the registry key goes" '! zelmor_key'
-t "the product is no longer registered" registered_versions '!.'
+t "the product is no longer registered" '! registered "$new"'
 t "the system PATH no longer names the install folder" system_path '!Zelmor'
 t "the log files stay" 'find "$WINEPREFIX/drive_c/users" -path "*/Trevanic/installed_module_check/*.LOG"' '\.LOG$'
 
@@ -103,5 +98,4 @@ rm -f "$ca_file"
 t "msiexec /i with STANDARDSMODE=1 alone leaves logLevel at 2" \
     'msiexec /i "$old" STANDARDSMODE=1 && zelmor_key' 'logLevel +REG_DWORD +0x2$'
 t "msiexec /x then removes every installed file and folder" 'msiexec /x "$old" && installed_files' '^$'
-t "and the registry key with standardsMode" '! zelmor_key'
 finish

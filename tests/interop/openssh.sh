@@ -9,11 +9,8 @@ standards_mode on
 t "standards setting on: ssh-keygen -D lists both keys" 'ssh-keygen -D "$MODULE"' '^ssh-rsa ' '^ecdsa-sha2-nistp256 '
 # The agent loads only modules its -P list allows; the PIN comes through SSH_ASKPASS.
 printf '#!/bin/sh\necho %s\n' "$USER_PIN" >askpass && chmod 700 askpass
-export SSH_AUTH_SOCK="$WORK/agent.sock"
-ssh-agent -a "$SSH_AUTH_SOCK" -P "$(dirname "$MODULE")/*" -D >/dev/null 2>&1 &
-agent_pid=$!
-trap 'status=$?; kill "$agent_pid" 2>/dev/null; (exit $status); interop_cleanup' EXIT
-for _ in $(seq 50); do [ -S "$SSH_AUTH_SOCK" ] && break; sleep 0.1; done
+eval "$(ssh-agent -s -a "$WORK/agent.sock" -P "$(dirname "$MODULE")/*")" >/dev/null
+trap 'status=$?; ssh-agent -k >/dev/null 2>&1; (exit $status); interop_cleanup' EXIT
 t "ssh-add -s loads the module into ssh-agent" 'SSH_ASKPASS="$WORK/askpass" SSH_ASKPASS_REQUIRE=force DISPLAY=:0 ssh-add -s "$MODULE"'
 t "ssh-add -L lists the token's keys" 'ssh-add -L | tee keys' '^ssh-rsa ' '^ecdsa-sha2-nistp256 '
 printf 'Signed by the token through ssh-agent.\n' >message

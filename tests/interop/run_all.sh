@@ -4,9 +4,8 @@
 # scenarios (a few at a time, each with its own temporary store), prints each
 # scenario's report and a summary, and exits non-zero when any scenario failed.
 #
-# Usage: tests/interop/run_all.sh BUILD_DIR [--windows WINDOWS_BUILD_DIR] [--no-install-check]
+# Usage: tests/interop/run_all.sh BUILD_DIR [--windows WINDOWS_BUILD_DIR]
 #   --windows DIR       also read the version resource of DIR/ZelmorPKCS11Driver.dll
-#   --no-install-check  skip the `cmake --install` check
 # Environment: INTEROP_JOBS (scenarios at once, default 3), INTEROP_ONLY (a
 # space-separated list of scenario names), KEEP_INTEROP_WORK=1 (keep the work folders).
 set -uo pipefail
@@ -14,14 +13,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 scenarios=(pkcs11-tool pykcs11 openssl-engine java-sunpkcs11 nss-tools gnutls-p11tool openssh install-check)
 packages=(opensc python3-pykcs11 python3-cryptography libengine-pkcs11-openssl openjdk-17-jdk-headless libnss3-tools
     gnutls-bin p11-kit openssl xxd zip unzip binutils openssh-client python3-pefile)
-while [ $# -gt 0 ]; do
-    case $1 in
-        --windows) windows_dir=$(cd "${2:?}" && pwd) && scenarios+=(version-resource) || exit 2; shift 2 ;;
-        --no-install-check) unset 'scenarios[7]'; shift ;;
-        *) build_dir=$(cd "$1" && pwd) || exit 2; shift ;;
-    esac
-done
-[ -n "${build_dir:-}" ] || { echo "usage: $0 BUILD_DIR [--windows WINDOWS_BUILD_DIR] [--no-install-check]" >&2; exit 2; }
+build_dir=$(cd "${1:?usage: $0 BUILD_DIR [--windows WINDOWS_BUILD_DIR]}" && pwd) || exit 2
+if [ "${2:-}" = --windows ]; then windows_dir=$(cd "${3:?}" && pwd) && scenarios+=(version-resource) || exit 2; fi
 source "$here/../../scripts/common.sh"
 ensure_packages "${packages[@]}" || { echo "FAILED: could not install the applications" >&2; exit 1; }
 logs=$(mktemp -d "${TMPDIR:-/tmp}/zelmor-interop-logs.XXXXXX")
