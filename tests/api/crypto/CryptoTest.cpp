@@ -361,9 +361,9 @@ TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
     EXPECT_EQ(0, fakeLibrary().liveHashContexts());
 }
 
-// Every family uses the key pair copied at Init, even when the device's list
-// changes before the data call. The public value's length comes from the
-// device: it is clamped to 0..1024. Encryption types by key kind: 1 to 4 give
+// Every family, multi-part signing too, uses the key pair copied at Init,
+// even when the device's list changes before the data call. The public
+// value's length comes from the device: it is clamped to 0..1024. Encryption types by key kind: 1 to 4 give
 // 7 to 10, the others 8 (key pairs 21 to 29 are of kinds 1, 3, 4, 5 and 9).
 TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     fakeLibrary().edit([](FakeState& state) {
@@ -382,11 +382,18 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
         sessions.push_back(session);
         ASSERT_EQ(CKR_OK, init(use.first, CKM_RSA_PKCS, use.second));
     }
+    const CK_SESSION_HANDLE multiPart = session = openSession();
+    ASSERT_EQ(CKR_OK, init(Sign, CKM_RSA_PKCS, rsaKey));
     fakeLibrary().edit([](FakeState& state) { state.devices[defaultDevice].keyPairs.clear(); });
     for (std::size_t i = 0; i < sessions.size(); ++i) {
         session = sessions[i];
         run(uses[i].first, bytesOf("input"));
     }
+    session = multiPart;
+    Bytes input = bytesOf("input"), signature(1024);
+    CK_ULONG signatureLength = size(signature);
+    ASSERT_EQ(CKR_OK, update(Sign, ptr(input), size(input)));
+    ASSERT_EQ(CKR_OK, finish(Sign, ptr(signature), &signatureLength));
     std::vector<int64_t> types;
     for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.encryptionType);
     EXPECT_EQ((std::vector<int64_t>{7, 9, 10, 8, 8}), types);
@@ -400,16 +407,17 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     EXPECT_EQ(spkiEnd, Bytes(sent.end() - std::min(sent.size(), spkiEnd.size()), sent.end()));
     const ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, "", {});
     const FakeCall sign = fakeLibrary().calls("zelmor_signHash").at(0);
+    const FakeCall signFinal = fakeLibrary().calls("zelmor_signHash").at(1);
     const FakeCall decrypt = fakeLibrary().calls("zelmor_decrypt").at(0);
     const FakeCall verify = fakeLibrary().calls("zelmor_verifySignatureHash").at(0);
     const Bytes identifier(keyPair.identifier, keyPair.identifier + zelmorIdentifierSize);
-    for (const FakeCall* call : {&sign, &decrypt, &verify}) {
-        SCOPED_TRACE(call->operation);
+    for (const FakeCall* call : {&sign, &signFinal, &decrypt, &verify}) {
+        SCOPED_TRACE(call == &signFinal ? "multi-part " + call->operation : call->operation);
         EXPECT_EQ(defaultDevice, call->deviceName);
         EXPECT_EQ(bytesOf("input"), call->data);
     }
-    for (const FakeCall* call : {&sign, &decrypt}) {
-        SCOPED_TRACE(call->operation);
+    for (const FakeCall* call : {&sign, &signFinal, &decrypt}) {
+        SCOPED_TRACE(call == &signFinal ? "multi-part " + call->operation : call->operation);
         EXPECT_EQ(defaultPin, call->password);
         EXPECT_EQ(identifier, call->identifier);
     }
