@@ -397,6 +397,7 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     std::vector<int64_t> types;
     for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.encryptionType);
     EXPECT_EQ((std::vector<int64_t>{7, 9, 10, 8, 8}), types);
+    EXPECT_EQ(paddingPkcs1, fakeLibrary().calls("zelmor_encrypt").at(0).paddingMode);
     // Encryption hands over the public value as a SubjectPublicKeyInfo, which
     // ends with the modulus (after a zero sign byte) and the exponent 65537.
     const ZelmorKeyPair rsa1024 = makeFakeKeyPair(21, 1, "", {});

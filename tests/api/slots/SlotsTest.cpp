@@ -180,6 +180,8 @@ TEST_F(SlotsTest, SlotListAndItsCache) {
             EXPECT_EQ(i < listed.size() ? firstSlot + i : 0xDEAD, list[i]);
         }
     }
+    // The slot list and the monitor alike ask for the list without a refresh.
+    for (const FakeCall& call : fakeLibrary().calls("zelmor_getConnectedDeviceList")) EXPECT_FALSE(call.refresh);
 }
 
 // Changes of the device count post one event for the first slot, whatever
