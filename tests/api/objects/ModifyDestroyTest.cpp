@@ -60,15 +60,31 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, 0x12345));
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, publicBase + 3));
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getKeyPairList"));
-    fakeLibrary().setResult("zelmor_deleteCertificate", 5);
-    EXPECT_EQ(CKR_FUNCTION_FAILED, f()->C_DestroyObject(session, certificateBase + 2));  // refused: it stays
-    fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
+    // What the device does not list is not asked to be deleted; a refused deletion keeps the object.
+    const struct {
+        const char* name;
+        CK_OBJECT_HANDLE handle;
+        const char* refusing;  // the deletion forced to fail
+        CK_RV expected;
+    } refused[] = {
+        {"unknown key pair", privateBase + 9, "", CKR_OBJECT_HANDLE_INVALID},
+        {"unknown certificate", certificateBase + 9, "", CKR_OBJECT_HANDLE_INVALID},
+        {"key pair deletion refused", privateBase + 3, "zelmor_deleteKeyPair", CKR_FUNCTION_FAILED},
+        {"certificate deletion refused", certificateBase + 2, "zelmor_deleteCertificate", CKR_FUNCTION_FAILED},
+    };
+    for (const auto& row : refused) {
+        fakeLibrary().setResult(row.refusing, 5);
+        EXPECT_EQ(row.expected, f()->C_DestroyObject(session, row.handle)) << row.name;
+        fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
+    }
+    const std::size_t deletions = fakeLibrary().callCount("zelmor_deleteKeyPair");
+    EXPECT_EQ(2u, deletions + fakeLibrary().callCount("zelmor_deleteCertificate"));
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, certificateBase + 2));
     login(session);
     EXPECT_EQ(CKR_SESSION_READ_ONLY, f()->C_DestroyObject(readOnly, privateBase + 3));
     EXPECT_EQ(CKR_OK, f()->C_DestroyObject(session, privateBase + 3));
     const FakeCall certificateCall = fakeLibrary().calls("zelmor_deleteCertificate").at(1);
-    const FakeCall keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(0);
+    const FakeCall keyPairCall = fakeLibrary().calls("zelmor_deleteKeyPair").at(1);
     EXPECT_EQ(Bytes(std::begin(certificate.identifier), std::end(certificate.identifier)), certificateCall.identifier);
     EXPECT_EQ(Bytes(std::begin(keyPair.identifier), std::end(keyPair.identifier)), keyPairCall.identifier);
     EXPECT_EQ("", certificateCall.password);
