@@ -26,6 +26,7 @@ TEST_F(KeyGeneration, TemplatesDecideKindAndUsage) {
     const Row cases[] = {
         {"defaults", CKM_EC_KEY_PAIR_GEN, curve(p384).ulong(CKA_MODULUS_BITS, 3072), {}, {}, CKR_OK, 3, 1},
         {"rsa1024", rsa, bits(1024), sign, {}, CKR_OK, 1, 1},
+        {"rsa2048", rsa, bits(2048), sign, {}, CKR_OK, 2, 1},
         {"rsa3072", rsa, bits(3072), type(CKK_RSA).bytes(CKA_SIGN, yes).bytes(CKA_DECRYPT, yes), {}, CKR_OK, 3, 3},
         {"rsa4096", rsa, bits(4096), Template().bytes(CKA_SIGN, no).bytes(CKA_DECRYPT, no), {}, CKR_OK, 4, 1},
         {"ec default curve", rsa, {}, type(CKK_EC), {}, CKR_OK, 5, 1},
@@ -108,6 +109,16 @@ TEST_F(KeyGeneration, ArgumentsHandlesPasswordLabelAndId) {
     EXPECT_EQ(CKR_OK, f()->C_GenerateKeyPair(session, &plain, t, 1, t, 1, a, b));
     // The key type from the mechanism.
     EXPECT_EQ(keyKindEcP256, fakeLibrary().calls("zelmor_generateKeyPair").at(1).keyPair.keyKind);
+}
+
+// A generated key pair whose number no handle can carry is reported as
+// failed: its handles would name other objects.
+TEST_F(KeyGeneration, NumberWithoutHandlesFails) {
+    fakeLibrary().edit([](FakeState& state) {
+        for (uint32_t number = 0; number < 0x1000; ++number)
+            state.devices[defaultDevice].keyPairs.push_back(makeFakeKeyPair(number, keyKindRsa2048, "", {}));
+    });
+    EXPECT_EQ(CKR_FUNCTION_FAILED, generate({}, Template().bytes(CKA_SIGN, yes)));
 }
 
 }  // namespace

@@ -158,6 +158,30 @@ TEST_F(SlotsTest, SessionCountsLeaveOutLoggedInSessions) {
     EXPECT_EQ(0u, tokenInfo.ulRwSessionCount);
 }
 
+// A device no longer listed has its sessions logged out by the monitor, and
+// the held password is dropped; a device still listed keeps its sessions'
+// states.
+TEST_F(SlotsTest, UnpluggingLogsOutTheSessionsOfTheDevice) {
+    fakeLibrary().addDevice(secondDevice);
+    fakeLibrary().addKeyPair(secondDevice, makeFakeKeyPair(0, keyKindRsa2048, "", {}));
+    refreshSlots();
+    const CK_SESSION_HANDLE readWrite = openSession(true), readOnly = openSession(false);
+    const CK_SESSION_HANDLE staying = openSession(true, firstSlot + 1);
+    login(staying);
+    login(readWrite);
+    fakeLibrary().setConnected({secondDevice});
+    waitForMonitorPass();
+    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, sessionState(readWrite));
+    EXPECT_EQ(CKS_RO_PUBLIC_SESSION, sessionState(readOnly));
+    EXPECT_EQ(CKS_RW_USER_FUNCTIONS, sessionState(staying));
+    CK_MECHANISM rsa{CKM_RSA_PKCS, nullptr, 0};
+    CK_BYTE data[4] = {1}, signature[256];
+    CK_ULONG length = sizeof signature;
+    ASSERT_EQ(CKR_OK, f()->C_SignInit(staying, &rsa, 0x70000000));
+    ASSERT_EQ(CKR_OK, f()->C_Sign(staying, data, sizeof data, signature, &length));
+    EXPECT_EQ("", fakeLibrary().calls("zelmor_signHash").at(0).password);
+}
+
 // Only a list into a large enough buffer rebuilds the cache, reading the
 // devices in the library's order (a device without a token, or unknown, makes
 // a slot that names nothing).
