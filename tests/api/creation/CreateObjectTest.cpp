@@ -57,6 +57,7 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         {"key without first prime", rsaKey(CKA_PRIME_1), {}, CKR_FUNCTION_FAILED, untouched},
         {"key refused", rsaKey(), 40, CKR_DEVICE_MEMORY, untouched},
         {"key refused otherwise", rsaKey(), 39, CKR_FUNCTION_FAILED, untouched},
+        {"key not listed", rsaKey(), 0, CKR_OK, untouched},
         {"key", Template(key).bytes(CKA_ID, filled(300, 1)), {}, CKR_OK, privateBase},
     };
     for (const auto& [name, t, forced, expected, expectedHandle] : cases) {

@@ -27,6 +27,7 @@ TEST_F(ModifyDestroyTest, SetAttributeValue) {
         {"ID through the public handle", publicBase + 7, Template().text(CKA_ID, "ab").bytes(CKA_SIGN, yes), CKR_OK,
          {"", "ab", "2", ""}},
         {"unknown key pair", publicBase + 3, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
+        {"certificate", certificateBase, Template().text(CKA_LABEL, "x"), CKR_OBJECT_HANDLE_INVALID, {}},
     };
     for (const auto& [name, handle, changes, expected, sent] : cases) {
         SCOPED_TRACE(name);
