@@ -13,6 +13,7 @@
 #include "TestEnvironment.h"
 #include "frame/Log.h"
 #include "frame/StandardsMode.h"
+#include "objects/creation/CaFolder.h"
 #include "platform/Platform.h"
 #include "utils/SecretString.h"
 #include "utils/Utils.h"
@@ -94,6 +95,28 @@ TEST(DefaultInstallFolders, BothInstallFoldersInOrder) {
     const std::vector<std::string> expected = {"/opt/trevanic/zelmor", "/usr/local/share/trevanic/zelmor"};
 #endif
     EXPECT_EQ(expected, std::vector<std::string>(folders, folders + count));
+}
+
+// Without ZELMOR_HOME, or with it empty, the CA folder is below the first
+// install folder that exists, else below the program's folder.
+TEST(CaFolder, WithoutHomeBelowAnInstallFolderOrTheProgramFolder) {
+    std::size_t count = 0;
+    const char* const* folders = platform::defaultInstallFolders(&count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (Utils().pathExists(folders[i])) GTEST_SKIP() << folders[i] << " exists on this machine";
+    }
+    const std::string separator(1, platform::pathSeparator());
+    const std::string expected =
+        Utils().getExecutableFolderPath() + separator + "ZelmorDSC" + separator + "Certificates";
+    for (bool empty : {false, true}) {
+#if defined(_WIN32)
+        _putenv_s("ZELMOR_HOME", "");
+#else
+        if (empty) setenv("ZELMOR_HOME", "", 1);
+        else unsetenv("ZELMOR_HOME");
+#endif
+        EXPECT_EQ(expected, zelmor::caFolderPath(Utils())) << (empty ? "empty" : "unset");
+    }
 }
 
 // (The fixed-width text fields are proven through the token information.)
