@@ -58,7 +58,6 @@ CK_RV findObjectsInit(SessionRef session, CK_ATTRIBUTE_PTR searchTemplate, CK_UL
     std::string deviceName;
     // The running search is emptied first: a refused template leaves it finding nothing.
     CK_RV rv = withSession(session, [&](SessionRecord& record) {
-        record.findPosition = 0;
         record.foundCertificates.clear();
         record.foundKeyPairs.clear();
         deviceName = record.deviceName();
