@@ -89,18 +89,31 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     const ZelmorCertificate sent = fakeLibrary().calls(imports[0]).at(0).certificate;
     EXPECT_EQ(Bytes{0x5A}, Bytes(sent.id, sent.id + sent.idLength));
     // The number the device gives the new record must fit a handle: the largest such number still does.
-    for (const auto& [number, expected] : {std::make_pair(0x8FFFDFFFu, CK_OBJECT_HANDLE(0xFFFFFFFF)),
-                                           std::make_pair(0x8FFFE000u, untouched)}) {
+    const struct {
+        const char* name;
+        bool key;
+        uint32_t number;
+        CK_OBJECT_HANDLE expected;
+    } numbers[] = {
+        {"largest certificate number", false, 0x8FFFDFFF, 0xFFFFFFFF},
+        {"certificate number beyond", false, 0x8FFFE000, untouched},
+        {"largest key number", true, 0xFFF, privateBase + 0xFFF},
+        {"key number beyond", true, 0x1000, untouched},
+    };
+    for (const auto& row : numbers) {
         resetFake();
-        const auto renumber = [number = number](FakeState& state) {
+        const auto renumber = [number = row.number](FakeState& state) {
             for (ZelmorCertificate& held : state.devices[defaultDevice].certificates) held.number = number;
+            for (ZelmorKeyPair& held : state.devices[defaultDevice].keyPairs) held.number = number;
         };
         fakeLibrary().edit([&](FakeState& state) {
-            state.duringCall["zelmor_getCertificateList"] = [renumber] { fakeLibrary().edit(renumber); };
+            state.duringCall[row.key ? "zelmor_getKeyPairList" : "zelmor_getCertificateList"] = [renumber] {
+                fakeLibrary().edit(renumber);
+            };
         });
         handle = untouched;
-        EXPECT_EQ(CKR_OK, create(certificate, &handle));
-        EXPECT_EQ(expected, handle) << std::hex << number;
+        EXPECT_EQ(CKR_OK, create(row.key ? rsaKey() : certificate, &handle)) << row.name;
+        EXPECT_EQ(row.expected, handle) << row.name;
     }
     fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
     EXPECT_EQ(CKR_ARGUMENTS_BAD, create(Template(), &handle));
