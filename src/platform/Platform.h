@@ -52,8 +52,9 @@ bool pathExists(const char* path);
 // the user's own and nobody else may write to them.
 bool createFolders(const char* path, std::size_t sharedLevel);
 
+// The local time of a log line's stamp (which carries no year).
 struct LocalTime {
-    int year, month, day, hour, minute, second, millisecond;
+    int month, day, hour, minute, second, millisecond;
 };
 LocalTime localTimeNow();
 

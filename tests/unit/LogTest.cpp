@@ -156,6 +156,25 @@ struct TemporaryFolderSetTo {
     ~TemporaryFolderSetTo() { setenv("TMPDIR", testFolder().c_str(), 1); }
 };
 
+// TMPDIR names the temporary folder only when it is a folder; else it is /tmp.
+TEST_F(LogTest, TemporaryFolderFromTmpdirOnlyWhenAFolder) {
+    const struct {
+        const char* name;
+        std::string tmpdir, expected;
+    } rows[] = {
+        {"a folder", testFolder(), testFolder() + "/"},
+        {"no such folder", testFolder() + "/missing", "/tmp/"},
+        {"empty", "", "/tmp/"},
+    };
+    for (const auto& row : rows) {
+        setenv("TMPDIR", row.tmpdir.c_str(), 1);
+        char buffer[zelmor::logPathBufferSize];
+        ASSERT_TRUE(platform::getTempFolder(buffer, sizeof buffer)) << row.name;
+        EXPECT_EQ(row.expected, buffer) << row.name;
+    }
+    setenv("TMPDIR", testFolder().c_str(), 1);
+}
+
 // A temporary folder whose path does not fit the path buffer is not used,
 // even where the part that fits names a folder (here: one of its parents).
 TEST_F(LogTest, TemporaryFolderTooLongForTheBufferIsNotUsed) {

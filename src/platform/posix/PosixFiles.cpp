@@ -165,8 +165,8 @@ LocalTime localTimeNow() {
     ::clock_gettime(CLOCK_REALTIME, &now);
     struct tm local {};
     ::localtime_r(&now.tv_sec, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-            local.tm_min,        local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+    return {local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+            static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 std::string getEnvironmentVariable(const char* name, bool* found) {

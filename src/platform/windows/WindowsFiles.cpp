@@ -76,7 +76,7 @@ bool createFolders(const char* path, std::size_t) {
 LocalTime localTimeNow() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+    return {now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
 std::string getEnvironmentVariable(const char* name, bool* found) {

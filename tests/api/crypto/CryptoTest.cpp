@@ -479,9 +479,9 @@ TEST_F(CryptoTest, RandomNumbers) {
     EXPECT_EQ(CKR_FUNCTION_FAILED, f()->C_GenerateRandom(session, ptr(random), 8));
 }
 
-// However an operation ends, by its one-call form or replaced by a search (a
-// digest also by C_VerifyInit), it leaves no hash context open in the device
-// library.
+// However an operation ends, by its one-call form, replaced by a search (a
+// digest also by C_VerifyInit) or by C_Finalize, it leaves no hash context
+// open in the device library.
 TEST_F(CryptoTest, AnEndedOperationLeavesNoHashContextOpen) {
     const struct {
         const char* name;
@@ -508,6 +508,12 @@ TEST_F(CryptoTest, AnEndedOperationLeavesNoHashContextOpen) {
         EXPECT_EQ(0, fakeLibrary().liveHashContexts());
         endOperation();
     }
+    // C_Finalize ends the operations of every session.
+    ASSERT_EQ(CKR_OK, init(Digest));
+    ASSERT_EQ(CKR_OK, update(Digest, ptr(part), size(part)));
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+    ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
 }
 
 }  // namespace
