@@ -43,6 +43,7 @@ CK_RV poll() { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr);
 std::future<CK_RV> blockingWait() {
     waitForMonitorPass();
     poll();
+    slot = 0;  // written by the wait
     std::future<CK_RV> rv = std::async(std::launch::async, [] { return p11()->C_WaitForSlotEvent(0, &slot, nullptr); });
     EXPECT_EQ(std::future_status::timeout, rv.wait_for(std::chrono::seconds(2)));
     return rv;
@@ -195,7 +196,7 @@ TEST_F(SlotsTest, SlotListAndItsCache) {
     for (const auto& listed : rows) {
         fakeLibrary().setConnected(listed);
         std::vector<CK_SLOT_ID> list(listed.size() + 1, 0xDEAD);
-        count = CK_ULONG(list.size());
+        count = CK_ULONG(listed.size());  // a buffer of just the size needed
         ASSERT_EQ(CKR_OK, f()->C_GetSlotList(CK_FALSE, list.data(), &count));
         ASSERT_EQ(listed.size(), count);
         for (std::size_t i = 0; i <= listed.size(); ++i) {
