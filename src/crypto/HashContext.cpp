@@ -34,10 +34,7 @@ HashOutcome hashOnce(const std::string& deviceName, int32_t hashAlgorithm, const
     HashOutcome outcome;
     ZelmorHashContext context = nullptr;
     outcome.result = zelmor_initHash(deviceName.c_str(), hashAlgorithm, &context, moduleState().instance());
-    if (outcome.result != ZelmorResult::ok) {
-        outcome.failedStep = HashStep::Init;
-        return outcome;
-    }
+    if (outcome.result != ZelmorResult::ok) return outcome;  // failedStep is Init
     outcome.result = updateHashContext(context, data, length);
     if (outcome.result != ZelmorResult::ok) {
         outcome.failedStep = HashStep::Update;

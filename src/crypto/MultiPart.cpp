@@ -38,7 +38,6 @@ CK_RV absorbPart(SessionRef handle, ActiveOperation operation, CK_BYTE_PTR part,
         int32_t result = zelmor_initHash(deviceName.c_str(), hashAlgorithm, &context, moduleState().instance());
         if (result != ZelmorResult::ok) {
             logError(resultText(texts.initHashFailed, result));
-            returnHashContext(current, nullptr);
             endOperation(current);
             return CKR_FUNCTION_FAILED;
         }
@@ -47,7 +46,6 @@ CK_RV absorbPart(SessionRef handle, ActiveOperation operation, CK_BYTE_PTR part,
     if (result != ZelmorResult::ok) {
         logError(resultText(texts.updateHashFailed, result));
         releaseHashContext(context);
-        returnHashContext(current, nullptr);
         endOperation(current);
         return CKR_FUNCTION_FAILED;
     }
