@@ -108,6 +108,7 @@ TEST_F(AttributeReadTest, AttributeTable) {
 TEST_F(AttributeReadTest, LengthsSizesAndArguments) {
     addKeyPair(0, keyKindRsa2048, "abc", {0x01, 0x02, 0x03, 0x04});
     addCertificate(0x8FFFE005, Bytes(3, 0x30));
+    addCertificate(0x8FFFDFFF, Bytes(4, 0x30));
     CK_SESSION_HANDLE session = openSession();
     CK_ULONG objectClass = 0;
     CK_BYTE buffer[9] = {'x', 'x', 'x', 'x', 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
@@ -131,6 +132,7 @@ TEST_F(AttributeReadTest, LengthsSizesAndArguments) {
         {privateBase, 512},        // twice the public value
         {publicBase, 256},         // the public value
         {5, 3},                    // certificate 0x8FFFE005: the DER
+        {0xFFFFFFFF, 4},           // the largest handle: certificate 0x8FFFDFFF
         {privateBase + 1, 0},      // no such key pair
         {0x6FFFFFFF, 0},           // below the key range
         {wide | 5, wide ? 0 : 3},  // bits above 32
