@@ -74,6 +74,8 @@ TEST_F(LogTest, LevelSelectsWhatIsWritten) {
         {"unreadable text", [] { setLogLevelText("three"); }, false, true},
         {"trailing junk", [] { setLogLevelText("3x"); }, false, true},
         {"text -1", [] { setLogLevelText("-1\n"); }, false, false},
+        {"empty file", [] { setLogLevelText(""); }, false, true},
+        {"number out of range", [] { setLogLevelText("99999999999999999999"); }, false, true},
 #endif
     };
     for (const auto& [name, configure, debugWritten, errorWritten] : cases) {
