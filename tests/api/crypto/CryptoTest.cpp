@@ -18,6 +18,9 @@ constexpr CK_OBJECT_HANDLE rsaKey = 0x70000000;
 constexpr CK_OBJECT_HANDLE ecKey = 0x70000001;
 constexpr CK_OBJECT_HANDLE rsaPublicKey = 0x70001000;
 constexpr CK_OBJECT_HANDLE missingKey = 0x70000009;
+// Key 0 with a bit above 32 (where CK_ULONG has 32 bits: key 0x100000, which does not exist).
+constexpr CK_OBJECT_HANDLE wideKey =
+    rsaKey | (sizeof(CK_ULONG) == 8 ? static_cast<CK_ULONG>(0x100000000ULL) : CK_ULONG(0x100000));
 constexpr CK_MECHANISM_TYPE usual = 0;                   // the family's usual mechanism, see init
 constexpr CK_MECHANISM_TYPE noMechanism = ~CK_ULONG(0);  // a null mechanism pointer
 
@@ -96,6 +99,8 @@ protected:
 };
 
 TEST_F(CryptoTest, InitChecksInOrder) {
+    // Key handles are 32-bit: a bit above them names nothing, whatever the bits below.
+    EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, init(Sign, usual, wideKey));
     const struct {
         Op op, before;  // before: the operation started first, or the session used
         CK_MECHANISM_TYPE mechanism;
