@@ -22,12 +22,12 @@ struct SignatureCall {
     uint32_t mechanism = 0;
     uint32_t state = 0;
 
-    // Only the identifier of the session's key-pair copy is needed for signing.
+    // Only the identifier of the session's key-pair copy is needed for signing;
+    // the mechanism is copied by the caller that uses it.
     void capture(const SessionRecord& record, const SecretString& userPassword) {
         deviceName = record.deviceName();
         std::memcpy(identifier, record.keyPair.identifier, sizeof identifier);
         password = userPassword;
-        mechanism = record.mechanism;
         state = record.state;
     }
 };

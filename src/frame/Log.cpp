@@ -159,8 +159,7 @@ void writeLog(int severity, std::string message) {
             line += tagFor(severity);
             line += message;
             line += '\n';
-            std::fwrite(line.data(), 1, line.size(), file.get());
-            std::fflush(file.get());
+            std::fwrite(line.data(), 1, line.size(), file.get());  // the close flushes it
         } else {
             toStandardOutput("\nUnable to write log");
         }

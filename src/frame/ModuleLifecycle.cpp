@@ -99,7 +99,6 @@ CK_RV fillModuleInfo(CK_INFO_PTR info) {
     info->cryptokiVersion.major = 2;
     info->cryptokiVersion.minor = 20;
     copyTextField(info->manufacturerID, sizeof info->manufacturerID, "Trevanic");
-    info->flags = 0;
     copyTextField(info->libraryDescription, sizeof info->libraryDescription, "Zelmor PKCS11 Library");
     info->libraryVersion.major = 3;
     info->libraryVersion.minor = 6;

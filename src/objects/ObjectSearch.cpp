@@ -121,7 +121,6 @@ CK_RV findObjectsFinal(SessionRef session) {
     return withSession(session, [&](SessionRecord& record) {
         if (record.activeOperation != ActiveOperation::Find) return CKR_OPERATION_NOT_INITIALIZED;
         none.context = record.endOperation();
-        record.findPosition = 0;
         return CKR_OK;
     });
 }

@@ -58,8 +58,8 @@ struct LocalTime {
 };
 LocalTime localTimeNow();
 
-// Environment variable value; found is false when it is not set.
-std::string getEnvironmentVariable(const char* name, bool* found = nullptr);
+// Environment variable value; empty when it is not set.
+std::string getEnvironmentVariable(const char* name);
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }

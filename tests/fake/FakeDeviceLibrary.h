@@ -89,6 +89,9 @@ struct FakeState {
     ZelmorFileList caFiles;
     std::vector<FakeCall> calls;
     int liveHashContexts = 0;
+    // A misbehaving library: the output length signHash, finalHash or encrypt
+    // report after a success, whatever they wrote; decrypt reports it with no buffer.
+    std::map<std::string, uint32_t> reportedLengths;
     // zelmor_decrypt hands out a plaintext buffer even when its result is forced.
     bool decryptAllocatesOnFailure = false;
     uint32_t nextIdentifier = 1;

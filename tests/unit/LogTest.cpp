@@ -189,6 +189,18 @@ TEST_F(LogTest, TemporaryFolderTooLongForTheBufferIsNotUsed) {
     EXPECT_EQ(-1, zelmor::getLogBaseFolderPath(buffer));
 }
 
+// Every folder and file opened for a line is closed again.
+TEST_F(LogTest, LinesLeaveNoDescriptorOpen) {
+    const auto openDescriptors = [] {
+        const std::filesystem::directory_iterator entries("/proc/self/fd");
+        return std::distance(begin(entries), end(entries));
+    };
+    zelmor::logDebug("first line");  // makes the folders
+    const auto before = openDescriptors();
+    for (int i = 0; i < 10; ++i) zelmor::logDebug("line");
+    EXPECT_EQ(before, openDescriptors());
+}
+
 // Planting as another user needs root: rows that do come last, and on reaching
 // the first of them without root the rest of the test is reported skipped.
 const passwd* otherUser() {

@@ -165,6 +165,18 @@ TEST(Settings, EveryByteOfTheStandardsValueCounts) {
     testing_support::removeStandardsMode();
 }
 
+// A number setting is handed on as the four little-endian bytes of a REG_DWORD,
+// the rest of the buffer zero.
+TEST(Settings, ANumberIsItsFourLittleEndianBytes) {
+    testing_support::setStandardsMode(0x01020304);
+    uint8_t data[32];
+    std::memset(data, 0xCC, sizeof data);
+    ASSERT_TRUE(platform::readSettingValue("standardsMode", data));
+    testing_support::removeStandardsMode();
+    const uint8_t expected[32] = {0x04, 0x03, 0x02, 0x01};
+    EXPECT_EQ(0, std::memcmp(expected, data, sizeof data)) << zelmor::toHex(data, sizeof data);
+}
+
 #if !defined(_WIN32)
 // A setting file that stat shows unchanged is served from memory (the log
 // level is read for every line); a changed one is read again.

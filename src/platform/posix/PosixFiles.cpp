@@ -169,9 +169,8 @@ LocalTime localTimeNow() {
             static_cast<int>(now.tv_nsec / 1000000)};
 }
 
-std::string getEnvironmentVariable(const char* name, bool* found) {
+std::string getEnvironmentVariable(const char* name) {
     const char* value = std::getenv(name);
-    if (found != nullptr) *found = value != nullptr;
     return value != nullptr ? std::string(value) : std::string();
 }
 

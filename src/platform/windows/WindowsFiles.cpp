@@ -79,12 +79,10 @@ LocalTime localTimeNow() {
     return {now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
-std::string getEnvironmentVariable(const char* name, bool* found) {
+std::string getEnvironmentVariable(const char* name) {
     // The process environment, which every C runtime in the process updates
     // (the host application's may not be the module's).
-    SetLastError(ERROR_SUCCESS);
     DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
-    if (found != nullptr) *found = size != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
     // A size larger than the buffer is what a value grown meanwhile needs.
     std::string value;
     while (size > value.size()) {

@@ -258,6 +258,40 @@ TEST_F(CryptoTest, DeviceFailures) {
     }
 }
 
+// A length the library reports beyond the buffer it was offered is cut to that
+// buffer, so the module never reads past it: the result's length, or the
+// length of the hash handed on to signing.
+TEST_F(CryptoTest, ReportedLengthsBeyondTheBufferAreCutToIt) {
+    const struct {
+        const char* name;
+        Op op;
+        const char* misreporting;
+        const char* measured;  // the device operation whose input is measured; none: the result
+        std::size_t expected;
+    } rows[] = {
+        {"signature", Sign, "zelmor_signHash", nullptr, 1024},
+        {"digest", Digest, "zelmor_finalHash", nullptr, 128},
+        {"ciphertext", Encrypt, "zelmor_encrypt", nullptr, 1024},
+        {"hash to sign", Sign, "zelmor_finalHash", "zelmor_signHash", 64},
+    };
+    for (const auto& row : rows) {
+        fakeLibrary().edit([&](FakeState& state) { state.reportedLengths = {{row.misreporting, 4096}}; });
+        ASSERT_EQ(CKR_OK, init(row.op)) << row.name;
+        const std::size_t result = run(row.op, bytesOf("data")).size();
+        EXPECT_EQ(row.expected, row.measured ? fakeLibrary().calls(row.measured).back().data.size() : result)
+            << row.name;
+    }
+}
+
+// A plaintext length with no buffer is a library fault, not an empty plaintext.
+TEST_F(CryptoTest, APlaintextLengthWithoutABufferFails) {
+    fakeLibrary().edit([](FakeState& state) { state.reportedLengths = {{"zelmor_decrypt", 16}}; });
+    ASSERT_EQ(CKR_OK, init(Decrypt));
+    Bytes data = bytesOf("data"), out(64);
+    CK_ULONG length = size(out);
+    EXPECT_EQ(CKR_FUNCTION_FAILED, once(Decrypt, ptr(data), size(data), ptr(out), &length));
+}
+
 // A read-only session of the logged-in user runs every operation.
 TEST_F(CryptoTest, ReadOnlyUserSessionsRunOperations) {
     session = openSession(false);
