@@ -425,6 +425,15 @@ TEST_F(ConcurrencyTest, FinalizeWakesAWaiterWhileItWaitsForACall) {
     ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
 }
 
+// A digest start that finds another operation begun while the library made
+// its hash context is refused, and that context is finished, not kept.
+TEST_F(ConcurrencyTest, ADigestStartOvertakenByAnotherOperationIsRefused) {
+    const CK_SESSION_HANDLE session = openSession();
+    const auto search = [&] { EXPECT_EQ(CKR_OK, f()->C_FindObjectsInit(session, nullptr, 0)); };
+    EXPECT_EQ(CKR_OPERATION_ACTIVE, whileHeldIn("zelmor_initHash", [&] { return digestInit(session); }, search));
+    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+}
+
 // An init refused while another init of the session waits in the device
 // library leaves the waiting one its own mechanism.
 TEST_F(ConcurrencyTest, AnInitKeepsItsMechanismWhenAnotherIsRefusedMeanwhile) {
