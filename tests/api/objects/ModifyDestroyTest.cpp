@@ -65,16 +65,16 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     const struct {
         const char* name;
         CK_OBJECT_HANDLE handle;
-        const char* refusing;  // the deletion forced to fail
+        const char* refusing;  // the deletion forced to fail, if any
         CK_RV expected;
     } refused[] = {
-        {"unknown key pair", privateBase + 9, "", CKR_OBJECT_HANDLE_INVALID},
-        {"unknown certificate", certificateBase + 9, "", CKR_OBJECT_HANDLE_INVALID},
+        {"unknown key pair", privateBase + 9, nullptr, CKR_OBJECT_HANDLE_INVALID},
+        {"unknown certificate", certificateBase + 9, nullptr, CKR_OBJECT_HANDLE_INVALID},
         {"key pair deletion refused", privateBase + 3, "zelmor_deleteKeyPair", CKR_FUNCTION_FAILED},
         {"certificate deletion refused", certificateBase + 2, "zelmor_deleteCertificate", CKR_FUNCTION_FAILED},
     };
     for (const auto& row : refused) {
-        fakeLibrary().setResult(row.refusing, 5);
+        if (row.refusing != nullptr) fakeLibrary().setResult(row.refusing, 5);
         EXPECT_EQ(row.expected, f()->C_DestroyObject(session, row.handle)) << row.name;
         fakeLibrary().edit([](FakeState& state) { state.forcedResults.clear(); });
     }
