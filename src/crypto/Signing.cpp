@@ -42,7 +42,6 @@ CK_RV signInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE h
         if (mechanism == nullptr) return CKR_ARGUMENTS_BAD;
         if (!signingHashAlgorithm(mechanism->mechanism, &hashAlgorithm)) return CKR_MECHANISM_INVALID;
         if (hasParameter(*mechanism)) return CKR_MECHANISM_PARAM_INVALID;
-        record.mechanism = static_cast<uint32_t>(mechanism->mechanism);
         deviceName = record.deviceName();
         return CKR_OK;
     });

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -80,7 +81,7 @@ void freeDeviceLibraryBuffer(void* buffer);
 char pathSeparator();
 
 // The two default install folders tried for CA certificates when ZELMOR_HOME is unset.
-const char* const* defaultInstallFolders(std::size_t* count);
+std::vector<std::string> defaultInstallFolders();
 
 // Runs step again and again, pausing pauseMilliseconds after each run, until
 // step returns false or the task is joined; one run at a time. Joining ends a

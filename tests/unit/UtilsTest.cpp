@@ -86,24 +86,20 @@ TEST(ExecutableFolder, CutBeforeTheLastSeparatorOfTheWholePath) {
 // Without ZELMOR_HOME the CA folder is looked for in the install folders, in
 // this order; the list is read here, so no test writes into them.
 TEST(DefaultInstallFolders, BothInstallFoldersInOrder) {
-    std::size_t count = 0;
-    const char* const* folders = platform::defaultInstallFolders(&count);
 #if defined(_WIN32)
     const std::vector<std::string> expected = {"C:/Program Files (x86)/Trevanic/Zelmor",
                                                "C:/Program Files/Trevanic/Zelmor"};
 #else
     const std::vector<std::string> expected = {"/opt/trevanic/zelmor", "/usr/local/share/trevanic/zelmor"};
 #endif
-    EXPECT_EQ(expected, std::vector<std::string>(folders, folders + count));
+    EXPECT_EQ(expected, platform::defaultInstallFolders());
 }
 
 // Without ZELMOR_HOME, or with it empty, the CA folder is below the first
 // install folder that exists, else below the program's folder.
 TEST(CaFolder, WithoutHomeBelowAnInstallFolderOrTheProgramFolder) {
-    std::size_t count = 0;
-    const char* const* folders = platform::defaultInstallFolders(&count);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (Utils().pathExists(folders[i])) GTEST_SKIP() << folders[i] << " exists on this machine";
+    for (const std::string& folder : platform::defaultInstallFolders()) {
+        if (Utils().pathExists(folder.c_str())) GTEST_SKIP() << folder << " exists on this machine";
     }
     const std::string separator(1, platform::pathSeparator());
     const std::string expected =

@@ -11,10 +11,8 @@ std::string homeFolder(const Utils& utils) {
     std::string home = utils.getEnvironmentVariable("ZELMOR_HOME");
     if (!home.empty()) return home;
     logDebug("ZELMOR_HOME not set \xE2\x80\x94 Using Windows defaults");
-    std::size_t count = 0;
-    const char* const* folders = platform::defaultInstallFolders(&count);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (utils.pathExists(folders[i])) return folders[i];
+    for (const std::string& folder : platform::defaultInstallFolders()) {
+        if (utils.pathExists(folder.c_str())) return folder;
     }
     return utils.getExecutableFolderPath();
 }

@@ -205,10 +205,8 @@ void freeDeviceLibraryBuffer(void* buffer) { std::free(buffer); }
 
 char pathSeparator() { return '/'; }
 
-const char* const* defaultInstallFolders(std::size_t* count) {
-    static const char* const folders[] = {"/opt/trevanic/zelmor", "/usr/local/share/trevanic/zelmor"};
-    *count = 2;
-    return folders;
+std::vector<std::string> defaultInstallFolders() {
+    return {"/opt/trevanic/zelmor", "/usr/local/share/trevanic/zelmor"};
 }
 
 bool processIsExiting() { return false; }

@@ -101,11 +101,8 @@ void freeDeviceLibraryBuffer(void* buffer) {
 
 char pathSeparator() { return '\\'; }
 
-const char* const* defaultInstallFolders(std::size_t* count) {
-    static const char* const folders[] = {"C:/Program Files (x86)/Trevanic/Zelmor",
-                                          "C:/Program Files/Trevanic/Zelmor"};
-    *count = 2;
-    return folders;
+std::vector<std::string> defaultInstallFolders() {
+    return {"C:/Program Files (x86)/Trevanic/Zelmor", "C:/Program Files/Trevanic/Zelmor"};
 }
 
 }  // namespace platform

@@ -5,6 +5,18 @@ using namespace objects_test;
 
 using SearchTest = ObjectsTest;
 
+// Objects are listed up to the largest numbers their handles can carry; the
+// next numbers have no handles and are never listed.
+TEST_F(SearchTest, ListedUpToTheLargestNumbersHandlesCarry) {
+    addKeyPair(0xFFF);
+    addKeyPair(0x1000);
+    addCertificate(0x8FFFDFFF, bytesOf("largest"));
+    addCertificate(0x8FFFE000, bytesOf("beyond"));
+    CK_SESSION_HANDLE session = openSession();
+    login(session);
+    EXPECT_EQ((Handles{publicBase + 0xFFF, privateBase + 0xFFF, 0xFFFFFFFF}), findAll(session));
+}
+
 // Public keys, private keys (after a login), certificates. A class selects
 // the kind; only the first criterion present of label, value, ID, modulus,
 // EC point (keys, under the standards setting, also as the bare point) or
@@ -18,8 +30,6 @@ TEST_F(SearchTest, TemplatesSelectObjects) {
     const Bytes modulus(alpha.publicValue, alpha.publicValue + 256);
     addCertificate(0, derA, "alpha", {0x0A});
     addCertificate(1, derB, "second", {0x0B});
-    addKeyPair(0x1000);  // numbers no handle can carry are never listed
-    addCertificate(0x8FFFE000, derB);
     fakeLibrary().edit([&](FakeState& state) { state.certificateInfo[derB].subject = bytesOf("CN=B"); });
     reinitialiseWithStandardsMode(1);
     CK_SESSION_HANDLE session = openSession();
