@@ -23,8 +23,8 @@ const CipherRules encryptRules{false, KeyHandles::PrivateOrPublic, "Invalid inpu
 const CipherRules decryptRules{true, KeyHandles::PrivateOnly, "Invalid input handle in decrypt : ",
                                ActiveOperation::Decrypt, ActiveOperation::DecryptDigest};
 
-CK_RV checkSession(const SessionRecord& record, const CipherRules& rules) {
-    if (rules.checksSessionState && !isOperationState(record.state)) return CKR_SESSION_HANDLE_INVALID;
+CK_RV checkSession(const SessionRecord& record, const CipherRules& rules, SessionStateCheck& stateCheck) {
+    if (rules.checksSessionState && stateCheck.check(record) != CKR_OK) return CKR_SESSION_HANDLE_INVALID;
     bool startable = record.activeOperation == ActiveOperation::None ||
                      record.activeOperation == ActiveOperation::Digest;
     return startable ? CKR_OK : CKR_OPERATION_ACTIVE;
@@ -34,11 +34,10 @@ CK_RV checkSession(const SessionRecord& record, const CipherRules& rules) {
 
 CK_RV cipherInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey, CipherDirection direction) {
     const CipherRules& rules = direction == CipherDirection::Encrypt ? encryptRules : decryptRules;
-    uint32_t state = 0;
+    SessionStateCheck stateCheck;
     std::string deviceName;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        state = record.state;
-        CK_RV checked = checkSession(record, rules);
+        CK_RV checked = checkSession(record, rules, stateCheck);
         if (checked != CKR_OK) return checked;
         if (mechanism == nullptr) return CKR_ARGUMENTS_BAD;
         if (mechanism->mechanism != CKM_RSA_PKCS) return CKR_MECHANISM_INVALID;
@@ -46,9 +45,7 @@ CK_RV cipherInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE
         deviceName = record.deviceName();
         return CKR_OK;
     });
-    if (rv == CKR_SESSION_HANDLE_INVALID && rules.checksSessionState && !isOperationState(state)) {
-        logDebug("Decrypt session state invalid : " + std::to_string(state));
-    }
+    stateCheck.logRefusal("Decrypt session state invalid : ");
     if (rv != CKR_OK) return rv;
 
     ZelmorKeyPair keyPair;
@@ -57,7 +54,7 @@ CK_RV cipherInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE
 
     DroppedHashContext stale;
     return withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        CK_RV checked = checkSession(record, rules);
+        CK_RV checked = checkSession(record, rules, stateCheck);
         if (checked != CKR_OK) return checked;
         // With a digest active the session enters DigestEncrypt or
         // DecryptDigest. No entry point proceeds in those states: C_Encrypt,

@@ -15,8 +15,8 @@ namespace {
 
 const char finalFailedText[] = "Final hash data in diget failed : ";
 
-CK_RV checkDigestStart(const SessionRecord& record) {
-    if (!isOperationState(record.state)) return CKR_SESSION_HANDLE_INVALID;
+CK_RV checkDigestStart(const SessionRecord& record, SessionStateCheck& stateCheck) {
+    if (stateCheck.check(record) != CKR_OK) return CKR_SESSION_HANDLE_INVALID;
     // A digest already active may be started again, but not while another
     // call works on its context.
     bool startable = record.activeOperation == ActiveOperation::None ||
@@ -47,17 +47,14 @@ CK_RV finishDigest(const OperationRef& operation, ZelmorHashContext context, CK_
 }  // namespace
 
 CK_RV digestInit(SessionRef handle, CK_MECHANISM_PTR mechanism) {
-    uint32_t state = 0;
+    SessionStateCheck stateCheck;
     std::string deviceName;
     CK_RV rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        state = record.state;
-        CK_RV checked = checkDigestStart(record);
+        CK_RV checked = checkDigestStart(record, stateCheck);
         if (checked == CKR_OK) deviceName = record.deviceName();
         return checked;
     });
-    if (rv == CKR_SESSION_HANDLE_INVALID && !isOperationState(state)) {
-        logDebug("Digest init session state invalid : " + std::to_string(state));
-    }
+    stateCheck.logRefusal("Digest init session state invalid : ");
     if (rv != CKR_OK) return rv;
     if (mechanism == nullptr) {
         logError("C_DigestInit mechanism pointer in NULL");
@@ -81,7 +78,7 @@ CK_RV digestInit(SessionRef handle, CK_MECHANISM_PTR mechanism) {
     // new one if the session changed meanwhile.
     DroppedHashContext unused;
     rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
-        CK_RV checked = checkDigestStart(record);
+        CK_RV checked = checkDigestStart(record, stateCheck);
         if (checked != CKR_OK) {
             unused.context = context;
             return checked;

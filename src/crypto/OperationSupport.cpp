@@ -70,6 +70,10 @@ CK_RV resolveKeyPair(const std::string& deviceName, CK_OBJECT_HANDLE hKey, KeyHa
 
 bool isOperationState(uint32_t state) { return state >= CKS_RO_USER_FUNCTIONS && state <= CKS_RW_SO_FUNCTIONS; }
 
+void SessionStateCheck::logRefusal(const char* text) const {
+    if (refused_.has_value()) logDebug(text + std::to_string(refused_.value()));
+}
+
 uint32_t publicValueLength(const ZelmorKeyPair& keyPair) {
     return static_cast<uint32_t>(publicValueOf(keyPair).size);
 }

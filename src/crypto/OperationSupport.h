@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ZelmorDSCLibrary.h"
@@ -85,6 +86,23 @@ CK_RV resolveKeyPair(const std::string& deviceName, CK_OBJECT_HANDLE hKey, KeyHa
 // The session states in which signing, digesting and decryption may start
 // (1 to 4: every state but the read-only public one).
 bool isOperationState(uint32_t state);
+
+// The state check of signing, digesting and decryption. A refused state is
+// kept, to be logged once sessionTableMutex is released.
+class SessionStateCheck {
+public:
+    // CKR_SESSION_HANDLE_INVALID, keeping the state, unless it is an operation state.
+    CK_RV check(const SessionRecord& record) {
+        if (isOperationState(record.state)) return CKR_OK;
+        refused_ = record.state;
+        return CKR_SESSION_HANDLE_INVALID;
+    }
+    // Logs text followed by the refused state, at debug level, if a check refused one.
+    void logRefusal(const char* text) const;
+
+private:
+    std::optional<uint32_t> refused_;
+};
 
 // pMechanism carries a parameter.
 inline bool hasParameter(const CK_MECHANISM& mechanism) {

@@ -27,11 +27,10 @@ int32_t signOnDevice(const SignatureCall& call, const uint8_t* input, uint32_t i
 }
 
 CK_RV signInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE hKey) {
-    uint32_t state = 0;
+    SessionStateCheck stateCheck;
     std::string deviceName;
     auto checkSession = [&](const SessionRecord& record) -> CK_RV {
-        state = record.state;
-        if (!isOperationState(record.state)) return CKR_SESSION_HANDLE_INVALID;
+        if (stateCheck.check(record) != CKR_OK) return CKR_SESSION_HANDLE_INVALID;
         if (record.activeOperation != ActiveOperation::None) return CKR_OPERATION_ACTIVE;
         return CKR_OK;
     };
@@ -45,9 +44,7 @@ CK_RV signInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE h
         deviceName = record.deviceName();
         return CKR_OK;
     });
-    if (rv == CKR_SESSION_HANDLE_INVALID && !isOperationState(state)) {
-        logDebug("Sign init session state invalid : " + std::to_string(state));
-    }
+    stateCheck.logRefusal("Sign init session state invalid : ");
     if (rv != CKR_OK) return rv;
 
     ZelmorKeyPair keyPair;
