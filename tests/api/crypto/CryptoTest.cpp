@@ -318,6 +318,7 @@ TEST_F(CryptoTest, TwoCallOutput) {
         {Digest, true, "zelmor_finalHash", Bytes(20, 0xD2)},
         {Encrypt, false, "zelmor_encrypt", Bytes(256, 0xC7)},  // with a public-key handle
         {Decrypt, false, "zelmor_decrypt", bytesOf("plaintext")},
+        {Decrypt, false, "zelmor_decrypt", bytesOf("p")},
         // An empty plaintext is a result too, not a sign that none was computed.
         {Decrypt, false, "zelmor_decrypt", Bytes()},
     };

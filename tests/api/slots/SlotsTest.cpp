@@ -245,12 +245,19 @@ TEST_F(SlotsTest, SlotEventsAndFinalize) {
     EXPECT_EQ(CKR_NO_EVENT, poll());
 }
 
-// The monitor asks for the device list no more than once a second.
-TEST_F(SlotsTest, MonitorPollsAtMostOnceASecond) {
+// A new monitor notes its start once, not at every pass, and asks for the
+// device list no more than once a second (one test: both wait for passes).
+TEST_F(SlotsTest, MonitorNotesItsStartOnceAndPollsAtMostOnceASecond) {
+    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
+    removeFile(todaysLogFile());
+    ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
     waitForMonitorPass();
     const std::size_t before = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_LE(fakeLibrary().callCount("zelmor_getConnectedDeviceList") - before, 3u);
+    const std::string log = readFile(todaysLogFile()), started = "::=>Session monitor thread started.\n";
+    EXPECT_EQ(log.find(started), log.rfind(started)) << "noted more than once";
+    EXPECT_NE(std::string::npos, log.find(started)) << "not noted";
 }
 
 // A count query or a short buffer reports the device count and leaves the
@@ -297,15 +304,21 @@ TEST_F(SlotsTest, MechanismTable) {
         {"SHA-256", CKM_SHA256, 0, 0, digest},                    {"SHA-384", CKM_SHA384, 0, 0, digest},
         {"SHA-512", CKM_SHA512, 0, 0, digest},
     };
-    std::vector<CK_MECHANISM_TYPE> expected, listed(16, 0xFFFF);
+    std::vector<CK_MECHANISM_TYPE> expected, untouched(16, 0xFFFF);
     for (const auto& row : rows) expected.push_back(row.type);
     expected.push_back(0xFFFF);
-    // A buffer one short gets the count and nothing; fifteen fit.
-    for (CK_ULONG size : {14, 15}) {
-        count = size;
-        EXPECT_EQ(size < 15 ? CKR_BUFFER_TOO_SMALL : CKR_OK, f()->C_GetMechanismList(0, listed.data(), &count));
+    // Every call reports the count of fifteen; only a buffer they fit in gets them.
+    const struct {
+        const char* name; bool list; CK_ULONG offered; CK_RV expected;
+    } calls[] = {{"count query", false, 0, CKR_OK}, {"one short", true, 14, CKR_BUFFER_TOO_SMALL},
+                 {"exact", true, 15, CKR_OK}, {"larger", true, 16, CKR_OK}};
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.name);
+        std::vector<CK_MECHANISM_TYPE> listed = untouched;
+        count = call.offered;
+        EXPECT_EQ(call.expected, f()->C_GetMechanismList(0, call.list ? listed.data() : nullptr, &count));
         EXPECT_EQ(15u, count);
-        EXPECT_EQ(size < 15 ? std::vector<CK_MECHANISM_TYPE>(16, 0xFFFF) : expected, listed);
+        EXPECT_EQ(call.list && call.expected == CKR_OK ? expected : untouched, listed);
     }
     for (const auto& row : rows) {
         CK_MECHANISM_INFO info{7, 7, 7};
