@@ -17,6 +17,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -336,6 +337,8 @@ TEST_F(LogTest, PlantedLogPathIsRefused) {
          }},
         {"folder of another user", true,
          [&] { return chown(folder.c_str(), otherUser()->pw_uid, otherUser()->pw_gid); }},
+        // Opened like a file, but no regular file: writes there would vanish (/dev/null).
+        {"device", true, [&] { return mknod(file.c_str(), S_IFCHR | 0600, makedev(1, 3)); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -3,6 +3,7 @@
 // session is open and the user is logged in. The families are driven through
 // one generic layer, so that the tables list them side by side.
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -520,8 +521,9 @@ TEST_F(CryptoTest, RandomNumbers) {
 }
 
 // However an operation ends, by its one-call form, replaced by a search (a
-// digest also by C_VerifyInit) or by C_Finalize, it leaves no hash context
-// open in the device library.
+// digest also by C_VerifyInit), or with its session (closed, or all closed by
+// C_CloseAllSessions or C_Finalize), it leaves no hash context open in the
+// device library.
 TEST_F(CryptoTest, AnEndedOperationLeavesNoHashContextOpen) {
     const struct {
         const char* name;
@@ -548,11 +550,22 @@ TEST_F(CryptoTest, AnEndedOperationLeavesNoHashContextOpen) {
         EXPECT_EQ(0, fakeLibrary().liveHashContexts());
         endOperation();
     }
-    // C_Finalize ends the operations of every session.
-    ASSERT_EQ(CKR_OK, init(Digest));
-    ASSERT_EQ(CKR_OK, update(Digest, ptr(part), size(part)));
-    ASSERT_EQ(CKR_OK, f()->C_Finalize(nullptr));
-    EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+    const struct {
+        const char* name;
+        std::function<CK_RV()> close;
+    } closings[] = {
+        {"session closed", [&] { return f()->C_CloseSession(session); }},
+        {"all sessions closed", [&] { return f()->C_CloseAllSessions(firstSlot); }},
+        {"module finalised", [&] { return f()->C_Finalize(nullptr); }},
+    };
+    for (const auto& closing : closings) {
+        SCOPED_TRACE(closing.name);
+        session = openSession();
+        ASSERT_EQ(CKR_OK, init(Digest));
+        ASSERT_EQ(CKR_OK, update(Digest, ptr(part), size(part)));
+        ASSERT_EQ(CKR_OK, closing.close());
+        EXPECT_EQ(0, fakeLibrary().liveHashContexts());
+    }
     ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
 }
 
