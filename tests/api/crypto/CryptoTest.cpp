@@ -4,6 +4,7 @@
 // one generic layer, so that the tables list them side by side.
 #include <algorithm>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -293,6 +294,16 @@ TEST_F(CryptoTest, APlaintextLengthWithoutABufferFails) {
     EXPECT_EQ(CKR_FUNCTION_FAILED, once(Decrypt, ptr(data), size(data), ptr(out), &length));
 }
 
+// Signing logs, at debug level, what it hands to the device: whether a
+// password goes with it, the input's length and the session state, then the
+// input in upper-case hex.
+TEST_F(CryptoTest, SigningLogsWhatItHandsToTheDevice) {
+    ASSERT_EQ(CKR_OK, init(Sign, CKM_RSA_PKCS));
+    run(Sign, Bytes{0x0A, 0xFF});
+    const std::regex lines("::=>Sign: password empty=0 hashLen=2 session state=3\n[^\n]*::=>Sign input hash : 0AFF\n");
+    EXPECT_TRUE(std::regex_search(readFile(todaysLogFile()), lines)) << readFile(todaysLogFile());
+}
+
 // A read-only session of the logged-in user runs every operation.
 TEST_F(CryptoTest, ReadOnlyUserSessionsRunOperations) {
     session = openSession(false);
@@ -402,7 +413,7 @@ TEST_F(CryptoTest, MechanismsHashWithTheirAlgorithmOrPassTheDataUnchanged) {
     EXPECT_EQ(0, fakeLibrary().liveHashContexts());
 }
 
-// Every family, multi-part signing too, uses the key pair copied at Init,
+// Every family, multi-part signing and verification too, uses the key pair copied at Init,
 // even when the device's list changes before the data call. The public
 // value's length comes from the device: it is clamped to 0..1024. Encryption types by key kind: 1 to 4 give
 // 7 to 10, the others 8 (key pairs 21 to 29 are of kinds 1, 3, 4, 5 and 9).
@@ -423,6 +434,8 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
         sessions.push_back(session);
         ASSERT_EQ(CKR_OK, init(use.first, CKM_RSA_PKCS, use.second));
     }
+    const CK_SESSION_HANDLE multiPartVerify = session = openSession();
+    ASSERT_EQ(CKR_OK, init(Verify, CKM_RSA_PKCS, rsaPublicKey));
     const CK_SESSION_HANDLE multiPart = session = openSession();
     ASSERT_EQ(CKR_OK, init(Sign, CKM_RSA_PKCS, rsaKey));
     fakeLibrary().edit([](FakeState& state) { state.devices[defaultDevice].keyPairs.clear(); });
@@ -435,6 +448,9 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     CK_ULONG signatureLength = size(signature);
     ASSERT_EQ(CKR_OK, update(Sign, ptr(input), size(input)));
     ASSERT_EQ(CKR_OK, finish(Sign, ptr(signature), &signatureLength));
+    session = multiPartVerify;
+    ASSERT_EQ(CKR_OK, update(Verify, ptr(input), size(input)));
+    ASSERT_EQ(CKR_OK, finish(Verify, ptr(signature), &signatureLength));
     std::vector<int64_t> types;
     for (const FakeCall& call : fakeLibrary().calls("zelmor_encrypt")) types.push_back(call.encryptionType);
     EXPECT_EQ((std::vector<int64_t>{7, 9, 10, 8, 8}), types);
@@ -452,11 +468,17 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     const FakeCall signFinal = fakeLibrary().calls("zelmor_signHash").at(1);
     const FakeCall decrypt = fakeLibrary().calls("zelmor_decrypt").at(0);
     const FakeCall verify = fakeLibrary().calls("zelmor_verifySignatureHash").at(0);
+    const FakeCall verifyFinal = fakeLibrary().calls("zelmor_verifySignatureHash").at(2);
     const Bytes identifier(keyPair.identifier, keyPair.identifier + zelmorIdentifierSize);
-    for (const FakeCall* call : {&sign, &signFinal, &decrypt, &verify}) {
-        SCOPED_TRACE(call == &signFinal ? "multi-part " + call->operation : call->operation);
+    for (const FakeCall* call : {&sign, &signFinal, &decrypt, &verify, &verifyFinal}) {
+        SCOPED_TRACE(call == &signFinal || call == &verifyFinal ? "multi-part " + call->operation : call->operation);
         EXPECT_EQ(defaultDevice, call->deviceName);
         EXPECT_EQ(bytesOf("input"), call->data);
+    }
+    for (const FakeCall* call : {&verify, &verifyFinal}) {
+        SCOPED_TRACE(call == &verifyFinal ? "multi-part " + call->operation : call->operation);
+        EXPECT_EQ(keyKindRsa2048, call->keyKind);
+        EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), call->publicKey);
     }
     for (const FakeCall* call : {&sign, &signFinal, &decrypt}) {
         SCOPED_TRACE(call == &signFinal ? "multi-part " + call->operation : call->operation);
@@ -466,9 +488,7 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
     EXPECT_EQ(1024, sign.outputLength);
     EXPECT_FALSE(sign.signFlag);
     EXPECT_TRUE(decrypt.keyFlag);  // the fake's key flag byte is 1
-    EXPECT_EQ(keyKindRsa2048, verify.keyKind);
     EXPECT_EQ(Bytes(256, 0x5C), verify.signature);
-    EXPECT_EQ(Bytes(keyPair.publicValue, keyPair.publicValue + 1024), verify.publicKey);
     EXPECT_TRUE(fakeLibrary().calls("zelmor_verifySignatureHash").at(1).publicKey.empty());
 }
 
