@@ -116,8 +116,10 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
         EXPECT_EQ(row.expected, handle) << row.name;
     }
     fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, create(Template(), &handle));
-    EXPECT_EQ(CKR_ARGUMENTS_BAD, create(rsaKey(), nullptr));
+    CK_ATTRIBUTE entry{CKA_CLASS, nullptr, 0};
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_CreateObject(session, &entry, 0, &handle)) << "a template of no entries";
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_CreateObject(session, nullptr, 1, &handle)) << "no template for one entry";
+    EXPECT_EQ(CKR_ARGUMENTS_BAD, create(rsaKey(), nullptr)) << "no handle pointer";
     f()->C_Logout(session);  // a read-only session without a login may create too
     session = openSession(false);
     EXPECT_EQ(CKR_OK, create(rsaKey(), &handle));
