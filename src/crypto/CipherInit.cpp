@@ -24,7 +24,7 @@ const CipherRules decryptRules{true, KeyHandles::PrivateOnly, "Invalid input han
                                ActiveOperation::Decrypt, ActiveOperation::DecryptDigest};
 
 CK_RV checkSession(const SessionRecord& record, const CipherRules& rules, SessionStateCheck& stateCheck) {
-    if (rules.checksSessionState && stateCheck.check(record) != CKR_OK) return CKR_SESSION_HANDLE_INVALID;
+    if (rules.checksSessionState && !stateCheck.allows(record)) return CKR_SESSION_HANDLE_INVALID;
     bool startable = record.activeOperation == ActiveOperation::None ||
                      record.activeOperation == ActiveOperation::Digest;
     return startable ? CKR_OK : CKR_OPERATION_ACTIVE;

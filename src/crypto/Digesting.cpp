@@ -16,7 +16,7 @@ namespace {
 const char finalFailedText[] = "Final hash data in diget failed : ";
 
 CK_RV checkDigestStart(const SessionRecord& record, SessionStateCheck& stateCheck) {
-    if (stateCheck.check(record) != CKR_OK) return CKR_SESSION_HANDLE_INVALID;
+    if (!stateCheck.allows(record)) return CKR_SESSION_HANDLE_INVALID;
     // A digest already active may be started again, but not while another
     // call works on its context.
     bool startable = record.activeOperation == ActiveOperation::None ||

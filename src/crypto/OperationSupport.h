@@ -91,11 +91,11 @@ bool isOperationState(uint32_t state);
 // kept, to be logged once sessionTableMutex is released.
 class SessionStateCheck {
 public:
-    // CKR_SESSION_HANDLE_INVALID, keeping the state, unless it is an operation state.
-    CK_RV check(const SessionRecord& record) {
-        if (isOperationState(record.state)) return CKR_OK;
+    // Whether the session's state lets an operation start; a refused state is kept.
+    bool allows(const SessionRecord& record) {
+        if (isOperationState(record.state)) return true;
         refused_ = record.state;
-        return CKR_SESSION_HANDLE_INVALID;
+        return false;
     }
     // Logs text followed by the refused state, at debug level, if a check refused one.
     void logRefusal(const char* text) const;

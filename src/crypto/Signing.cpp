@@ -30,7 +30,7 @@ CK_RV signInit(SessionRef handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE h
     SessionStateCheck stateCheck;
     std::string deviceName;
     auto checkSession = [&](const SessionRecord& record) -> CK_RV {
-        if (stateCheck.check(record) != CKR_OK) return CKR_SESSION_HANDLE_INVALID;
+        if (!stateCheck.allows(record)) return CKR_SESSION_HANDLE_INVALID;
         if (record.activeOperation != ActiveOperation::None) return CKR_OPERATION_ACTIVE;
         return CKR_OK;
     };
