@@ -73,8 +73,9 @@ std::string baseFolder() {
 // and never by searching the path for the name: the base folder or the
 // process may themselves be called "Trevanic".
 std::size_t sharedLevelOf(const std::string& path, const std::string& base) {
+    // compare() stops at the end of a shorter path, which then differs.
     const std::size_t length = base.size() + sizeof sharedFolderName - 2;
-    const bool shared = path.size() >= length && path.compare(0, base.size(), base) == 0 &&
+    const bool shared = path.compare(0, base.size(), base) == 0 &&
                         path.compare(base.size(), length - base.size(), sharedFolderName, length - base.size()) == 0 &&
                         (path.size() == length || path[length] == '/');
     return shared ? length : 0;

@@ -44,7 +44,8 @@ bool pathExists(const char* path);
 // Creates every missing folder level of path (levels end at each '/') and
 // reports whether the last level was created by this call. sharedLevel is the
 // length of the path's prefix that names the level several users' processes
-// write into, or 0 when the path has none. POSIX: the levels before the shared
+// write into (a folder name's end: a separator or the path's end follows), or
+// 0 when the path has none. POSIX: the levels before the shared
 // level (or, without one, before the last level) are made by path; from there
 // on each level is made and opened inside the one before without following
 // links, and its mode is set on the opened folder. The shared level gets mode

@@ -1,5 +1,7 @@
 #include "slots/TokenInformation.h"
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -24,13 +26,12 @@ constexpr std::size_t tokenLabelLength = 30;
 // behaviour on overflow: out-of-range values saturate at the int limits.
 int textToInt(const std::string& text) {
     std::size_t at = 0;
-    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
     bool negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
     long long value = 0;
     for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        value = value * 10 + (text[at] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        value = std::min(value * 10 + (text[at] - '0'), static_cast<long long>(INT_MAX) + 1);
     }
     if (negative) value = -value;
     if (value > INT_MAX) value = INT_MAX;
@@ -81,8 +82,7 @@ void fillSlotInfo(const TokenInfo& token, CK_SLOT_INFO& info) {
     copyTextField(info.slotDescription, sizeof info.slotDescription, token.label);
     copyTextField(info.manufacturerID, sizeof info.manufacturerID, manufacturer);
     info.flags = CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
-    info.hardwareVersion.major = 1;
-    info.hardwareVersion.minor = 0;
+    info.hardwareVersion.major = 1;  // 1.0
     info.firmwareVersion = parseFirmwareVersion(token.firmwareVersion);
 }
 
@@ -99,9 +99,8 @@ void fillTokenInfo(const TokenInfo& token, CK_ULONG roPublicSessions, CK_ULONG r
     copyBytesField(info.serialNumber, sizeof info.serialNumber, token.serialNumber);
     info.flags = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED |
                  pinFlags(token.remainingPinAttempts);
-    info.ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
+    // The maximum session counts stay CK_EFFECTIVELY_INFINITE (0) from the zero fill.
     info.ulSessionCount = roPublicSessions;
-    info.ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
     info.ulRwSessionCount = rwPublicSessions;
     info.ulMaxPinLen = maxPinLength;
     info.ulMinPinLen = minPinLength;
@@ -109,8 +108,7 @@ void fillTokenInfo(const TokenInfo& token, CK_ULONG roPublicSessions, CK_ULONG r
     info.ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
     info.ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
     info.ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    info.hardwareVersion.major = 1;
-    info.hardwareVersion.minor = 0;
+    info.hardwareVersion.major = 1;  // 1.0
     info.firmwareVersion = parseFirmwareVersion(token.firmwareVersion);
     std::memset(info.utcTime, ' ', sizeof info.utcTime);
 }

@@ -4,6 +4,7 @@
 // emptied or destroyed.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -57,30 +58,28 @@ public:
     SecretBytes() = default;
     SecretBytes(const SecretBytes& other) { assign(other.data(), other.size()); }
     SecretBytes(SecretBytes&& other) noexcept : bytes(std::move(other.bytes)) {}
+    // The bytes held before end in the temporary, which wipes them (self-assignment included).
     SecretBytes& operator=(const SecretBytes& other) {
-        if (this != &other) assign(other.data(), other.size());
+        SecretBytes copy(other);
+        swap(copy);
         return *this;
     }
     SecretBytes& operator=(SecretBytes&& other) noexcept {
-        if (this != &other) {
-            wipe();
-            bytes = std::move(other.bytes);
-        }
+        SecretBytes taken(std::move(other));
+        swap(taken);
         return *this;
     }
     ~SecretBytes() { wipe(); }
 
     void assign(const uint8_t* data, std::size_t length) {
         wipe();
-        if (length > 0) bytes.assign(data, data + length);
+        bytes.assign(data, data + length);
     }
     // Grows into a new buffer itself, so the old one is wiped before it goes.
     void append(const uint8_t* data, std::size_t length) {
-        if (length == 0) return;
         if (length > bytes.capacity() - bytes.size()) {
-            const std::size_t doubled = 2 * bytes.capacity();
             std::vector<uint8_t> larger;
-            larger.reserve(doubled > bytes.size() + length ? doubled : bytes.size() + length);
+            larger.reserve(std::max(2 * bytes.capacity(), bytes.size() + length));
             larger.assign(bytes.begin(), bytes.end());
             wipe();
             bytes.swap(larger);
@@ -97,7 +96,7 @@ public:
 private:
     // Every shrink goes through here, so no byte beyond size() is left unwiped.
     void wipe() {
-        if (!bytes.empty()) wipeBytes(bytes.data(), bytes.size());
+        wipeBytes(bytes.data(), bytes.size());
         bytes.clear();
     }
 

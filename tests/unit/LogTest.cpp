@@ -63,7 +63,7 @@ TEST_F(LogTest, LineCarriesStampArrowTagAndMessage) {
 TEST_F(LogTest, LevelSelectsWhatIsWritten) {
     // The value, and whether a debug and an error line are written.
     const std::tuple<const char*, void (*)(), bool, bool> cases[] = {
-        {"no value", [] { removeLogLevel(); }, false, true},
+        {"no value", [] {}, false, true},
         {"3", [] { setLogLevel(3); }, true, true},
         {"7 counts as 2", [] { setLogLevel(7); }, false, true},
         {"2", [] { setLogLevel(2); }, false, true},
@@ -77,10 +77,14 @@ TEST_F(LogTest, LevelSelectsWhatIsWritten) {
         {"text -1", [] { setLogLevelText("-1\n"); }, false, false},
         {"empty file", [] { setLogLevelText(""); }, false, true},
         {"number out of range", [] { setLogLevelText("99999999999999999999"); }, false, true},
+        {"a folder", [] { std::filesystem::create_directory(testFolder() + "/config/logLevel"); }, false, true},
+        // Opening a FIFO without a writer would block the line for good.
+        {"a FIFO", [] { mkfifo((testFolder() + "/config/logLevel").c_str(), 0600); }, false, true},
 #endif
     };
     for (const auto& [name, configure, debugWritten, errorWritten] : cases) {
         removeFile(todaysLogFile());
+        removeLogLevel();
         configure();
         zelmor::logDebug("debug line");
         zelmor::logError("error line");
@@ -88,6 +92,7 @@ TEST_F(LogTest, LevelSelectsWhatIsWritten) {
         EXPECT_EQ(debugWritten, text.find("DEBUG ::=>debug line") != std::string::npos) << name;
         EXPECT_EQ(errorWritten, text.find("ERROR ::=>error line") != std::string::npos) << name;
     }
+    removeLogLevel();
 }
 
 // Missing folders are made by the first line; a file that cannot be opened
@@ -143,6 +148,25 @@ TEST_F(LogTest, PathsAreCutToTheirBuffers) {
     EXPECT_FALSE(platform::getTempFolder(small, 0));
     EXPECT_FALSE(platform::getTempFolder(small, 2));
     EXPECT_EQ('\0', small[1]);
+}
+
+// A message to standard output is flushed at once: a host process that ends
+// without flushing its streams still shows it.
+TEST_F(LogTest, StandardOutputMessagesAreFlushedAtOnce) {
+    std::filesystem::create_directories(todaysLogFile());  // the file cannot be opened
+    std::fflush(stdout);
+    int pipeEnds[2];
+    ASSERT_EQ(0, pipe(pipeEnds));
+    fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+    const int savedOutput = dup(STDOUT_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    zelmor::logDebug("lost line");
+    char text[64] = {};
+    const ssize_t length = read(pipeEnds[0], text, sizeof text);
+    dup2(savedOutput, STDOUT_FILENO);
+    for (int descriptor : {savedOutput, pipeEnds[0], pipeEnds[1]}) close(descriptor);
+    std::filesystem::remove(todaysLogFile());
+    EXPECT_EQ("\nUnable to write log", std::string(text, length > 0 ? length : 0));
 }
 
 mode_t modeOf(const std::string& path) {

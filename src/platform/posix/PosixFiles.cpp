@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <utility>
 #include <vector>
 
@@ -18,25 +18,21 @@ namespace platform {
 
 namespace {
 std::string readSelfExe() {
-    char path[PATH_MAX + 1] = {};
-    ssize_t length = ::readlink("/proc/self/exe", path, PATH_MAX);
-    if (length <= 0) return {};
-    return std::string(path, static_cast<std::size_t>(length));
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();  // empty on error
 }
 
-// Owns an open file descriptor.
+// Owns an open file descriptor (or -1).
 class Descriptor {
 public:
     explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
     ~Descriptor() {
-        if (descriptor_ >= 0) ::close(descriptor_);
+        if (valid()) ::close(descriptor_);
     }
     Descriptor(Descriptor&& other) noexcept : descriptor_(other.release()) {}
+    // The descriptor held before goes to other, which closes it.
     Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            if (descriptor_ >= 0) ::close(descriptor_);
-            descriptor_ = other.release();
-        }
+        std::swap(descriptor_, other.descriptor_);
         return *this;
     }
     Descriptor(const Descriptor&) = delete;
@@ -44,11 +40,7 @@ public:
 
     bool valid() const { return descriptor_ >= 0; }
     int get() const { return descriptor_; }
-    int release() {
-        const int descriptor = descriptor_;
-        descriptor_ = -1;
-        return descriptor;
-    }
+    int release() { return std::exchange(descriptor_, -1); }
 
 private:
     int descriptor_;
@@ -82,8 +74,7 @@ Descriptor openLevel(int parent, const std::string& name, bool shared, bool crea
 // are the user's own choice of temporary folder: they are reached by path,
 // links included. From there on each level is opened inside the one before.
 Descriptor walkFolders(const std::string& path, std::size_t sharedLevel, bool create, bool* lastCreated) {
-    const bool hasShared = sharedLevel > 0 && sharedLevel <= path.size() && path[sharedLevel - 1] != '/' &&
-                           (sharedLevel == path.size() || path[sharedLevel] == '/');
+    const bool hasShared = sharedLevel > 0;  // the caller's level ends a folder name
     const std::size_t lastCharacter = path.find_last_not_of('/');
     std::size_t start = path.size();
     if (hasShared) {

@@ -19,11 +19,11 @@ namespace {
 
 // Plain data with static storage: still usable while the module's static
 // objects are destroyed, and nothing to leak when the module is unloaded.
-constexpr std::size_t cachedPathSize = 512;
-
+// An entry belongs to one setting name and remembers the identity and stamp
+// of the file it was read from: a file at another path (another
+// $ZELMOR_CONFIG_DIR) or a changed one differs in them and is read again.
 struct CachedValue {
-    char path[cachedPathSize] = {};
-    bool present = false;
+    char name[32] = {};  // empty: a free entry
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
@@ -32,30 +32,24 @@ struct CachedValue {
     uint32_t value = 0;
 };
 
-bool sameFile(const CachedValue& cached, const std::string& path, const struct stat& status) {
-    return cached.present && path == cached.path && cached.device == status.st_dev &&
-           cached.inode == status.st_ino && cached.size == status.st_size &&
+bool sameFile(const CachedValue& cached, const struct stat& status) {
+    return cached.device == status.st_dev && cached.inode == status.st_ino && cached.size == status.st_size &&
            cached.modified.tv_sec == status.st_mtim.tv_sec && cached.modified.tv_nsec == status.st_mtim.tv_nsec;
 }
 
-// One entry per setting file; the log level is read for every line, so a
-// read of another setting must not evict it.
-constexpr std::size_t cacheEntries = 4;
-CachedValue cache[cacheEntries];
-std::size_t nextEvicted = 0;
+// Entries are claimed by names in the order of their first read and kept:
+// the log level, read for every line, is never pushed out by another one.
+CachedValue cache[4];
 std::mutex cacheMutex;  // constant-initialised, trivially destroyed
 
-// The entry that holds path, else the one to reuse for it.
-CachedValue& entryFor(const std::string& path) {
+// The entry of name; null when every entry is taken or the name does not fit
+// one (such a setting is read every time).
+CachedValue* entryFor(const char* name) {
     for (CachedValue& entry : cache) {
-        if (entry.present && path == entry.path) return entry;
+        if (entry.name[0] == '\0' && std::strlen(name) < sizeof entry.name) std::strcpy(entry.name, name);
+        if (std::strncmp(entry.name, name, sizeof entry.name) == 0) return &entry;
     }
-    for (CachedValue& entry : cache) {
-        if (!entry.present) return entry;
-    }
-    CachedValue& evicted = cache[nextEvicted];
-    nextEvicted = (nextEvicted + 1) % cacheEntries;
-    return evicted;
+    return nullptr;
 }
 
 bool parseNumberFile(const std::string& path, uint32_t* value) {
@@ -79,22 +73,17 @@ bool parseNumberFile(const std::string& path, uint32_t* value) {
 bool readSettingValue(const char* name, uint8_t (&data)[32], bool /*dwordOnly: always a number here*/) {
     std::string folder = getEnvironmentVariable("ZELMOR_CONFIG_DIR");
     if (folder.empty()) folder = "/etc/trevanic/zelmor";
-    std::string path = folder + "/" + name;
+    const std::string path = folder + "/" + name;
 
+    // Only a regular file is read: opening a FIFO planted there would block.
     struct stat status {};
-    bool exists = ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
 
     std::lock_guard<std::mutex> guard(cacheMutex);
-    CachedValue& cached = entryFor(path);
-    if (!exists) {
-        cached.present = false;
-        return false;
-    }
-    if (!sameFile(cached, path, status)) {
-        // A path too long for the cache is read every time.
-        cached.present = path.size() < cachedPathSize;
-        std::memset(cached.path, 0, sizeof cached.path);
-        if (cached.present) std::memcpy(cached.path, path.data(), path.size());
+    CachedValue uncached;
+    CachedValue* entry = entryFor(name);
+    CachedValue& cached = entry != nullptr ? *entry : uncached;
+    if (!sameFile(cached, status)) {
         cached.device = status.st_dev;
         cached.inode = status.st_ino;
         cached.size = status.st_size;
