@@ -21,7 +21,7 @@ class DeviceOutput {
 public:
     DeviceOutput() = default;
     ~DeviceOutput() {
-        if (bytes != nullptr && length > 0) wipeBytes(bytes, length);
+        if (bytes != nullptr) wipeBytes(bytes, length);
         platform::freeDeviceLibraryBuffer(bytes);
     }
     DeviceOutput(const DeviceOutput&) = delete;

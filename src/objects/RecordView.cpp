@@ -1,5 +1,6 @@
 #include "objects/RecordView.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zelmor {
@@ -20,9 +21,7 @@ bool ByteRange::equals(const std::vector<uint8_t>& other) const {
 }
 
 std::size_t clampedLength(int32_t length, std::size_t fieldSize) {
-    if (length <= 0) return 0;
-    std::size_t value = static_cast<std::size_t>(length);
-    return value < fieldSize ? value : fieldSize;
+    return std::min(static_cast<std::size_t>(std::max<int32_t>(length, 0)), fieldSize);
 }
 
 // The clamps below keep every copy and comparison inside the record's own

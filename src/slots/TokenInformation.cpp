@@ -90,8 +90,7 @@ void fillTokenInfo(const TokenInfo& token, CK_ULONG roPublicSessions, CK_ULONG r
                    CK_TOKEN_INFO& info) {
     std::memset(&info, 0, sizeof info);
     // The label keeps at most 30 bytes; the rest of the field stays zero.
-    std::memcpy(info.label, token.label.data(),
-                token.label.size() < tokenLabelLength ? token.label.size() : tokenLabelLength);
+    std::memcpy(info.label, token.label.data(), std::min(token.label.size(), tokenLabelLength));
     copyTextField(info.manufacturerID, sizeof info.manufacturerID, manufacturer);
     // A longer model is cut to 15 bytes so the terminator fits.
     copyTextField(info.model, sizeof info.model, token.model);

@@ -2,6 +2,7 @@
 // buffer gets CKR_BUFFER_TOO_SMALL and the length, a large enough one the bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,7 +19,7 @@ inline OutputStep deliverOutput(const uint8_t* data, std::size_t size, CK_BYTE_P
     *length = static_cast<CK_ULONG>(size);
     if (buffer == nullptr) return OutputStep::LengthReported;
     if (offered < size) return OutputStep::TooSmall;
-    if (size > 0) std::memcpy(buffer, data, size);
+    std::copy_n(data, size, buffer);
     return OutputStep::Copied;
 }
 

@@ -11,10 +11,10 @@ ZelmorCertificate makeCertificateRecord(const ZelmorBytes& der, const std::strin
     // The clamp keeps the copy inside the value field; callers refuse or skip
     // longer certificates before they get here.
     std::size_t valueLength = std::min(der.size(), zelmorCertificateValueSize);
-    if (valueLength > 0) std::memcpy(record.value, der.data(), valueLength);
+    std::copy_n(der.data(), valueLength, record.value);
     record.valueLength = static_cast<int32_t>(valueLength);
     std::size_t idLength = std::min(id.size(), zelmorIdSize);
-    if (idLength > 0) std::memcpy(record.id, id.data(), idLength);
+    std::copy_n(id.data(), idLength, record.id);
     record.idLength = static_cast<int32_t>(idLength);
     std::size_t labelLength = std::min(std::strlen(label.c_str()), zelmorLabelSize);
     std::memcpy(record.label, label.data(), labelLength);
