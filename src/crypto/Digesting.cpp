@@ -74,22 +74,19 @@ CK_RV digestInit(SessionRef handle, CK_MECHANISM_PTR mechanism) {
         return CKR_FUNCTION_FAILED;
     }
 
-    // The unfinished context of a digest started again is released; so is the
-    // new one if the session changed meanwhile.
+    // The new context is released unless the session takes it (it may have
+    // changed meanwhile); the unfinished one of a digest started again is
+    // released in its place.
     DroppedHashContext unused;
-    rv = withSession(handle, [&](SessionRecord& record) -> CK_RV {
+    unused.context = context;
+    return withSession(handle, [&](SessionRecord& record) -> CK_RV {
         CK_RV checked = checkDigestStart(record, stateCheck);
-        if (checked != CKR_OK) {
-            unused.context = context;
-            return checked;
-        }
+        if (checked != CKR_OK) return checked;
         unused.context = record.endOperation();
         record.startOperation(ActiveOperation::Digest);
         record.hashContext = context;
         return CKR_OK;
     });
-    if (rv == CKR_SESSION_HANDLE_INVALID && unused.context == nullptr) unused.context = context;
-    return rv;
 }
 
 CK_RV digest(SessionRef handle, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR output,
