@@ -80,7 +80,6 @@ CK_RV ecKindFromParameters(const CK_ATTRIBUTE& attribute, uint32_t* kind) {
 
 // Reads the size or curve from the public-key template for the key type.
 CK_RV readPublicTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count, CK_ULONG keyType, uint32_t* kind) {
-    if (keyType != CKK_RSA && keyType != CKK_EC) return CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {
         const CK_ATTRIBUTE& attribute = attributes[i];
         if (!hasValue(attribute)) continue;
