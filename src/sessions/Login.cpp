@@ -71,8 +71,9 @@ CK_RV login(SessionRef handle, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK_UL
         if (!validPinLength(pinLength)) return CKR_PIN_LEN_RANGE;
         pinCopy.assign(pin, pinLength);
         deviceName = session.deviceName();
-        // The PIN of the current login needs no new check by the device.
-        validated = !module.userPassword.empty() && module.userPassword.equals(pin, pinLength);
+        // The PIN of the current login needs no new check by the device (no
+        // login: the kept PIN is empty, and a valid PIN never is).
+        validated = module.userPassword.equals(pin, pinLength);
         return CKR_OK;
     });
     if (rv != CKR_OK) return rv;
