@@ -1,6 +1,7 @@
-// libcrypto's view of the device's keys and signatures, shared by the virtual
-// device library's tests and the end-to-end tests: a public key rebuilt from
-// its value alone, and device signatures checked against it.
+// libcrypto's view of the device's keys and signatures, for the end-to-end
+// tests: a public key rebuilt from its value alone, and device signatures
+// checked against it; and DER of libcrypto objects, which the virtual device
+// library's tests use for certificates.
 #pragma once
 
 #include <openssl/core_names.h>
