@@ -1,5 +1,5 @@
-// Key pairs, signatures, PINs and certificates on one device, through the
-// library's interface; signatures and certificates checked with libcrypto.
+// Key pairs, signature lengths, PINs and certificates on one device, through
+// the library's interface; the certificates are made with libcrypto.
 #include "LibcryptoChecks.h"
 #include "SimTestSupport.h"
 
@@ -49,23 +49,13 @@ class EveryKeyKind : public DeviceTest, public ::testing::WithParamInterface<std
 
 }  // namespace
 
-TEST_P(EveryKeyKind, SignsInTheFormatsLibcryptoVerifies) {
+// The end-to-end tests check the signatures themselves with libcrypto, and
+// the lengths of RSA 3072 and 4096 (whose keys take long to make); here the
+// lengths: a buffer one byte short of the signature answers with the length needed.
+TEST_P(EveryKeyKind, GivesThePublicValueAndSignatureLengthsOfItsKind) {
     const bool isEc = GetParam().first >= keyKindEcP256;
-    const char* curves[] = {"P-256", "P-384", "P-521"};
     const ZelmorKeyPair key = generate(instance, "K1", GetParam().first);
     ASSERT_EQ(key.publicValueLength, GetParam().second);
-    const Bytes value(key.publicValue, key.publicValue + key.publicValueLength);
-    const libcrypto::Pkey publicKey = libcrypto::publicKey(isEc ? curves[key.keyKind - keyKindEcP256] : nullptr, value);
-    ASSERT_TRUE(publicKey);
-    // An input of a hash's length is a bare hash, put in its DigestInfo; any other is signed as it is.
-    const std::pair<const char*, std::size_t> inputs[] = {
-        {"SHA1", 20}, {"SHA256", 32}, {"SHA384", 48}, {"SHA512", 64}, {nullptr, 35}};
-    for (const auto& [digest, length] : inputs) {
-        const Bytes input(length, 0x5a);
-        Bytes signature;
-        ASSERT_EQ(signWith(instance, "K1", key.identifier, input, &signature), result::ok) << length;
-        EXPECT_TRUE(libcrypto::verifies(publicKey.get(), digest, input, signature)) << length;
-    }
     uint32_t oneShort = static_cast<uint32_t>(key.publicValueLength - (isEc ? 2 : 1));
     uint8_t output[512];
     EXPECT_EQ(zelmor_signHash("K1", key.identifier, defaultPin, output, 32, output, &oneShort, false, instance),
@@ -75,7 +65,6 @@ TEST_P(EveryKeyKind, SignsInTheFormatsLibcryptoVerifies) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryKeyKind,
                          ::testing::Values(std::pair{keyKindRsa1024, 128}, std::pair{keyKindRsa2048, 256},
-                                           std::pair{keyKindRsa3072, 384}, std::pair{keyKindRsa4096, 512},
                                            std::pair{keyKindEcP256, 65}, std::pair{keyKindEcP384, 97},
                                            std::pair{keyKindEcP521, 133}),
                          [](const auto& info) { return "kind" + std::to_string(info.param.first); });
@@ -84,7 +73,7 @@ TEST_F(DeviceTest, NumbersStartAtZeroTheLowestFreeIsReusedAndAFullDeviceAnswers4
     ZelmorKeyPair keys[3];
     for (uint32_t n = 0; n < 3; ++n) EXPECT_EQ((keys[n] = generate(instance, "K1", keyKindEcP256)).number, n);
     EXPECT_EQ(zelmor_deleteKeyPair("K1", keys[1].identifier, defaultPin, false, instance), result::ok);
-    EXPECT_EQ(signWith(instance, "K1", keys[1].identifier, Bytes(32, 1)), result::objectNotFound);
+    EXPECT_EQ(signWith(instance, "K1", keys[1].identifier), result::objectNotFound);
     ZelmorKeyPair request{};
     request.keyKind = keyKindEcP384;
     std::memset(request.label, 'L', zelmorLabelSize);  // 128 bytes, the terminator in the byte after
@@ -103,9 +92,9 @@ TEST_F(DeviceTest, WrongPinsOnAnyOperationUseTriesUntilLockedAndTheRightOneResto
     EXPECT_EQ(std::make_pair(validate(defaultPin), tries), std::make_pair(result::ok, 3));
     // An empty PIN is refused without using a try; a wrong one uses a try whatever the operation.
     EXPECT_EQ(std::make_pair(validate(""), tries), std::make_pair(result::pinIncorrect, 3));
-    EXPECT_EQ(signWith(instance, "K1", key.identifier, Bytes(32, 1), nullptr, ""), result::pinIncorrect);
+    EXPECT_EQ(signWith(instance, "K1", key.identifier, ""), result::pinIncorrect);
     EXPECT_EQ(zelmor_getTokenInfo("K1", instance).remainingPinAttempts, 3);
-    EXPECT_EQ(signWith(instance, "K1", key.identifier, Bytes(32, 1), nullptr, "wrong1"), result::pinIncorrect);
+    EXPECT_EQ(signWith(instance, "K1", key.identifier, "wrong1"), result::pinIncorrect);
     EXPECT_EQ(zelmor_deleteKeyPair("K1", key.identifier, "wrong2", false, instance), result::pinIncorrect);
     EXPECT_EQ(zelmor_getTokenInfo("K1", instance).remainingPinAttempts, 1);
     EXPECT_EQ(std::make_pair(validate("000000"), tries), std::make_pair(result::pinLocked, 0));

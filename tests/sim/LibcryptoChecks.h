@@ -1,6 +1,7 @@
-// libcrypto's view of the device's keys and signatures, shared by the virtual
-// device library's tests and the end-to-end tests: a public key rebuilt from
-// its value alone, and device signatures checked against it.
+// libcrypto's view of the device's keys and signatures, for the end-to-end
+// tests: a public key rebuilt from its value alone, and device signatures
+// checked against it; and DER of libcrypto objects, which the virtual device
+// library's tests use for certificates.
 #pragma once
 
 #include <openssl/core_names.h>
@@ -48,20 +49,17 @@ inline Pkey publicKey(const char* curve, Bytes value) {
     return Pkey(key, EVP_PKEY_free);
 }
 
-// The hash of data with the named digest; without one, the data itself.
-inline Bytes hashed(const char* digest, const Bytes& data) {
-    if (digest == nullptr) return data;
-    Bytes hash(EVP_MAX_MD_SIZE);
-    std::size_t length = 0;
-    EVP_Q_digest(nullptr, digest, nullptr, data.data(), data.size(), hash.data(), &length);
-    hash.resize(length);
-    return hash;
-}
-
-// Whether libcrypto accepts a device signature of `input`: for RSA, PKCS#1
-// v1.5 of the DigestInfo of `input` as a hash of the named digest, or of the
-// input as it is without one; for EC, r||s of the curve's byte length each.
-inline bool verifies(EVP_PKEY* key, const char* digest, const Bytes& input, const Bytes& signature) {
+// Whether libcrypto accepts a device signature of `data`: for RSA, PKCS#1
+// v1.5 of the DigestInfo of the data's hash with the named digest, or of the
+// data as it is without one; for EC, r||s of the curve's byte length each, of
+// the hash or the data.
+inline bool verifies(EVP_PKEY* key, const char* digest, Bytes data, const Bytes& signature) {
+    if (digest != nullptr) {
+        Bytes hash(EVP_MAX_MD_SIZE);
+        std::size_t length = 0;
+        EVP_Q_digest(nullptr, digest, nullptr, data.data(), data.size(), hash.data(), &length);
+        data.assign(hash.begin(), hash.begin() + length);
+    }
     Bytes der = signature;
     if (EVP_PKEY_is_a(key, "EC")) {
         const int half = static_cast<int>(signature.size() / 2);
@@ -74,7 +72,7 @@ inline bool verifies(EVP_PKEY* key, const char* digest, const Bytes& input, cons
     PkeyContext context(EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
     return EVP_PKEY_verify_init(context.get()) == 1 &&
            (digest == nullptr || EVP_PKEY_CTX_set_signature_md(context.get(), EVP_get_digestbyname(digest)) == 1) &&
-           EVP_PKEY_verify(context.get(), der.data(), der.size(), input.data(), input.size()) == 1;
+           EVP_PKEY_verify(context.get(), der.data(), der.size(), data.data(), data.size()) == 1;
 }
 
 }  // namespace libcrypto

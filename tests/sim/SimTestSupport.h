@@ -65,13 +65,10 @@ inline int32_t generateResult(ZelmorInstance instance, const char* serial, const
     return zelmor_generateKeyPair(serial, pin, &request, instance);
 }
 
-// Signs `input` into a 1024-byte buffer; the signature goes to *signature on success.
-inline int32_t signWith(ZelmorInstance instance, const char* serial, const uint8_t* identifier, const Bytes& input,
-                        Bytes* signature = nullptr, const char* pin = defaultPin) {
-    Bytes output(1024);
-    uint32_t length = static_cast<uint32_t>(output.size());
-    const int32_t rc = zelmor_signHash(serial, identifier, pin, input.data(), static_cast<uint32_t>(input.size()),
-                                       output.data(), &length, false, instance);
-    if (signature != nullptr) signature->assign(output.begin(), output.begin() + (rc == 0 ? length : 0));
-    return rc;
+// Signs a 32-byte input (a SHA-256 hash to an RSA key) into a 1024-byte buffer.
+inline int32_t signWith(ZelmorInstance instance, const char* serial, const uint8_t* identifier,
+                        const char* pin = defaultPin) {
+    uint8_t buffer[1024] = {1};
+    uint32_t length = sizeof buffer;
+    return zelmor_signHash(serial, identifier, pin, buffer, 32, buffer, &length, false, instance);
 }

@@ -108,10 +108,10 @@ TEST_F(StoreTest, ListsPluggedSoundDevicesInByteOrderAndUnpluggedOnesAnswer48Unt
     const ZelmorKeyPair key = generate(instance, "Z", keyKindEcP256);
     setPlugged(DeviceStore(storeFolder), "Z", false);
     EXPECT_EQ(zelmor_getConnectedDeviceList(false, instance), (std::vector<std::string>{"B10", "B2", "_x", "a", "b"}));
-    EXPECT_EQ(signWith(instance, "Z", key.identifier, Bytes(32, 7)), result::deviceNotConnected);
+    EXPECT_EQ(signWith(instance, "Z", key.identifier), result::deviceNotConnected);
     EXPECT_EQ(generateResult(instance, "unknown"), result::deviceNotConnected);
     setPlugged(DeviceStore(storeFolder), "Z", true);
-    EXPECT_EQ(signWith(instance, "Z", key.identifier, Bytes(32, 7)), result::ok);
+    EXPECT_EQ(signWith(instance, "Z", key.identifier), result::ok);
 }
 
 // A store write failing halfway (a full disk) fails the change with
@@ -160,7 +160,7 @@ TEST_F(StoreTest, WriteFailingHalfwayKeepsTheEarlierContentAndFilesAreOwnerOnly)
 TEST_F(StoreTest, TwoProcessesOnOneDeviceLoseNothingAndSeeEachOthersChanges) {
     createDevice("T2", 64);
     const ZelmorKeyPair key = generate(instance, "T2", keyKindEcP256);
-    ASSERT_EQ(signWith(instance, "T2", key.identifier, Bytes(32, 1)), result::ok);
+    ASSERT_EQ(signWith(instance, "T2", key.identifier), result::ok);
     const pid_t child = ::fork();
     if (child == 0) {
         ZelmorInstance other = openInstance();
@@ -172,7 +172,7 @@ TEST_F(StoreTest, TwoProcessesOnOneDeviceLoseNothingAndSeeEachOthersChanges) {
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(signWith(instance, "T2", key.identifier, Bytes(32, 1)), result::objectNotFound);
+    EXPECT_EQ(signWith(instance, "T2", key.identifier), result::objectNotFound);
     std::set<uint32_t> numbers;
     for (const auto& keyPair : zelmor_getKeyPairList("T2", instance)) numbers.insert(keyPair.number);
     EXPECT_EQ(numbers, (std::set<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}))
