@@ -37,6 +37,7 @@ void waitForMonitorPass() {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
+CK_RV infoOf(CK_MECHANISM_TYPE type) { return p11()->C_GetMechanismInfo(firstSlot, type, &mechanismInfo); }
 CK_RV poll() { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr); }
 // A blocking C_WaitForSlotEvent on its own thread, once the monitor has seen
 // the devices and a pending event is dropped; not finished after two seconds.
@@ -67,14 +68,10 @@ TEST_F(SlotsTest, RefusalsInCheckOrder) {
         {"token info, no info", [] { return p11()->C_GetTokenInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
         {"no mechanism count", [] { return p11()->C_GetMechanismList(firstSlot, slots, nullptr); }, CKR_ARGUMENTS_BAD},
         {"mechanism, no info", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, nullptr); }, CKR_ARGUMENTS_BAD},
-        {"ECDSA SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, &mechanismInfo); },
-         CKR_MECHANISM_INVALID},
-        {"SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x255, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {"vendor defined", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x80000000UL, &mechanismInfo); },
-         CKR_MECHANISM_INVALID},
-        {"mechanism with bit 32",
-         [] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); },
-         CKR_MECHANISM_INVALID},
+        {"ECDSA SHA-224", [] { return infoOf(0x1043); }, CKR_MECHANISM_INVALID},
+        {"SHA-224", [] { return infoOf(0x255); }, CKR_MECHANISM_INVALID},
+        {"vendor defined", [] { return infoOf(0x80000000UL); }, CKR_MECHANISM_INVALID},
+        {"mechanism with bit 32", [] { return infoOf(CKM_SHA256_RSA_PKCS | bit32); }, CKR_MECHANISM_INVALID},
         {"event, no slot", [] { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); },
          CKR_ARGUMENTS_BAD},
     };
@@ -104,25 +101,16 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
         {"99999999999999999999.1", 255, 1, 5, 0x40D}, {"-99999999999999999999.1", 0, 1, 5, 0x40D},
     };
     for (bool readWrite : {false, true, true}) openSession(readWrite);
-    CK_TOKEN_INFO expected{};
-    std::memcpy(expected.label, label.data(), 30);
-    std::memcpy(expected.manufacturerID, "Trevanic", 8);
-    std::memcpy(expected.model, "ModelNumberTwen", 15);
+    // Label, maker, model; flags (per row); session counts: maximum 0, public 1, maximum read-write 0,
+    // read-write 2; PIN length 4 to 63; memory unknown; hardware 1.0. What is not written is zero.
+    const CK_ULONG unknown = CK_UNAVAILABLE_INFORMATION;
+    CK_TOKEN_INFO expected{"0123456789abcdefghijABCDEFGHIJ", "Trevanic", "ModelNumberTwen", {}, 0, 0, 1, 0, 2, 63, 4,
+                           unknown, unknown, unknown, unknown, {1, 0}};
     std::memcpy(expected.serialNumber, "SERIAL0123456789", 16);
-    expected.ulSessionCount = 1;
-    expected.ulRwSessionCount = 2;
-    expected.ulMaxPinLen = 63;
-    expected.ulMinPinLen = 4;
-    expected.ulTotalPublicMemory = expected.ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
-    expected.ulTotalPrivateMemory = expected.ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    expected.hardwareVersion = {1, 0};
     std::memset(expected.utcTime, ' ', sizeof expected.utcTime);
-    // The slot description keeps 63 bytes of the label and its terminator; what is not written is zero.
-    CK_SLOT_INFO expectedSlot{};
+    // The slot description keeps 63 bytes of the label and its terminator.
+    CK_SLOT_INFO expectedSlot{{}, "Trevanic", CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT, {1, 0}};
     std::memcpy(expectedSlot.slotDescription, label.data(), 63);
-    std::memcpy(expectedSlot.manufacturerID, "Trevanic", 8);
-    expectedSlot.flags = CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
-    expectedSlot.hardwareVersion = {1, 0};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::get<0>(row));
         fakeLibrary().edit([&](FakeState& state) {
