@@ -117,8 +117,9 @@ void takePendingSlotEvent() {
 // The position of the first recorded call of operation, or -1.
 long callPosition(const std::string& operation) {
     const std::vector<FakeCall> calls = fakeLibrary().calls();
-    const auto at = std::find_if(calls.begin(), calls.end(), [&](const FakeCall& c) { return c.operation == operation; });
-    return at == calls.end() ? -1 : static_cast<long>(at - calls.begin());
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        if (calls[i].operation == operation) return static_cast<long>(i);
+    return -1;
 }
 
 class ConcurrencyTest : public ModuleTest {};
@@ -146,7 +147,8 @@ TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
          [](S s) { return signInit(s) == CKR_OK ? signQuery(s) : signInit(s); }, nullptr, 0, "zelmor_signHash", 2},
         {"sign init", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); },
          nullptr, signQuery, CKR_OPERATION_NOT_INITIALIZED, "zelmor_signHash", 0},
-        {"digest", "zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash", 2},
+        {"digest", "zelmor_updateHash", digestInit, digestQuery, digestInit, digestQuery, CKR_OK, "zelmor_finalHash",
+         2},
         {"search", "zelmor_getKeyPairList", nullptr, [](S s) { return p11()->C_FindObjectsInit(s, nullptr, 0); },
          nullptr, [](S s) { return p11()->C_FindObjects(s, found, 4, &count); }, CKR_OPERATION_NOT_INITIALIZED,
          "zelmor_getKeyPairList", 2},
@@ -166,9 +168,7 @@ TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
             EXPECT_EQ(CKR_OK, row.startNew ? row.startNew(replacement) : CKR_OK);
         }));
         ASSERT_EQ(held, replacement);
-        if (row.follow) {
-            EXPECT_EQ(row.followResult, row.follow(replacement));
-        }
+        if (row.follow) EXPECT_EQ(row.followResult, row.follow(replacement));
         EXPECT_EQ(row.calls, fakeLibrary().callCount(row.counted));
         EXPECT_EQ(0, fakeLibrary().liveHashContexts());
     }
@@ -241,7 +241,8 @@ TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
         {"signature kept by a length query", "zelmor_signHash", [](S s) { return p11()->C_SignInit(s, &rsaPkcs, key); },
          signQuery, [](S s) { return p11()->C_SignInit(s, &rsaPkcs, otherKey); },
          [](S s) { return onHello(p11()->C_Sign, s); }, "zelmor_signHash", &FakeCall::data},
-        {"plaintext kept by a length query", "zelmor_decrypt", [](S s) { return p11()->C_DecryptInit(s, &rsaPkcs, key); },
+        {"plaintext kept by a length query", "zelmor_decrypt",
+         [](S s) { return p11()->C_DecryptInit(s, &rsaPkcs, key); },
          [](S s) { return lengthQuery(p11()->C_Decrypt, s); },
          [](S s) { return p11()->C_DecryptInit(s, &rsaPkcs, otherKey); },
          [](S s) { return onHello(p11()->C_Decrypt, s); }, "zelmor_decrypt", &FakeCall::data},
@@ -383,9 +384,7 @@ TEST_F(ConcurrencyTest, ACallFromInsideACallLeavesTheLifecycleAlone) {
         });
         refreshSlots();
         fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
-        if (finalize.valid()) {
-            EXPECT_EQ(CKR_OK, finalize.get());
-        }
+        if (finalize.valid()) EXPECT_EQ(CKR_OK, finalize.get());
         ensureInitialised();
         EXPECT_EQ(row.expected, nested);
     }
