@@ -66,14 +66,16 @@ void endOperation(S session) {
 
 // Runs `call` while, the first time the device library is inside
 // `operation`, `meanwhile` runs on another thread; the library call waits for
-// it (a module holding a lock there would block it for good). Returns the
-// result of `call`.
-CK_RV whileHeldIn(const char* operation, const std::function<CK_RV()>& call, const std::function<void()>& meanwhile) {
+// it (a module holding a lock there would block it for good). `nested`: on the
+// thread of `call`, as the library calling back. Returns the result of `call`.
+CK_RV whileHeldIn(const char* operation, const std::function<CK_RV()>& call, const std::function<void()>& meanwhile,
+                  bool nested = false) {
     std::future<void> other;
     std::atomic<bool> fired{false};
     fakeLibrary().edit([&](FakeState& state) {
         state.duringCall[operation] = [&] {
             if (fired.exchange(true)) return;  // calls made meanwhile pass
+            if (nested) return meanwhile();
             other = std::async(std::launch::async, meanwhile);
             EXPECT_EQ(std::future_status::ready, other.wait_for(std::chrono::seconds(10)));
         };
@@ -122,7 +124,14 @@ long callPosition(const std::string& operation) {
     return -1;
 }
 
-class ConcurrencyTest : public ModuleTest {};
+// The default device holds an RSA-2048 key pair, number 0.
+class ConcurrencyTest : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
+    }
+};
 
 }  // namespace
 
@@ -131,7 +140,6 @@ class ConcurrencyTest : public ModuleTest {};
 // the held signature waits, the new session signs too: no module lock is held
 // across signing.
 TEST_F(ConcurrencyTest, HeldCallsDoNotReachANewSessionUnderTheirHandle) {
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     const struct {
         const char* name;
         const char* heldIn;
@@ -201,7 +209,6 @@ TEST_F(ConcurrencyTest, SimultaneousInitializeOrFinalizeLeavesOneWinner) {
 // the digest or the multi-part signature meanwhile are refused, and the held
 // call's data is not lost.
 TEST_F(ConcurrencyTest, ACallWorkingOnTheHashContextHasItAlone) {
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     for (const Family& family : families) {
         if (!family.finalQuery) continue;
         SCOPED_TRACE(family.name);
@@ -252,7 +259,6 @@ TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
         {"digest kept by a length query", "zelmor_finalHash", digestInit, digestQuery, digestInit,
          [](S s) { return onHello(p11()->C_Digest, s); }, "zelmor_finalHash", &FakeCall::hashed},
     };
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(1, keyKindRsa2048, "k2", {}));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -271,7 +277,6 @@ TEST_F(ConcurrencyTest, ALateCallLeavesTheNextOperationOfItsSessionAlone) {
 // A part fed to an operation that ended while the library worked on it never
 // reaches any digest or signature: the caller is told, not answered CKR_OK.
 TEST_F(ConcurrencyTest, ALatePartIsReportedAsNotFed) {
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     for (const Family& row : families) {
         SCOPED_TRACE(row.name);
         const CK_SESSION_HANDLE session = openSession();
@@ -285,7 +290,6 @@ TEST_F(ConcurrencyTest, ALatePartIsReportedAsNotFed) {
 // C_Finalize waits for a call held inside the device library: the call gets
 // through with the instance before C_Finalize releases it.
 TEST_F(ConcurrencyTest, FinalizeWaitsForTheCallsInFlight) {
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     const struct {
         const char* name;
         const char* heldIn;
@@ -376,14 +380,7 @@ TEST_F(ConcurrencyTest, ACallFromInsideACallLeavesTheLifecycleAlone) {
         SCOPED_TRACE(row.name);
         std::future<CK_RV> finalize;
         CK_RV nested = CKR_OK;
-        std::atomic<bool> fired{false};
-        fakeLibrary().edit([&](FakeState& state) {
-            state.duringCall["zelmor_getTokenInfo"] = [&] {
-                if (!fired.exchange(true)) nested = row.nested(&finalize);
-            };
-        });
-        refreshSlots();
-        fakeLibrary().edit([](FakeState& state) { state.duringCall.clear(); });
+        whileHeldIn("zelmor_getTokenInfo", listSlots, [&] { nested = row.nested(&finalize); }, true);
         if (finalize.valid()) EXPECT_EQ(CKR_OK, finalize.get());
         ensureInitialised();
         EXPECT_EQ(row.expected, nested);
@@ -420,7 +417,6 @@ TEST_F(ConcurrencyTest, ADigestStartOvertakenByAnotherOperationIsRefused) {
 // An init refused while another init of the session waits in the device
 // library leaves the waiting one its own mechanism.
 TEST_F(ConcurrencyTest, AnInitKeepsItsMechanismWhenAnotherIsRefusedMeanwhile) {
-    fakeLibrary().addKeyPair(defaultDevice, makeFakeKeyPair(0, keyKindRsa2048, "k", {}));
     const CK_SESSION_HANDLE session = openSession();
     const auto refused = [&] { EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_SignInit(session, &sha256Rsa, key + 5)); };
     EXPECT_EQ(CKR_OK,
