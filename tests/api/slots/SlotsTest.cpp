@@ -135,28 +135,19 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
 }
 
 // The session counts are of the public sessions of all slots: a login moves
-// its device's sessions out of them.
-TEST_F(SlotsTest, SessionCountsLeaveOutLoggedInSessions) {
-    fakeLibrary().addDevice(secondDevice);
-    refreshSlots();
-    openSession(false, firstSlot + 1);
-    openSession(false);
-    login(openSession(true));
-    ASSERT_EQ(CKR_OK, f()->C_GetTokenInfo(firstSlot, &tokenInfo));
-    EXPECT_EQ(1u, tokenInfo.ulSessionCount);
-    EXPECT_EQ(0u, tokenInfo.ulRwSessionCount);
-}
-
-// A device no longer listed has its sessions logged out by the monitor, and
-// the held password is dropped; a device still listed keeps its sessions'
-// states.
-TEST_F(SlotsTest, UnpluggingLogsOutTheSessionsOfTheDevice) {
+// its device's sessions out of them. A device no longer listed has its
+// sessions logged out by the monitor, and the held password is dropped; a
+// device still listed keeps its sessions' states.
+TEST_F(SlotsTest, SessionCountsAndUnplugging) {
     fakeLibrary().addDevice(secondDevice);
     fakeLibrary().addKeyPair(secondDevice, makeFakeKeyPair(0, keyKindRsa2048, "", {}));
     refreshSlots();
     const CK_SESSION_HANDLE readWrite = openSession(true), readOnly = openSession(false);
     const CK_SESSION_HANDLE staying = openSession(true, firstSlot + 1);
     login(staying);
+    ASSERT_EQ(CKR_OK, f()->C_GetTokenInfo(firstSlot + 1, &tokenInfo));  // the first device's sessions only
+    EXPECT_EQ(1u, tokenInfo.ulSessionCount);
+    EXPECT_EQ(1u, tokenInfo.ulRwSessionCount);
     login(readWrite);
     fakeLibrary().setConnected({secondDevice});
     waitForMonitorPass();
@@ -195,6 +186,29 @@ TEST_F(SlotsTest, SlotListAndItsCache) {
     }
     // The slot list and the monitor alike ask for the list without a refresh.
     for (const FakeCall& call : fakeLibrary().calls("zelmor_getConnectedDeviceList")) EXPECT_FALSE(call.refresh);
+    // A count query or a short buffer reports the device count and leaves the
+    // slot cache; no device empties it, with or without a buffer.
+    const struct {  // firstSerial: C_GetTokenInfo of the first slot afterwards
+        const char* name; std::vector<std::string> connected; bool buffer; CK_ULONG offered;
+        CK_RV expected; CK_ULONG count; std::string firstSerial;
+    } counts[] = {
+        {"count query", {"ZLM0000003", secondDevice}, false, 0, CKR_OK, 2, defaultDevice},
+        {"short buffer", {"ZLM0000003", secondDevice}, true, 1, CKR_BUFFER_TOO_SMALL, 2, defaultDevice},
+        {"no device, count query", {}, false, 0, CKR_OK, 0, "rv=3"},
+        {"no device, with a buffer", {}, true, 2, CKR_OK, 0, "rv=3"},
+    };
+    for (const auto& row : counts) {
+        SCOPED_TRACE(row.name);
+        fakeLibrary().setConnected({defaultDevice});
+        refreshSlots();
+        fakeLibrary().setConnected(row.connected);
+        CK_SLOT_ID list[2] = {0xDEAD, 0xDEAD};
+        count = row.offered;
+        EXPECT_EQ(row.expected, f()->C_GetSlotList(CK_FALSE, row.buffer ? list : nullptr, &count));
+        EXPECT_EQ(row.count, count);
+        EXPECT_EQ(0xDEADu, list[0]);
+        EXPECT_EQ(row.firstSerial, serialOf(firstSlot));
+    }
 }
 
 // Changes of the device count post one event for the first slot, whatever
@@ -246,33 +260,6 @@ TEST_F(SlotsTest, MonitorNotesItsStartOnceAndPollsAtMostOnceASecond) {
     const std::string log = readFile(todaysLogFile()), started = "::=>Session monitor thread started.\n";
     EXPECT_EQ(log.find(started), log.rfind(started)) << "noted more than once";
     EXPECT_NE(std::string::npos, log.find(started)) << "not noted";
-}
-
-// A count query or a short buffer reports the device count and leaves the
-// slot cache; no device empties it, with or without a buffer.
-TEST_F(SlotsTest, SlotCountsAndTheCache) {
-    const struct {  // firstSerial: C_GetTokenInfo of the first slot afterwards
-        const char* name; std::vector<std::string> connected; bool buffer; CK_ULONG offered;
-        CK_RV expected; CK_ULONG count; std::string firstSerial;
-    } rows[] = {
-        {"count query", {"ZLM0000003", secondDevice}, false, 0, CKR_OK, 2, defaultDevice},
-        {"short buffer", {"ZLM0000003", secondDevice}, true, 1, CKR_BUFFER_TOO_SMALL, 2, defaultDevice},
-        {"no device, count query", {}, false, 0, CKR_OK, 0, "rv=3"},
-        {"no device, with a buffer", {}, true, 2, CKR_OK, 0, "rv=3"},
-    };
-    for (const char* name : {secondDevice, "ZLM0000003"}) fakeLibrary().addDevice(name);
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        fakeLibrary().setConnected({defaultDevice});
-        refreshSlots();
-        fakeLibrary().setConnected(row.connected);
-        CK_SLOT_ID list[2] = {0xDEAD, 0xDEAD};
-        count = row.offered;
-        EXPECT_EQ(row.expected, f()->C_GetSlotList(CK_FALSE, row.buffer ? list : nullptr, &count));
-        EXPECT_EQ(row.count, count);
-        EXPECT_EQ(0xDEADu, list[0]);
-        EXPECT_EQ(row.firstSerial, serialOf(firstSlot));
-    }
 }
 
 // The fifteen mechanisms in their order, and each one's key sizes and flags,
