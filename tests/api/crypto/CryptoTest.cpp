@@ -457,11 +457,8 @@ TEST_F(CryptoTest, DeviceCallsCarryTheKeyPairCopiedAtInit) {
         const char* name;
         FakeCall call;
         bool privateKey;  // signing and decryption name the key; verification hands over the public value
-    } calls[] = {{"sign", signs.at(0), true},
-                 {"multi-part sign", signs.at(1), true},
-                 {"decrypt", decrypt, true},
-                 {"verify", verifies.at(0), false},
-                 {"multi-part verify", verifies.at(2), false}};
+    } calls[] = {{"sign", signs.at(0), true}, {"multi-part sign", signs.at(1), true}, {"decrypt", decrypt, true},
+                 {"verify", verifies.at(0), false}, {"multi-part verify", verifies.at(2), false}};
     for (const auto& c : calls) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(defaultDevice, c.call.deviceName);
