@@ -1,6 +1,7 @@
 // Sessions and the login: the check order of each entry point per login
 // state, handle allocation, the session states of every device's sessions,
 // the device's answers and the password the module holds.
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -32,6 +33,14 @@ CK_RV setPin(S session, std::string oldPin, std::string newPin) {
 CK_RV open(CK_SLOT_ID slot, CK_FLAGS flags, S* session) {
     return p11()->C_OpenSession(slot, flags, nullptr, nullptr, session);
 }
+// C_Login and C_SetPIN on a session, or (offset 1) on the handle after it.
+std::function<CK_RV(S)> logIn(CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULONG length, S offset = 0) {
+    return [=](S s) { return p11()->C_Login(s + offset, user, pin, length); };
+}
+std::function<CK_RV(S)> changePin(CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin,
+                                  CK_ULONG newLength, S offset = 0) {
+    return [=](S s) { return p11()->C_SetPIN(s + offset, oldPin, oldLength, newPin, newLength); };
+}
 bool logHas(const std::string& text) { return readFile(todaysLogFile()).find(text) != std::string::npos; }
 
 class SessionsTest : public ModuleTest {};
@@ -44,56 +53,43 @@ TEST_F(SessionsTest, RefusalsPerLoginStateInCheckOrder) {
     const struct {
         const char* name;
         bool loggedIn, readWrite;
-        CK_RV (*call)(S);
+        std::function<CK_RV(S)> call;
         CK_RV expected;
     } rows[] = {
-        {"login, unknown session", false, true,
-         [](S s) { return p11()->C_Login(s + 1, 7, nullptr, 0); }, CKR_SESSION_HANDLE_INVALID},
-        {"login as SO", false, true, [](S s) { return p11()->C_Login(s, CKU_SO, nullptr, 0); }, CKR_USER_TYPE_INVALID},
-        {"login without a PIN", false, true,
-         [](S s) { return p11()->C_Login(s, CKU_USER, nullptr, 0); }, CKR_ARGUMENTS_BAD},
-        {"login, PIN of 3 bytes", false, true,
-         [](S s) { return p11()->C_Login(s, CKU_USER, pin8, 3); }, CKR_PIN_LEN_RANGE},
-        {"login, PIN of 64 bytes", false, true,
-         [](S s) { return p11()->C_Login(s, CKU_USER, pin64, 64); }, CKR_PIN_LEN_RANGE},
-        {"login, PIN length above 32 bits", false, true,
-         [](S s) { return p11()->C_Login(s, CKU_USER, pin8, bit32 ? bit32 + 8 : 0); }, CKR_PIN_LEN_RANGE},
-        {"login as SO when logged in", true, true,
-         [](S s) { return p11()->C_Login(s, CKU_SO, nullptr, 0); }, CKR_USER_TYPE_INVALID},
-        {"login again", true, true,
-         [](S s) { return p11()->C_Login(s, CKU_USER, nullptr, 0); }, CKR_USER_ALREADY_LOGGED_IN},
-        {"login again, read-only, wrong PIN", true, false,
-         [](S s) { return tryLogin(s, "wrong-pin"); }, CKR_USER_ALREADY_LOGGED_IN},
+        {"login, unknown session", false, true, logIn(7, nullptr, 0, 1), CKR_SESSION_HANDLE_INVALID},
+        {"login as SO", false, true, logIn(CKU_SO, nullptr, 0), CKR_USER_TYPE_INVALID},
+        {"login without a PIN", false, true, logIn(CKU_USER, nullptr, 0), CKR_ARGUMENTS_BAD},
+        {"login, PIN of 3 bytes", false, true, logIn(CKU_USER, pin8, 3), CKR_PIN_LEN_RANGE},
+        {"login, PIN of 64 bytes", false, true, logIn(CKU_USER, pin64, 64), CKR_PIN_LEN_RANGE},
+        {"login, PIN length above 32 bits", false, true, logIn(CKU_USER, pin8, bit32 ? bit32 + 8 : 0),
+         CKR_PIN_LEN_RANGE},
+        {"login as SO when logged in", true, true, logIn(CKU_SO, nullptr, 0), CKR_USER_TYPE_INVALID},
+        {"login again", true, true, logIn(CKU_USER, nullptr, 0), CKR_USER_ALREADY_LOGGED_IN},
+        {"login again, read-only, wrong PIN", true, false, [](S s) { return tryLogin(s, "wrong-pin"); },
+         CKR_USER_ALREADY_LOGGED_IN},
         {"logout without login", false, true, [](S s) { return p11()->C_Logout(s); }, CKR_USER_NOT_LOGGED_IN},
-        {"set PIN, unknown session", false, true,
-         [](S s) { return p11()->C_SetPIN(s + 1, nullptr, 0, nullptr, 0); }, CKR_SESSION_HANDLE_INVALID},
-        {"set PIN, read-only", false, false,
-         [](S s) { return p11()->C_SetPIN(s, nullptr, 0, nullptr, 0); }, CKR_SESSION_READ_ONLY},
-        {"set PIN, read-only, logged in", true, false,
-         [](S s) { return p11()->C_SetPIN(s, pin8, 8, pin8, 8); }, CKR_SESSION_READ_ONLY},
-        {"set PIN without PINs", false, true,
-         [](S s) { return p11()->C_SetPIN(s, nullptr, 3, nullptr, 3); }, CKR_ARGUMENTS_BAD},
-        {"set PIN, old PIN of 3 bytes", false, true,
-         [](S s) { return p11()->C_SetPIN(s, pin8, 3, nullptr, 3); }, CKR_PIN_LEN_RANGE},
-        {"set PIN without the new PIN", false, true,
-         [](S s) { return p11()->C_SetPIN(s, pin8, 8, nullptr, 3); }, CKR_ARGUMENTS_BAD},
-        {"set PIN, new PIN of 64 bytes", false, true,
-         [](S s) { return p11()->C_SetPIN(s, pin8, 8, pin64, 64); }, CKR_PIN_LEN_RANGE},
-        {"open, unknown slot", false, true,
-         [](S) { return open(firstSlot + 1, CKF_RW_SESSION, nullptr); }, CKR_SLOT_ID_INVALID},
-        {"open without the serial flag", false, true,
-         [](S) { return open(firstSlot, CKF_RW_SESSION, nullptr); }, CKR_SESSION_PARALLEL_NOT_SUPPORTED},
-        {"open without a handle pointer", false, true,
-         [](S) { return open(firstSlot, CKF_SERIAL_SESSION, nullptr); }, CKR_ARGUMENTS_BAD},
-        {"session info without a pointer", false, true,
-         [](S s) { return p11()->C_GetSessionInfo(s, nullptr); }, CKR_ARGUMENTS_BAD},
-        {"close all, unknown slot", true, true,
-         [](S) { return p11()->C_CloseAllSessions(firstSlot + 1); }, CKR_SLOT_ID_INVALID},
+        {"set PIN, unknown session", false, true, changePin(nullptr, 0, nullptr, 0, 1), CKR_SESSION_HANDLE_INVALID},
+        {"set PIN, read-only", false, false, changePin(nullptr, 0, nullptr, 0), CKR_SESSION_READ_ONLY},
+        {"set PIN, read-only, logged in", true, false, changePin(pin8, 8, pin8, 8), CKR_SESSION_READ_ONLY},
+        {"set PIN without PINs", false, true, changePin(nullptr, 3, nullptr, 3), CKR_ARGUMENTS_BAD},
+        {"set PIN, old PIN of 3 bytes", false, true, changePin(pin8, 3, nullptr, 3), CKR_PIN_LEN_RANGE},
+        {"set PIN without the new PIN", false, true, changePin(pin8, 8, nullptr, 3), CKR_ARGUMENTS_BAD},
+        {"set PIN, new PIN of 64 bytes", false, true, changePin(pin8, 8, pin64, 64), CKR_PIN_LEN_RANGE},
+        {"open, unknown slot", false, true, [](S) { return open(firstSlot + 1, CKF_RW_SESSION, nullptr); },
+         CKR_SLOT_ID_INVALID},
+        {"open without the serial flag", false, true, [](S) { return open(firstSlot, CKF_RW_SESSION, nullptr); },
+         CKR_SESSION_PARALLEL_NOT_SUPPORTED},
+        {"open without a handle pointer", false, true, [](S) { return open(firstSlot, CKF_SERIAL_SESSION, nullptr); },
+         CKR_ARGUMENTS_BAD},
+        {"session info without a pointer", false, true, [](S s) { return p11()->C_GetSessionInfo(s, nullptr); },
+         CKR_ARGUMENTS_BAD},
+        {"close all, unknown slot", true, true, [](S) { return p11()->C_CloseAllSessions(firstSlot + 1); },
+         CKR_SLOT_ID_INVALID},
         // Handles and slot IDs with bits above 32 name nothing.
-        {"session info, handle above 32 bits", true, true,
-         [](S s) { return p11()->C_GetSessionInfo(wide(s), &info); }, CKR_SESSION_HANDLE_INVALID},
-        {"close all, slot above 32 bits", true, true,
-         [](S) { return p11()->C_CloseAllSessions(wide(firstSlot)); }, CKR_SLOT_ID_INVALID},
+        {"session info, handle above 32 bits", true, true, [](S s) { return p11()->C_GetSessionInfo(wide(s), &info); },
+         CKR_SESSION_HANDLE_INVALID},
+        {"close all, slot above 32 bits", true, true, [](S) { return p11()->C_CloseAllSessions(wide(firstSlot)); },
+         CKR_SLOT_ID_INVALID},
     };
     for (const auto& [name, loggedIn, readWrite, call, expected] : rows) {
         SCOPED_TRACE(name);

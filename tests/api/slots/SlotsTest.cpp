@@ -37,6 +37,7 @@ void waitForMonitorPass() {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
+CK_RV infoOf(CK_MECHANISM_TYPE type) { return p11()->C_GetMechanismInfo(firstSlot, type, &mechanismInfo); }
 CK_RV poll() { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr); }
 // A blocking C_WaitForSlotEvent on its own thread, once the monitor has seen
 // the devices and a pending event is dropped; not finished after two seconds.
@@ -67,14 +68,10 @@ TEST_F(SlotsTest, RefusalsInCheckOrder) {
         {"token info, no info", [] { return p11()->C_GetTokenInfo(firstSlot, nullptr); }, CKR_ARGUMENTS_BAD},
         {"no mechanism count", [] { return p11()->C_GetMechanismList(firstSlot, slots, nullptr); }, CKR_ARGUMENTS_BAD},
         {"mechanism, no info", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, nullptr); }, CKR_ARGUMENTS_BAD},
-        {"ECDSA SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x1043, &mechanismInfo); },
-         CKR_MECHANISM_INVALID},
-        {"SHA-224", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x255, &mechanismInfo); }, CKR_MECHANISM_INVALID},
-        {"vendor defined", [] { return p11()->C_GetMechanismInfo(firstSlot, 0x80000000UL, &mechanismInfo); },
-         CKR_MECHANISM_INVALID},
-        {"mechanism with bit 32",
-         [] { return p11()->C_GetMechanismInfo(firstSlot, CKM_SHA256_RSA_PKCS | bit32, &mechanismInfo); },
-         CKR_MECHANISM_INVALID},
+        {"ECDSA SHA-224", [] { return infoOf(0x1043); }, CKR_MECHANISM_INVALID},
+        {"SHA-224", [] { return infoOf(0x255); }, CKR_MECHANISM_INVALID},
+        {"vendor defined", [] { return infoOf(0x80000000UL); }, CKR_MECHANISM_INVALID},
+        {"mechanism with bit 32", [] { return infoOf(CKM_SHA256_RSA_PKCS | bit32); }, CKR_MECHANISM_INVALID},
         {"event, no slot", [] { return p11()->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); },
          CKR_ARGUMENTS_BAD},
     };
@@ -104,25 +101,16 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
         {"99999999999999999999.1", 255, 1, 5, 0x40D}, {"-99999999999999999999.1", 0, 1, 5, 0x40D},
     };
     for (bool readWrite : {false, true, true}) openSession(readWrite);
-    CK_TOKEN_INFO expected{};
-    std::memcpy(expected.label, label.data(), 30);
-    std::memcpy(expected.manufacturerID, "Trevanic", 8);
-    std::memcpy(expected.model, "ModelNumberTwen", 15);
+    // Label, maker, model; flags (per row); session counts: maximum 0, public 1, maximum read-write 0,
+    // read-write 2; PIN length 4 to 63; memory unknown; hardware 1.0. What is not written is zero.
+    const CK_ULONG unknown = CK_UNAVAILABLE_INFORMATION;
+    CK_TOKEN_INFO expected{"0123456789abcdefghijABCDEFGHIJ", "Trevanic", "ModelNumberTwen", {}, 0, 0, 1, 0, 2, 63, 4,
+                           unknown, unknown, unknown, unknown, {1, 0}};
     std::memcpy(expected.serialNumber, "SERIAL0123456789", 16);
-    expected.ulSessionCount = 1;
-    expected.ulRwSessionCount = 2;
-    expected.ulMaxPinLen = 63;
-    expected.ulMinPinLen = 4;
-    expected.ulTotalPublicMemory = expected.ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
-    expected.ulTotalPrivateMemory = expected.ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    expected.hardwareVersion = {1, 0};
     std::memset(expected.utcTime, ' ', sizeof expected.utcTime);
-    // The slot description keeps 63 bytes of the label and its terminator; what is not written is zero.
-    CK_SLOT_INFO expectedSlot{};
+    // The slot description keeps 63 bytes of the label and its terminator.
+    CK_SLOT_INFO expectedSlot{{}, "Trevanic", CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT, {1, 0}};
     std::memcpy(expectedSlot.slotDescription, label.data(), 63);
-    std::memcpy(expectedSlot.manufacturerID, "Trevanic", 8);
-    expectedSlot.flags = CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
-    expectedSlot.hardwareVersion = {1, 0};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::get<0>(row));
         fakeLibrary().edit([&](FakeState& state) {
@@ -147,28 +135,19 @@ TEST_F(SlotsTest, SlotAndTokenInfo) {
 }
 
 // The session counts are of the public sessions of all slots: a login moves
-// its device's sessions out of them.
-TEST_F(SlotsTest, SessionCountsLeaveOutLoggedInSessions) {
-    fakeLibrary().addDevice(secondDevice);
-    refreshSlots();
-    openSession(false, firstSlot + 1);
-    openSession(false);
-    login(openSession(true));
-    ASSERT_EQ(CKR_OK, f()->C_GetTokenInfo(firstSlot, &tokenInfo));
-    EXPECT_EQ(1u, tokenInfo.ulSessionCount);
-    EXPECT_EQ(0u, tokenInfo.ulRwSessionCount);
-}
-
-// A device no longer listed has its sessions logged out by the monitor, and
-// the held password is dropped; a device still listed keeps its sessions'
-// states.
-TEST_F(SlotsTest, UnpluggingLogsOutTheSessionsOfTheDevice) {
+// its device's sessions out of them. A device no longer listed has its
+// sessions logged out by the monitor, and the held password is dropped; a
+// device still listed keeps its sessions' states.
+TEST_F(SlotsTest, SessionCountsAndUnplugging) {
     fakeLibrary().addDevice(secondDevice);
     fakeLibrary().addKeyPair(secondDevice, makeFakeKeyPair(0, keyKindRsa2048, "", {}));
     refreshSlots();
     const CK_SESSION_HANDLE readWrite = openSession(true), readOnly = openSession(false);
     const CK_SESSION_HANDLE staying = openSession(true, firstSlot + 1);
     login(staying);
+    ASSERT_EQ(CKR_OK, f()->C_GetTokenInfo(firstSlot + 1, &tokenInfo));  // the first device's sessions only
+    EXPECT_EQ(1u, tokenInfo.ulSessionCount);
+    EXPECT_EQ(1u, tokenInfo.ulRwSessionCount);
     login(readWrite);
     fakeLibrary().setConnected({secondDevice});
     waitForMonitorPass();
@@ -207,6 +186,29 @@ TEST_F(SlotsTest, SlotListAndItsCache) {
     }
     // The slot list and the monitor alike ask for the list without a refresh.
     for (const FakeCall& call : fakeLibrary().calls("zelmor_getConnectedDeviceList")) EXPECT_FALSE(call.refresh);
+    // A count query or a short buffer reports the device count and leaves the
+    // slot cache; no device empties it, with or without a buffer.
+    const struct {  // firstSerial: C_GetTokenInfo of the first slot afterwards
+        const char* name; std::vector<std::string> connected; bool buffer; CK_ULONG offered;
+        CK_RV expected; CK_ULONG count; std::string firstSerial;
+    } counts[] = {
+        {"count query", {"ZLM0000003", secondDevice}, false, 0, CKR_OK, 2, defaultDevice},
+        {"short buffer", {"ZLM0000003", secondDevice}, true, 1, CKR_BUFFER_TOO_SMALL, 2, defaultDevice},
+        {"no device, count query", {}, false, 0, CKR_OK, 0, "rv=3"},
+        {"no device, with a buffer", {}, true, 2, CKR_OK, 0, "rv=3"},
+    };
+    for (const auto& row : counts) {
+        SCOPED_TRACE(row.name);
+        fakeLibrary().setConnected({defaultDevice});
+        refreshSlots();
+        fakeLibrary().setConnected(row.connected);
+        CK_SLOT_ID list[2] = {0xDEAD, 0xDEAD};
+        count = row.offered;
+        EXPECT_EQ(row.expected, f()->C_GetSlotList(CK_FALSE, row.buffer ? list : nullptr, &count));
+        EXPECT_EQ(row.count, count);
+        EXPECT_EQ(0xDEADu, list[0]);
+        EXPECT_EQ(row.firstSerial, serialOf(firstSlot));
+    }
 }
 
 // Changes of the device count post one event for the first slot, whatever
@@ -258,33 +260,6 @@ TEST_F(SlotsTest, MonitorNotesItsStartOnceAndPollsAtMostOnceASecond) {
     const std::string log = readFile(todaysLogFile()), started = "::=>Session monitor thread started.\n";
     EXPECT_EQ(log.find(started), log.rfind(started)) << "noted more than once";
     EXPECT_NE(std::string::npos, log.find(started)) << "not noted";
-}
-
-// A count query or a short buffer reports the device count and leaves the
-// slot cache; no device empties it, with or without a buffer.
-TEST_F(SlotsTest, SlotCountsAndTheCache) {
-    const struct {  // firstSerial: C_GetTokenInfo of the first slot afterwards
-        const char* name; std::vector<std::string> connected; bool buffer; CK_ULONG offered;
-        CK_RV expected; CK_ULONG count; std::string firstSerial;
-    } rows[] = {
-        {"count query", {"ZLM0000003", secondDevice}, false, 0, CKR_OK, 2, defaultDevice},
-        {"short buffer", {"ZLM0000003", secondDevice}, true, 1, CKR_BUFFER_TOO_SMALL, 2, defaultDevice},
-        {"no device, count query", {}, false, 0, CKR_OK, 0, "rv=3"},
-        {"no device, with a buffer", {}, true, 2, CKR_OK, 0, "rv=3"},
-    };
-    for (const char* name : {secondDevice, "ZLM0000003"}) fakeLibrary().addDevice(name);
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        fakeLibrary().setConnected({defaultDevice});
-        refreshSlots();
-        fakeLibrary().setConnected(row.connected);
-        CK_SLOT_ID list[2] = {0xDEAD, 0xDEAD};
-        count = row.offered;
-        EXPECT_EQ(row.expected, f()->C_GetSlotList(CK_FALSE, row.buffer ? list : nullptr, &count));
-        EXPECT_EQ(row.count, count);
-        EXPECT_EQ(0xDEADu, list[0]);
-        EXPECT_EQ(row.firstSerial, serialOf(firstSlot));
-    }
 }
 
 // The fifteen mechanisms in their order, and each one's key sizes and flags,
