@@ -21,7 +21,6 @@ int32_t updateHashContext(ZelmorHashContext context, const uint8_t* data, std::s
 }
 
 int32_t finishHashContext(ZelmorHashContext context, uint32_t bufferSize, uint32_t lengthIn, HashValue* hash) {
-    bufferSize = std::min(bufferSize, HashValue::capacity);
     std::fill(hash->bytes, hash->bytes + bufferSize, uint8_t{0});
     uint32_t length = lengthIn;
     int32_t result = zelmor_finalHash(context, hash->bytes, &length, moduleState().instance());

@@ -18,6 +18,7 @@ struct HashValue {
 };
 constexpr uint32_t signingHashBufferSize = 64;
 constexpr uint32_t digestBufferSize = HashValue::capacity;
+static_assert(signingHashBufferSize <= HashValue::capacity);
 
 enum class HashStep { Init, Update, Final };
 
@@ -29,8 +30,8 @@ struct HashOutcome {
 // Feeds data to the context, in pieces that the library's 32-bit length can carry.
 int32_t updateHashContext(ZelmorHashContext context, const uint8_t* data, std::size_t length);
 
-// Finishes the context into hash, offering bufferSize bytes (at most the
-// capacity) and lengthIn as the length argument. The reported length is
+// Finishes the context into hash, offering bufferSize bytes (one of the
+// sizes above, within the capacity) and lengthIn as the length argument. The reported length is
 // clamped to bufferSize so that a misbehaving library cannot make the module
 // read past the buffer.
 int32_t finishHashContext(ZelmorHashContext context, uint32_t bufferSize, uint32_t lengthIn, HashValue* hash);
