@@ -57,16 +57,13 @@ CK_RV PendingInput::takeFrom(SessionRecord& record) {
     signingHashAlgorithm(record.mechanism, &hashAlgorithm);
     context = record.hashContext;
     record.hashContext = nullptr;
-    parts.swap(record.dataBuffer);
-    record.dataBuffer.clear();
+    parts.swap(record.dataBuffer);  // leaves the session's buffer empty, as parts was
     return CKR_OK;
 }
 
 int32_t PendingInput::finish() {
     if (hashAlgorithm == rawInput) return ZelmorResult::ok;
-    ZelmorHashContext finishing = context;
-    context = nullptr;
-    return finishHashContext(finishing, signingHashBufferSize, signingHashBufferSize, &hash);
+    return finishHashContext(context, signingHashBufferSize, signingHashBufferSize, &hash);
 }
 
 }  // namespace zelmor
