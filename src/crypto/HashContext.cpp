@@ -1,23 +1,17 @@
 #include "crypto/HashContext.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "frame/ModuleState.h"
+#include "utils/DevicePieces.h"
 
 namespace zelmor {
 
 int32_t updateHashContext(ZelmorHashContext context, const uint8_t* data, std::size_t length) {
-    constexpr std::size_t largestPiece = std::numeric_limits<uint32_t>::max();
     ZelmorInstance instance = moduleState().instance();
-    do {
-        std::size_t piece = std::min(length, largestPiece);
-        int32_t result = zelmor_updateHash(context, data, static_cast<uint32_t>(piece), instance);
-        if (result != ZelmorResult::ok) return result;
-        data += piece;
-        length -= piece;
-    } while (length > 0);
-    return ZelmorResult::ok;
+    return forEachDevicePiece(data, length, ZelmorResult::ok, [&](const uint8_t* piece, uint32_t pieceLength) {
+        return zelmor_updateHash(context, piece, pieceLength, instance);
+    });
 }
 
 int32_t finishHashContext(ZelmorHashContext context, uint32_t bufferSize, uint32_t lengthIn, HashValue* hash) {
