@@ -38,7 +38,7 @@ TEST_F(AttributeReadTest, AttributeTable) {
     const Bytes label = bytesOf("key label");
     addCertificate(2, der, "cert label", {0x33});
     fakeLibrary().edit([&](FakeState& state) {
-        state.certificateInfo[der] = {0, {}, bytesOf("subject-der"), bytesOf("issuer-der"), bytesOf("serial-der")};
+        state.certificateInfo[der] = {{}, bytesOf("subject-der"), bytesOf("issuer-der"), bytesOf("serial-der")};
     });
     const Bytes r = u(CKK_RSA);
     const Bytes e = u(CKK_EC);
