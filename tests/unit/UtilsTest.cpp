@@ -55,8 +55,7 @@ TEST(PathExists, FilesAndFoldersButNotNullOrEmpty) {
     EXPECT_FALSE(Utils().pathExists((folder + "/no-such-entry").c_str()));
     EXPECT_FALSE(Utils().pathExists(nullptr));
     EXPECT_FALSE(Utils().pathExists(""));
-    const std::string program = testing_support::executablePath();
-    EXPECT_EQ(program.substr(0, program.find_last_of("\\/")), Utils().getExecutableFolderPath());
+    EXPECT_EQ(testing_support::executableFolder(), Utils().getExecutableFolderPath());
 }
 
 #if defined(_WIN32)
@@ -149,9 +148,7 @@ TEST(Secrets, CompareCopyGrowAndEmptyOnClear) {
 // Any non-zero standards setting turns it on, whichever of its four bytes is set.
 TEST(Settings, EveryByteOfTheStandardsValueCounts) {
     const struct {
-        const char* name;
-        unsigned value;
-        bool on;
+        const char* name; unsigned value; bool on;
     } rows[] = {{"zero", 0, false},         {"first byte", 0x1, true},         {"second byte", 0x100, true},
                 {"third byte", 0x10000, true}, {"fourth byte", 0x1000000, true}};
     for (const auto& row : rows) {

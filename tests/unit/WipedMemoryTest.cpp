@@ -45,9 +45,7 @@ void operator delete(void* block, std::size_t) noexcept { release(block); }
 // Whether the template goes or a later entry of the type replaces the value.
 TEST(CreationTemplate, PrivateKeyPartsAreWipedBeforeTheirMemoryIsFreed) {
     const struct {
-        const char* name;
-        CK_ATTRIBUTE_TYPE type;
-        ZelmorBytes zelmor::CreationTemplate::*member;
+        const char* name; CK_ATTRIBUTE_TYPE type; ZelmorBytes zelmor::CreationTemplate::*member;
     } rows[] = {{"private exponent", CKA_PRIVATE_EXPONENT, &zelmor::CreationTemplate::privateExponent},
                 {"first prime", CKA_PRIME_1, &zelmor::CreationTemplate::prime1}};
     uint8_t first[40], second[8];
@@ -76,15 +74,13 @@ TEST(Secrets, OldBuffersAreWipedBeforeTheyAreFreed) {
     SecretBytes longerHeld;
     longerHeld.assign(longer.data(), longer.size());
     const struct {
-        const char* name;
-        std::function<void(SecretString&)> replace;
+        const char* name; std::function<void(SecretString&)> replace;
     } pins[] = {
         {"PIN assigned a longer one", [&](SecretString& held) { held.assign(longerPin.data(), longerPin.size()); }},
         {"PIN destroyed", [](SecretString&) {}},
     };
     const struct {
-        const char* name;
-        std::function<void(SecretBytes&)> replace;
+        const char* name; std::function<void(SecretBytes&)> replace;
     } kept[] = {
         {"bytes assigned longer ones", [&](SecretBytes& held) { held.assign(longer.data(), longer.size()); }},
         {"bytes appended past their buffer", [&](SecretBytes& held) { held.append(longer.data(), longer.size()); }},

@@ -85,9 +85,7 @@ TEST_F(CertificateImport, ChainWalkOutcomes) {
         EXPECT_EQ(row.imported, imports());
         EXPECT_EQ(certificateBase + row.imported.size() - 1, handle);
         EXPECT_EQ(row.line == nullptr, !logged("Issuer '"));
-        if (row.line != nullptr) {
-            EXPECT_TRUE(logged(row.line));
-        }
+        if (row.line != nullptr) { EXPECT_TRUE(logged(row.line)) << row.line; }
         EXPECT_EQ(row.imported.size() == 1,
                   logged("Chain import skipped or failed " + emDash + " Performing normal leaf import"));
         EXPECT_EQ(row.imported.size() > 1, logged("Certificate imported successfully"));

@@ -40,10 +40,8 @@ TEST_F(AttributeReadTest, AttributeTable) {
     fakeLibrary().edit([&](FakeState& state) {
         state.certificateInfo[der] = {{}, bytesOf("subject-der"), bytesOf("issuer-der"), bytesOf("serial-der")};
     });
-    const Bytes r = u(CKK_RSA);
-    const Bytes e = u(CKK_EC);
-    const Bytes rg = u(CKM_RSA_PKCS_KEY_PAIR_GEN);
-    const Bytes eg = u(CKM_EC_KEY_PAIR_GEN);
+    const Bytes r = u(CKK_RSA), e = u(CKK_EC);
+    const Bytes rg = u(CKM_RSA_PKCS_KEY_PAIR_GEN), eg = u(CKM_EC_KEY_PAIR_GEN);
     const Rows rows = {
         {{CKA_CLASS}, {u(CKO_CERTIFICATE), u(CKO_PRIVATE_KEY), u(CKO_PUBLIC_KEY)}},
         {{CKA_LABEL}, {bytesOf("cert label"), label, label}},
