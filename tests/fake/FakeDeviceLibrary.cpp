@@ -58,8 +58,6 @@ ZelmorBytes bytes(const uint8_t* data, int64_t length) {
     return data != nullptr && length > 0 ? ZelmorBytes(data, data + length) : ZelmorBytes();
 }
 
-ZelmorBytes identifierBytes(const uint8_t* identifier) { return bytes(identifier, zelmorIdentifierSize); }
-
 // Zeroes field and copies up to limit bytes of value into it; gives the length copied.
 template <typename Field, std::size_t size, typename Value>
 int32_t put(Field (&field)[size], const Value& value, std::size_t limit = size) {
@@ -82,7 +80,7 @@ public:
         lock = std::unique_lock<std::mutex>(fake().mutex);
         FakeCall& call = state.calls.emplace_back();
         call.operation = operation; call.deviceName = text(device); call.password = text(password);
-        call.identifier = identifierBytes(identifier); call.instance = instance;
+        call.identifier = bytes(identifier, zelmorIdentifierSize); call.instance = instance;
         const auto* onCall = lookUp(state.forcedResultsOnCall, operation);
         forced = onCall != nullptr ? lookUp(*onCall, countCalls(state.calls, operation)) : nullptr;
         if (forced == nullptr) forced = lookUp(state.forcedResults, operation);
@@ -119,8 +117,7 @@ public:
         for (std::size_t i = 0; i < zelmorIdentifierSize; ++i) {
             record.identifier[i] = static_cast<uint8_t>((n >> (8 * (i % 4))) + i);
         }
-        records.push_back(record);
-        return records.back();
+        return records.emplace_back(record);
     }
 
     std::unique_lock<std::mutex> lock;

@@ -135,9 +135,8 @@ TEST(Secrets, CompareCopyGrowAndEmptyOnClear) {
     SecretBytes bytes;
     std::vector<uint8_t> expected;
     for (uint8_t part = 1; part <= 40; ++part) {
-        const std::vector<uint8_t> piece(part, part);
-        bytes.append(piece.data(), piece.size());
-        expected.insert(expected.end(), piece.begin(), piece.end());
+        expected.insert(expected.end(), part, part);
+        bytes.append(expected.data() + expected.size() - part, part);
     }
     SecretBytes copy = bytes;
     bytes.clear();
