@@ -67,23 +67,32 @@ int32_t put(Field (&field)[size], const Value& value, std::size_t limit = size) 
     return static_cast<int32_t>(length);
 }
 
+// The record of a call of operation: its other arguments set by fill, and the
+// device, password and key pair or certificate it names. Made on entry, before
+// the test's hook runs.
+FakeCall recorded(const char* operation, const std::function<void(FakeCall&)>& fill = nullptr,
+                  const char* device = nullptr, const char* password = nullptr, const uint8_t* identifier = nullptr) {
+    FakeCall call;
+    call.operation = operation; call.deviceName = text(device); call.password = text(password);
+    call.identifier = bytes(identifier, zelmorIdentifierSize);
+    if (fill) fill(call);
+    return call;
+}
+
 // One call of an operation: runs the test's hook outside the lock, records the
-// call with the device, password and key pair or certificate it names (the
-// operation adds its other arguments), then holds the lock until it returns.
+// call, then holds the lock until the operation returns.
 class Entry {
 public:
-    Entry(const char* operation, ZelmorInstance instance, const char* device = nullptr, const char* password = nullptr,
-          const uint8_t* identifier = nullptr) {
+    Entry(FakeCall call, ZelmorInstance instance) {
         std::function<void()> during;
-        if (Locked held; held->duringCall.count(operation) > 0) during = held->duringCall[operation];
+        if (Locked held; held->duringCall.count(call.operation) > 0) during = held->duringCall[call.operation];
         if (during) during();
         lock = std::unique_lock<std::mutex>(fake().mutex);
-        FakeCall& call = state.calls.emplace_back();
-        call.operation = operation; call.deviceName = text(device); call.password = text(password);
-        call.identifier = bytes(identifier, zelmorIdentifierSize); call.instance = instance;
-        const auto* onCall = lookUp(state.forcedResultsOnCall, operation);
-        forced = onCall != nullptr ? lookUp(*onCall, countCalls(state.calls, operation)) : nullptr;
-        if (forced == nullptr) forced = lookUp(state.forcedResults, operation);
+        call.instance = instance;
+        state.calls.push_back(call);
+        const auto* onCall = lookUp(state.forcedResultsOnCall, call.operation);
+        forced = onCall != nullptr ? lookUp(*onCall, countCalls(state.calls, call.operation)) : nullptr;
+        if (forced == nullptr) forced = lookUp(state.forcedResults, call.operation);
     }
 
     FakeCall& call() { return state.calls.back(); }
@@ -145,15 +154,15 @@ template <typename Record>
 const std::vector<Record>& deviceList(const char* operation, const char* device, ZelmorInstance instance,
                                       std::vector<Record> FakeDevice::*list) {
     thread_local std::vector<Record> copy;
-    Entry entry(operation, instance, device);
+    Entry entry(recorded(operation, nullptr, device), instance);
     FakeDevice* found = entry.device();
     return copy = found != nullptr ? found->*list : std::vector<Record>();
 }
 
 ZelmorBytes certificatePart(const char* operation, const uint8_t* der, int32_t length, ZelmorInstance instance,
                             ZelmorBytes FakeCertificateInfo::*part) {
-    Entry entry(operation, instance);
-    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der = bytes(der, length));
+    Entry entry(recorded(operation, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
+    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der);
     return info != nullptr ? info->*part : ZelmorBytes();
 }
 
@@ -254,30 +263,30 @@ ZelmorCertificate makeFakeCertificate(uint32_t number, const ZelmorBytes& der, c
 }
 
 void zelmor_createInstance(ZelmorInstance* instance) {
-    *instance = Entry(__func__, nullptr).state.createInstanceGivesNull ? nullptr : &instanceToken;
+    *instance = Entry(recorded(__func__), nullptr).state.createInstanceGivesNull ? nullptr : &instanceToken;
 }
 
-void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry(__func__, instance); }
+void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry(recorded(__func__), instance); }
 
 std::vector<std::string> zelmor_getConnectedDeviceList(bool refresh, ZelmorInstance instance) {
-    Entry entry(__func__, instance); entry.call().refresh = refresh;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.refresh = refresh; }), instance);
     return instance != nullptr ? entry.state.connected : std::vector<std::string>();
 }
 
 TokenInfo zelmor_getTokenInfo(const char* device, ZelmorInstance instance) {
-    Entry entry(__func__, instance, device);
+    Entry entry(recorded(__func__, nullptr, device), instance);
     const FakeDevice* found = lookUp(entry.state.devices, text(device));
     return found != nullptr ? found->tokenInfo : TokenInfo{};
 }
 
 int32_t zelmor_initDevice(const char* device, bool full, ZelmorInstance instance) {
-    Entry entry(__func__, instance, device); entry.call().fullInit = full;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.fullInit = full; }, device), instance);
     return entry.onDevice([](FakeDevice&) { return ok; });
 }
 
 int32_t zelmor_validatePassword(const char* device, const char* password, int32_t user, int32_t* tries,
                                 ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password); entry.call().userType = user;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.userType = user; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         bool right = found.remainingTries > 0 && found.pin == text(password);
         int32_t left = right ? 10 : found.remainingTries - (found.remainingTries > 0 ? 1 : 0);
@@ -289,9 +298,9 @@ int32_t zelmor_validatePassword(const char* device, const char* password, int32_
 
 bool zelmor_changeUserPassword(const char* device, const char* password, const char* newPassword, int32_t* tries,
                                bool flag1, bool flag2, ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password);
-    FakeCall& call = entry.call();
-    call.newPassword = text(newPassword); call.changeFlag1 = flag1; call.changeFlag2 = flag2;
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.newPassword = text(newPassword); call.changeFlag1 = flag1; call.changeFlag2 = flag2;
+    }, device, password), instance);
     if (entry.forced != nullptr) return *entry.forced == ok;
     FakeDevice* found = entry.device();
     bool right = found != nullptr && found->pin == text(password);
@@ -322,8 +331,8 @@ ZelmorBytes zelmor_getCertificateSerialDER(const uint8_t* der, int32_t length, Z
 
 int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, CertificateDetails* out,
                                      ZelmorInstance instance) {
-    Entry entry(__func__, instance);
-    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der = bytes(der, length));
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
+    const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der);
     if (entry.forced != nullptr || info == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
     *out = info->details;
     return ok;
@@ -331,14 +340,15 @@ int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, Certifi
 
 ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, const std::vector<std::string>& suffixes,
                                                           ZelmorInstance instance) {
-    Entry entry(__func__, instance);
-    entry.call().folder = text(folder); entry.call().extensions = suffixes;
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.folder = text(folder); call.extensions = suffixes;
+    }), instance);
     return entry.state.caFiles;
 }
 
 int32_t zelmor_importCertificate(const char* device, const char* password, ZelmorCertificate* input,
                                  ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password); entry.call().certificate = *input;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.certificate = *input; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         std::memcpy(input->identifier, entry.store(found.certificates, *input).identifier, zelmorIdentifierSize);
         return ok;
@@ -346,7 +356,7 @@ int32_t zelmor_importCertificate(const char* device, const char* password, Zelmo
 }
 
 int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDetails* pfx, ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password); entry.call().pfx = *pfx;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.pfx = *pfx; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, pfx->label, pfx->id);
         keyPair.publicValueLength = put(keyPair.publicValue, pfx->modulus);
@@ -358,7 +368,7 @@ int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDeta
 
 int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorKeyPair* input,
                                ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password); entry.call().keyPair = *input;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.keyPair = *input; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         // The caller's label, ID and usage with a public value of the key kind.
         ZelmorKeyPair& stored = entry.store(found.keyPairs, *input);
@@ -373,32 +383,32 @@ int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorK
 
 int32_t zelmor_updateKeyPairDetails(const char* device, const uint8_t* key, const char* password, const char* label,
                                     const uint8_t* id, int32_t idLength, ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password, key);
-    FakeCall& call = entry.call();
-    call.label = text(label); call.id = bytes(id, idLength); call.length = idLength;
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.label = text(label); call.id = bytes(id, idLength); call.length = idLength;
+    }, device, password, key), instance);
     return entry.onDevice([&](FakeDevice& found) {
         auto keyPair = byIdentifier(found.keyPairs, key);
         if (keyPair == found.keyPairs.end()) return failure;
-        put(keyPair->label, call.label, zelmorLabelSize);
-        keyPair->idLength = put(keyPair->id, call.id);
+        put(keyPair->label, entry.call().label, zelmorLabelSize);
+        keyPair->idLength = put(keyPair->id, entry.call().id);
         return ok;
     });
 }
 
 int32_t zelmor_deleteKeyPair(const char* device, const uint8_t* key, const char* password, bool keyFlag,
                              ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password, key); entry.call().keyFlag = keyFlag;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.keyFlag = keyFlag; }, device, password, key), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.keyPairs, key); });
 }
 
 int32_t zelmor_deleteCertificate(const char* device, const uint8_t* certificate, const char* password,
                                  ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password, certificate);
+    Entry entry(recorded(__func__, nullptr, device, password, certificate), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.certificates, certificate); });
 }
 
 int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext* context, ZelmorInstance instance) {
-    Entry entry(__func__, instance, device); entry.call().hashAlgorithm = algorithm;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.hashAlgorithm = algorithm; }, device), instance);
     if (entry.forced != nullptr) return *entry.forced;
     *context = new FakeHashContext{algorithm, {}};
     ++entry.state.liveHashContexts;
@@ -406,16 +416,17 @@ int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext
 }
 
 int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32_t length, ZelmorInstance instance) {
-    Entry entry(__func__, instance);
-    const ZelmorBytes& part = entry.call().data = bytes(data, length); entry.call().length = length;
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.data = bytes(data, length); call.length = length;
+    }), instance);
     if (entry.forced != nullptr || context == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
     ZelmorBytes& hashed = static_cast<FakeHashContext*>(context)->second;
-    hashed.insert(hashed.end(), part.begin(), part.end());
+    hashed.insert(hashed.end(), entry.call().data.begin(), entry.call().data.end());
     return ok;
 }
 
 int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* length, ZelmorInstance instance) {
-    Entry entry(__func__, instance); entry.call().outputLength = *length;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.outputLength = *length; }), instance);
     if (entry.forced == nullptr && context == nullptr) return failure;
     // The context is finished whatever the result.
     std::unique_ptr<FakeHashContext> hash(static_cast<FakeHashContext*>(context));
@@ -430,9 +441,9 @@ int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* l
 int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                         uint32_t length, uint8_t* signature, uint32_t* signatureLength, bool flag,
                         ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password, key);
-    FakeCall& call = entry.call();
-    call.data = bytes(data, length); call.outputLength = *signatureLength; call.signFlag = flag;
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.data = bytes(data, length); call.outputLength = *signatureLength; call.signFlag = flag;
+    }, device, password, key), instance);
     if (entry.forced != nullptr) return *entry.forced;
     ZelmorBytes fallback(64);
     std::iota(fallback.begin(), fallback.end(), static_cast<uint8_t>(length));
@@ -442,31 +453,32 @@ int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* pass
 int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* device, const uint8_t* data, uint32_t length,
                                    const uint8_t* publicValue, uint32_t publicValueLength, const uint8_t* signature,
                                    uint32_t signatureLength, ZelmorInstance instance) {
-    Entry entry(__func__, instance, device);
-    FakeCall& call = entry.call();
-    call.keyKind = keyKind; call.data = bytes(data, length); call.publicKey = bytes(publicValue, publicValueLength);
-    call.signature = bytes(signature, signatureLength);
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.keyKind = keyKind; call.data = bytes(data, length); call.publicKey = bytes(publicValue, publicValueLength);
+        call.signature = bytes(signature, signatureLength);
+    }, device), instance);
     return entry.forced != nullptr ? *entry.forced : ok;
 }
 
 int32_t zelmor_encrypt(EncryptionType type, PaddingMode padding, const uint8_t* data, uint32_t length,
                        uint8_t* output, uint32_t* outputLength, const uint8_t* publicKey, uint32_t publicKeyLength,
                        ZelmorInstance instance) {
-    Entry entry(__func__, instance);
-    FakeCall& call = entry.call();
-    call.encryptionType = type; call.paddingMode = padding; call.data = bytes(data, length);
-    call.publicKey = bytes(publicKey, publicKeyLength);
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.encryptionType = type; call.paddingMode = padding; call.data = bytes(data, length);
+        call.publicKey = bytes(publicKey, publicKeyLength);
+    }), instance);
     if (entry.forced != nullptr) return *entry.forced;
     // The length is output only: the module offers a 1024-byte buffer.
     *outputLength = zelmorOutputBufferSize;
-    return entry.reported(writeOutput(entry.output(reversed(call.data)), output, outputLength), outputLength);
+    return entry.reported(writeOutput(entry.output(reversed(entry.call().data)), output, outputLength), outputLength);
 }
 
 int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                        uint32_t length, uint8_t** output, uint32_t* outputLength, bool keyFlag,
                        ZelmorInstance instance) {
-    Entry entry(__func__, instance, device, password, key);
-    entry.call().data = bytes(data, length); entry.call().keyFlag = keyFlag;
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.data = bytes(data, length); call.keyFlag = keyFlag;
+    }, device, password, key), instance);
     if (entry.forced != nullptr && !entry.state.decryptAllocatesOnFailure) return *entry.forced;
     if (const uint32_t* misreported = lookUp(entry.state.reportedLengths, entry.call().operation)) {
         *output = nullptr;  // a length with no buffer
@@ -487,8 +499,9 @@ int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* passw
 
 int32_t zelmor_generateRamdomNumber(const char* device, uint32_t length, uint8_t* output, bool flag,
                                     ZelmorInstance instance) {
-    Entry entry(__func__, instance, device);
-    entry.call().length = length; entry.call().randomFlag = flag;
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.length = length; call.randomFlag = flag;
+    }, device), instance);
     if (entry.forced != nullptr) return *entry.forced;
     for (uint32_t i = 0; i < length; ++i) output[i] = static_cast<uint8_t>(0x5A ^ i);
     return ok;
