@@ -58,8 +58,6 @@ ZelmorBytes bytes(const uint8_t* data, int64_t length) {
     return data != nullptr && length > 0 ? ZelmorBytes(data, data + length) : ZelmorBytes();
 }
 
-ZelmorBytes identifierBytes(const uint8_t* identifier) { return bytes(identifier, zelmorIdentifierSize); }
-
 // Zeroes field and copies up to limit bytes of value into it; gives the length copied.
 template <typename Field, std::size_t size, typename Value>
 int32_t put(Field (&field)[size], const Value& value, std::size_t limit = size) {
@@ -69,12 +67,14 @@ int32_t put(Field (&field)[size], const Value& value, std::size_t limit = size) 
     return static_cast<int32_t>(length);
 }
 
-// The record of a call of operation on device, its other arguments set by fill.
-FakeCall recorded(const char* operation, const char* device = nullptr,
-                  const std::function<void(FakeCall&)>& fill = nullptr) {
+// The record of a call of operation: its other arguments set by fill, and the
+// device, password and key pair or certificate it names. Made on entry, before
+// the test's hook runs.
+FakeCall recorded(const char* operation, const std::function<void(FakeCall&)>& fill = nullptr,
+                  const char* device = nullptr, const char* password = nullptr, const uint8_t* identifier = nullptr) {
     FakeCall call;
-    call.operation = operation;
-    call.deviceName = text(device);
+    call.operation = operation; call.deviceName = text(device); call.password = text(password);
+    call.identifier = bytes(identifier, zelmorIdentifierSize);
     if (fill) fill(call);
     return call;
 }
@@ -126,8 +126,7 @@ public:
         for (std::size_t i = 0; i < zelmorIdentifierSize; ++i) {
             record.identifier[i] = static_cast<uint8_t>((n >> (8 * (i % 4))) + i);
         }
-        records.push_back(record);
-        return records.back();
+        return records.emplace_back(record);
     }
 
     std::unique_lock<std::mutex> lock;
@@ -155,14 +154,14 @@ template <typename Record>
 const std::vector<Record>& deviceList(const char* operation, const char* device, ZelmorInstance instance,
                                       std::vector<Record> FakeDevice::*list) {
     thread_local std::vector<Record> copy;
-    Entry entry(recorded(operation, device), instance);
+    Entry entry(recorded(operation, nullptr, device), instance);
     FakeDevice* found = entry.device();
     return copy = found != nullptr ? found->*list : std::vector<Record>();
 }
 
 ZelmorBytes certificatePart(const char* operation, const uint8_t* der, int32_t length, ZelmorInstance instance,
                             ZelmorBytes FakeCertificateInfo::*part) {
-    Entry entry(recorded(operation, nullptr, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
+    Entry entry(recorded(operation, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
     const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der);
     return info != nullptr ? info->*part : ZelmorBytes();
 }
@@ -199,12 +198,10 @@ void FakeLibrary::edit(const std::function<void(FakeState&)>& edit) { edit(Locke
 
 void FakeLibrary::addDevice(const std::string& name, const std::string& pin) {
     FakeDevice device;
-    device.tokenInfo.serialNumber = name;
-    device.tokenInfo.label = "Fake token " + name;
-    device.tokenInfo.model = "Fake model";
-    device.tokenInfo.firmwareVersion = "1.0";
-    device.tokenInfo.remainingPinAttempts = 10;
     device.pin = pin;
+    TokenInfo& token = device.tokenInfo;
+    token.serialNumber = name; token.label = "Fake token " + name; token.model = "Fake model";
+    token.firmwareVersion = "1.0"; token.remainingPinAttempts = 10;
     Locked locked;
     locked->devices[name] = device;
     locked->connected.push_back(name);
@@ -272,26 +269,24 @@ void zelmor_createInstance(ZelmorInstance* instance) {
 void zelmor_releaseInstance(ZelmorInstance instance) { Entry entry(recorded(__func__), instance); }
 
 std::vector<std::string> zelmor_getConnectedDeviceList(bool refresh, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) { call.refresh = refresh; }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.refresh = refresh; }), instance);
     return instance != nullptr ? entry.state.connected : std::vector<std::string>();
 }
 
 TokenInfo zelmor_getTokenInfo(const char* device, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device), instance);
+    Entry entry(recorded(__func__, nullptr, device), instance);
     const FakeDevice* found = lookUp(entry.state.devices, text(device));
     return found != nullptr ? found->tokenInfo : TokenInfo{};
 }
 
 int32_t zelmor_initDevice(const char* device, bool full, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.fullInit = full; }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.fullInit = full; }, device), instance);
     return entry.onDevice([](FakeDevice&) { return ok; });
 }
 
 int32_t zelmor_validatePassword(const char* device, const char* password, int32_t user, int32_t* tries,
                                 ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
-        call.password = text(password); call.userType = user;
-    }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.userType = user; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         bool right = found.remainingTries > 0 && found.pin == text(password);
         int32_t left = right ? 10 : found.remainingTries - (found.remainingTries > 0 ? 1 : 0);
@@ -303,10 +298,9 @@ int32_t zelmor_validatePassword(const char* device, const char* password, int32_
 
 bool zelmor_changeUserPassword(const char* device, const char* password, const char* newPassword, int32_t* tries,
                                bool flag1, bool flag2, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
-        call.password = text(password); call.newPassword = text(newPassword); call.changeFlag1 = flag1;
-        call.changeFlag2 = flag2;
-    }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.newPassword = text(newPassword); call.changeFlag1 = flag1; call.changeFlag2 = flag2;
+    }, device, password), instance);
     if (entry.forced != nullptr) return *entry.forced == ok;
     FakeDevice* found = entry.device();
     bool right = found != nullptr && found->pin == text(password);
@@ -337,24 +331,24 @@ ZelmorBytes zelmor_getCertificateSerialDER(const uint8_t* der, int32_t length, Z
 
 int32_t zelmor_getCertificateDetails(const uint8_t* der, int32_t length, CertificateDetails* out,
                                      ZelmorInstance instance) {
-    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.der = bytes(der, length); }), instance);
     const FakeCertificateInfo* info = lookUp(entry.state.certificateInfo, entry.call().der);
     if (entry.forced != nullptr || info == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
-    if (info->detailsResult == ok) *out = info->details;
-    return info->detailsResult;
+    *out = info->details;
+    return ok;
 }
 
 ZelmorFileList zelmor_getFilesWithExtensionsAndConvertDER(const char* folder, const std::vector<std::string>& suffixes,
                                                           ZelmorInstance instance) {
-    return Entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
         call.folder = text(folder); call.extensions = suffixes;
-    }), instance).state.caFiles;
+    }), instance);
+    return entry.state.caFiles;
 }
 
 int32_t zelmor_importCertificate(const char* device, const char* password, ZelmorCertificate* input,
                                  ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.password = text(password); }), instance);
-    entry.call().certificate = *input;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.certificate = *input; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         std::memcpy(input->identifier, entry.store(found.certificates, *input).identifier, zelmorIdentifierSize);
         return ok;
@@ -362,8 +356,7 @@ int32_t zelmor_importCertificate(const char* device, const char* password, Zelmo
 }
 
 int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDetails* pfx, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.password = text(password); }), instance);
-    entry.call().pfx = *pfx;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.pfx = *pfx; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         ZelmorKeyPair keyPair = makeFakeKeyPair(0, keyKindRsa2048, pfx->label, pfx->id);
         keyPair.publicValueLength = put(keyPair.publicValue, pfx->modulus);
@@ -375,8 +368,7 @@ int32_t zelmor_importPfx(const char* device, const char* password, ImportPFXDeta
 
 int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorKeyPair* input,
                                ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.password = text(password); }), instance);
-    entry.call().keyPair = *input;
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.keyPair = *input; }, device, password), instance);
     return entry.onDevice([&](FakeDevice& found) {
         // The caller's label, ID and usage with a public value of the key kind.
         ZelmorKeyPair& stored = entry.store(found.keyPairs, *input);
@@ -391,14 +383,13 @@ int32_t zelmor_generateKeyPair(const char* device, const char* password, ZelmorK
 
 int32_t zelmor_updateKeyPairDetails(const char* device, const uint8_t* key, const char* password, const char* label,
                                     const uint8_t* id, int32_t idLength, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
-        call.password = text(password); call.label = text(label); call.identifier = identifierBytes(key);
-        call.id = bytes(id, idLength); call.length = idLength;
-    }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.label = text(label); call.id = bytes(id, idLength); call.length = idLength;
+    }, device, password, key), instance);
     return entry.onDevice([&](FakeDevice& found) {
         auto keyPair = byIdentifier(found.keyPairs, key);
         if (keyPair == found.keyPairs.end()) return failure;
-        put(keyPair->label, text(label), zelmorLabelSize);
+        put(keyPair->label, entry.call().label, zelmorLabelSize);
         keyPair->idLength = put(keyPair->id, entry.call().id);
         return ok;
     });
@@ -406,22 +397,18 @@ int32_t zelmor_updateKeyPairDetails(const char* device, const uint8_t* key, cons
 
 int32_t zelmor_deleteKeyPair(const char* device, const uint8_t* key, const char* password, bool keyFlag,
                              ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
-        call.password = text(password); call.identifier = identifierBytes(key); call.keyFlag = keyFlag;
-    }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.keyFlag = keyFlag; }, device, password, key), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.keyPairs, key); });
 }
 
 int32_t zelmor_deleteCertificate(const char* device, const uint8_t* certificate, const char* password,
                                  ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
-        call.password = text(password); call.identifier = identifierBytes(certificate);
-    }), instance);
+    Entry entry(recorded(__func__, nullptr, device, password, certificate), instance);
     return entry.onDevice([&](FakeDevice& found) { return erase(found.certificates, certificate); });
 }
 
 int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext* context, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) { call.hashAlgorithm = algorithm; }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.hashAlgorithm = algorithm; }, device), instance);
     if (entry.forced != nullptr) return *entry.forced;
     *context = new FakeHashContext{algorithm, {}};
     ++entry.state.liveHashContexts;
@@ -429,7 +416,7 @@ int32_t zelmor_initHash(const char* device, int32_t algorithm, ZelmorHashContext
 }
 
 int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32_t length, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
         call.data = bytes(data, length); call.length = length;
     }), instance);
     if (entry.forced != nullptr || context == nullptr) return entry.forced != nullptr ? *entry.forced : failure;
@@ -439,7 +426,7 @@ int32_t zelmor_updateHash(ZelmorHashContext context, const uint8_t* data, uint32
 }
 
 int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* length, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) { call.outputLength = *length; }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) { call.outputLength = *length; }), instance);
     if (entry.forced == nullptr && context == nullptr) return failure;
     // The context is finished whatever the result.
     std::unique_ptr<FakeHashContext> hash(static_cast<FakeHashContext*>(context));
@@ -454,10 +441,9 @@ int32_t zelmor_finalHash(ZelmorHashContext context, uint8_t* output, uint32_t* l
 int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                         uint32_t length, uint8_t* signature, uint32_t* signatureLength, bool flag,
                         ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
-        call.password = text(password); call.identifier = identifierBytes(key); call.data = bytes(data, length);
-        call.outputLength = *signatureLength; call.signFlag = flag;
-    }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.data = bytes(data, length); call.outputLength = *signatureLength; call.signFlag = flag;
+    }, device, password, key), instance);
     if (entry.forced != nullptr) return *entry.forced;
     ZelmorBytes fallback(64);
     std::iota(fallback.begin(), fallback.end(), static_cast<uint8_t>(length));
@@ -467,17 +453,17 @@ int32_t zelmor_signHash(const char* device, const uint8_t* key, const char* pass
 int32_t zelmor_verifySignatureHash(uint32_t keyKind, const char* device, const uint8_t* data, uint32_t length,
                                    const uint8_t* publicValue, uint32_t publicValueLength, const uint8_t* signature,
                                    uint32_t signatureLength, ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
         call.keyKind = keyKind; call.data = bytes(data, length); call.publicKey = bytes(publicValue, publicValueLength);
         call.signature = bytes(signature, signatureLength);
-    }), instance);
+    }, device), instance);
     return entry.forced != nullptr ? *entry.forced : ok;
 }
 
 int32_t zelmor_encrypt(EncryptionType type, PaddingMode padding, const uint8_t* data, uint32_t length,
                        uint8_t* output, uint32_t* outputLength, const uint8_t* publicKey, uint32_t publicKeyLength,
                        ZelmorInstance instance) {
-    Entry entry(recorded(__func__, nullptr, [&](FakeCall& call) {
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
         call.encryptionType = type; call.paddingMode = padding; call.data = bytes(data, length);
         call.publicKey = bytes(publicKey, publicKeyLength);
     }), instance);
@@ -490,10 +476,9 @@ int32_t zelmor_encrypt(EncryptionType type, PaddingMode padding, const uint8_t* 
 int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* password, const uint8_t* data,
                        uint32_t length, uint8_t** output, uint32_t* outputLength, bool keyFlag,
                        ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
-        call.password = text(password); call.identifier = identifierBytes(key); call.data = bytes(data, length);
-        call.keyFlag = keyFlag;
-    }), instance);
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
+        call.data = bytes(data, length); call.keyFlag = keyFlag;
+    }, device, password, key), instance);
     if (entry.forced != nullptr && !entry.state.decryptAllocatesOnFailure) return *entry.forced;
     if (const uint32_t* misreported = lookUp(entry.state.reportedLengths, entry.call().operation)) {
         *output = nullptr;  // a length with no buffer
@@ -514,9 +499,9 @@ int32_t zelmor_decrypt(const char* device, const uint8_t* key, const char* passw
 
 int32_t zelmor_generateRamdomNumber(const char* device, uint32_t length, uint8_t* output, bool flag,
                                     ZelmorInstance instance) {
-    Entry entry(recorded(__func__, device, [&](FakeCall& call) {
+    Entry entry(recorded(__func__, [&](FakeCall& call) {
         call.length = length; call.randomFlag = flag;
-    }), instance);
+    }, device), instance);
     if (entry.forced != nullptr) return *entry.forced;
     for (uint32_t i = 0; i < length; ++i) output[i] = static_cast<uint8_t>(0x5A ^ i);
     return ok;

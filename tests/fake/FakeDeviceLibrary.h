@@ -61,11 +61,8 @@ struct FakeDevice {
 
 // What the certificate parsing operations answer for one DER value.
 struct FakeCertificateInfo {
-    int32_t detailsResult = 0;
     CertificateDetails details{};
-    ZelmorBytes subject;
-    ZelmorBytes issuer;
-    ZelmorBytes serial;
+    ZelmorBytes subject, issuer, serial;
 };
 
 struct FakeState {

@@ -8,9 +8,7 @@
 
 TEST(EntryPoints, ExceptionsBecomeResultCodes) {
     const struct {
-        const char* name;
-        CK_RV (*body)();
-        CK_RV expected;
+        const char* name; CK_RV (*body)(); CK_RV expected;
     } rows[] = {
         {"allocation failure", []() -> CK_RV { throw std::bad_alloc(); }, CKR_HOST_MEMORY},
         {"any other exception", []() -> CK_RV { throw std::runtime_error("other"); }, CKR_GENERAL_ERROR},

@@ -55,8 +55,7 @@ TEST(PathExists, FilesAndFoldersButNotNullOrEmpty) {
     EXPECT_FALSE(Utils().pathExists((folder + "/no-such-entry").c_str()));
     EXPECT_FALSE(Utils().pathExists(nullptr));
     EXPECT_FALSE(Utils().pathExists(""));
-    const std::string program = testing_support::executablePath();
-    EXPECT_EQ(program.substr(0, program.find_last_of("\\/")), Utils().getExecutableFolderPath());
+    EXPECT_EQ(testing_support::executableFolder(), Utils().getExecutableFolderPath());
 }
 
 #if defined(_WIN32)
@@ -136,9 +135,8 @@ TEST(Secrets, CompareCopyGrowAndEmptyOnClear) {
     SecretBytes bytes;
     std::vector<uint8_t> expected;
     for (uint8_t part = 1; part <= 40; ++part) {
-        const std::vector<uint8_t> piece(part, part);
-        bytes.append(piece.data(), piece.size());
-        expected.insert(expected.end(), piece.begin(), piece.end());
+        expected.insert(expected.end(), part, part);
+        bytes.append(expected.data() + expected.size() - part, part);
     }
     SecretBytes copy = bytes;
     bytes.clear();
@@ -149,9 +147,7 @@ TEST(Secrets, CompareCopyGrowAndEmptyOnClear) {
 // Any non-zero standards setting turns it on, whichever of its four bytes is set.
 TEST(Settings, EveryByteOfTheStandardsValueCounts) {
     const struct {
-        const char* name;
-        unsigned value;
-        bool on;
+        const char* name; unsigned value; bool on;
     } rows[] = {{"zero", 0, false},         {"first byte", 0x1, true},         {"second byte", 0x100, true},
                 {"third byte", 0x10000, true}, {"fourth byte", 0x1000000, true}};
     for (const auto& row : rows) {

@@ -45,9 +45,7 @@ void operator delete(void* block, std::size_t) noexcept { release(block); }
 // Whether the template goes or a later entry of the type replaces the value.
 TEST(CreationTemplate, PrivateKeyPartsAreWipedBeforeTheirMemoryIsFreed) {
     const struct {
-        const char* name;
-        CK_ATTRIBUTE_TYPE type;
-        ZelmorBytes zelmor::CreationTemplate::*member;
+        const char* name; CK_ATTRIBUTE_TYPE type; ZelmorBytes zelmor::CreationTemplate::*member;
     } rows[] = {{"private exponent", CKA_PRIVATE_EXPONENT, &zelmor::CreationTemplate::privateExponent},
                 {"first prime", CKA_PRIME_1, &zelmor::CreationTemplate::prime1}};
     uint8_t first[40], second[8];
@@ -73,52 +71,37 @@ TEST(CreationTemplate, PrivateKeyPartsAreWipedBeforeTheirMemoryIsFreed) {
 TEST(Secrets, OldBuffersAreWipedBeforeTheyAreFreed) {
     const std::string pin(40, '7'), longerPin(80, '8');
     const std::vector<uint8_t> bytes(40, 0xB3), longer(200, 0x11);
-    const auto heldBytes = [&](SecretBytes& held) {
-        held.assign(bytes.data(), bytes.size());
-        watch(held.data(), held.size());
+    SecretBytes longerHeld;
+    longerHeld.assign(longer.data(), longer.size());
+    const struct {
+        const char* name; std::function<void(SecretString&)> replace;
+    } pins[] = {
+        {"PIN assigned a longer one", [&](SecretString& held) { held.assign(longerPin.data(), longerPin.size()); }},
+        {"PIN destroyed", [](SecretString&) {}},
     };
     const struct {
-        const char* name;
-        std::function<void()> replace;
-    } rows[] = {
-        {"PIN assigned a longer one",
-         [&] {
-             SecretString held(pin.data(), pin.size());
-             watch(held.c_str(), held.size());
-             held.assign(longerPin.data(), longerPin.size());
-         }},
-        {"PIN destroyed",
-         [&] {
-             SecretString held(pin.data(), pin.size());
-             watch(held.c_str(), held.size());
-         }},
-        {"bytes assigned longer ones",
-         [&] {
-             SecretBytes held;
-             heldBytes(held);
-             held.assign(longer.data(), longer.size());
-         }},
-        {"bytes appended past their buffer",
-         [&] {
-             SecretBytes held;
-             heldBytes(held);
-             held.append(longer.data(), longer.size());
-         }},
-        {"bytes moved into",
-         [&] {
-             SecretBytes held, other;
-             heldBytes(held);
-             other.assign(longer.data(), longer.size());
-             held = std::move(other);
-         }},
-        {"bytes destroyed",
-         [&] {
-             SecretBytes held;
-             heldBytes(held);
-         }},
+        const char* name; std::function<void(SecretBytes&)> replace;
+    } kept[] = {
+        {"bytes assigned longer ones", [&](SecretBytes& held) { held.assign(longer.data(), longer.size()); }},
+        {"bytes appended past their buffer", [&](SecretBytes& held) { held.append(longer.data(), longer.size()); }},
+        {"bytes moved into", [&](SecretBytes& held) { held = SecretBytes(longerHeld); }},
+        {"bytes destroyed", [](SecretBytes&) {}},
     };
-    for (const auto& row : rows) {
-        row.replace();
+    for (const auto& row : pins) {
+        {
+            SecretString held(pin.data(), pin.size());
+            watch(held.c_str(), held.size());
+            row.replace(held);
+        }
+        EXPECT_EQ(std::make_pair(1, 0), frees()) << row.name;
+    }
+    for (const auto& row : kept) {
+        {
+            SecretBytes held;
+            held.assign(bytes.data(), bytes.size());
+            watch(held.data(), held.size());
+            row.replace(held);
+        }
         EXPECT_EQ(std::make_pair(1, 0), frees()) << row.name;
     }
 }

@@ -15,82 +15,66 @@ def signature(text):
     return parsed
 
 
-def verdict(ours, theirs, our_name="?ours", their_name="?theirs"):
-    return de.classify("zelmor_op", our_name, signature(ours), [(their_name, signature(theirs))])
+def verdict(ours, theirs):
+    return de.classify("zelmor_op", "?ours", signature(ours), [("?theirs", signature(theirs))])
 
 
 def kinds_of(v):
     return sorted({d.kind for d in v.differences})
 
 
+def op(parameters, result="int", name="zelmor_op"):
+    """The operation's declaration as demangling spells it."""
+    return f"{result} __cdecl {name}({parameters})"
+
+
+def vector(element):
+    return f"class std::vector<{element}, class std::allocator<{element}>>"
+
+
+STRING = "class std::basic_string<char, struct std::char_traits<char>, class std::allocator<char>>"
+
 # (name, our declaration, the library's, the difference kind): one row per kind.
 SAME_CALL_ROWS = [
-    ("const on a pointed-to type", "int __cdecl zelmor_op(unsigned char const *, void *)",
-     "int __cdecl zelmor_op(unsigned char *, void *)", "const"),
-    ("const pointer", "int __cdecl zelmor_op(char const *, void *)",
-     "int __cdecl zelmor_op(char const * const, void *)", "const"),
-    ("unsigned long for unsigned int", "int __cdecl zelmor_op(unsigned int, void *)",
-     "int __cdecl zelmor_op(unsigned long, void *)", "integer spelling"),
-    ("int result as long", "int __cdecl zelmor_op(void *)", "long __cdecl zelmor_op(void *)", "integer spelling"),
-    ("char text as unsigned char", "int __cdecl zelmor_op(char const *, void *)",
-     "int __cdecl zelmor_op(unsigned char const *, void *)", "integer spelling"),
-    ("unsigned int pointee as unsigned long", "int __cdecl zelmor_op(unsigned int *, void *)",
-     "int __cdecl zelmor_op(unsigned long *, void *)", "integer spelling"),
-    ("unsigned char for bool", "int __cdecl zelmor_op(bool, void *)", "int __cdecl zelmor_op(unsigned char, void *)",
+    ("const on a pointed-to type", op("unsigned char const *, void *"), op("unsigned char *, void *"), "const"),
+    ("const pointer", op("char const *, void *"), op("char const * const, void *"), "const"),
+    ("unsigned long for unsigned int", op("unsigned int, void *"), op("unsigned long, void *"), "integer spelling"),
+    ("int result as long", op("void *"), op("void *", "long"), "integer spelling"),
+    ("char text as unsigned char", op("char const *, void *"), op("unsigned char const *, void *"),
      "integer spelling"),
-    ("int for an enum", "int __cdecl zelmor_op(enum EncryptionType, void *)",
-     "int __cdecl zelmor_op(int, void *)", "enum or integer"),
-    ("another enum", "int __cdecl zelmor_op(enum EncryptionType, void *)",
-     "int __cdecl zelmor_op(enum Cipher, void *)", "enum or integer"),
-    ("class for struct", "int __cdecl zelmor_op(struct ZelmorKeyPair *, void *)",
-     "int __cdecl zelmor_op(class ZelmorKeyPair *, void *)", "record tag"),
-    ("another tag in a vector", "class std::vector<struct ZelmorKeyPair, class std::allocator<struct ZelmorKeyPair>> "
-     "const & __cdecl zelmor_op(char const *, void *)",
-     "class std::vector<class KeyPair, class std::allocator<class KeyPair>> const & __cdecl zelmor_op(char const *, "
-     "void *)", "record tag"),
-    ("reference for pointer", "int __cdecl zelmor_op(int *, void *)", "int __cdecl zelmor_op(int &, void *)",
-     "pointer or reference"),
-    ("typed handle", "int __cdecl zelmor_op(void *)", "int __cdecl zelmor_op(struct Context *)", "void pointer"),
-    ("integer handle", "int __cdecl zelmor_op(void *)", "int __cdecl zelmor_op(unsigned __int64)",
-     "pointer-sized integer"),
-    ("integer handle out", "int __cdecl zelmor_op(void **)", "int __cdecl zelmor_op(unsigned __int64 *)",
-     "pointer-sized integer"),
-    ("in a namespace", "int __cdecl zelmor_op(void *)", "int __cdecl zelmor::zelmor_op(void *)", "namespace"),
-    ("static member", "int __cdecl zelmor_op(void *)", "public: static int __cdecl Library::zelmor_op(void *)",
-     "namespace"),
+    ("unsigned int pointee as unsigned long", op("unsigned int *, void *"), op("unsigned long *, void *"),
+     "integer spelling"),
+    ("unsigned char for bool", op("bool, void *"), op("unsigned char, void *"), "integer spelling"),
+    ("int for an enum", op("enum EncryptionType, void *"), op("int, void *"), "enum or integer"),
+    ("another enum", op("enum EncryptionType, void *"), op("enum Cipher, void *"), "enum or integer"),
+    ("class for struct", op("struct ZelmorKeyPair *, void *"), op("class ZelmorKeyPair *, void *"), "record tag"),
+    ("another tag in a vector", op("char const *, void *", vector("struct ZelmorKeyPair") + " const &"),
+     op("char const *, void *", vector("class KeyPair") + " const &"), "record tag"),
+    ("reference for pointer", op("int *, void *"), op("int &, void *"), "pointer or reference"),
+    ("typed handle", op("void *"), op("struct Context *"), "void pointer"),
+    ("integer handle", op("void *"), op("unsigned __int64"), "pointer-sized integer"),
+    ("integer handle out", op("void **"), op("unsigned __int64 *"), "pointer-sized integer"),
+    ("in a namespace", op("void *"), op("void *", name="zelmor::zelmor_op"), "namespace"),
+    ("static member", op("void *"), "public: static " + op("void *", name="Library::zelmor_op"), "namespace"),
 ]
 
 DIFFERENT_CALL_ROWS = [
-    ("size_t length", "int __cdecl zelmor_op(unsigned int, void *)",
-     "int __cdecl zelmor_op(unsigned __int64, void *)", "integer width"),
-    ("size_t length out", "int __cdecl zelmor_op(unsigned int *, void *)",
-     "int __cdecl zelmor_op(unsigned __int64 *, void *)", "integer width"),
-    ("BOOL result for bool", "bool __cdecl zelmor_op(void *)", "int __cdecl zelmor_op(void *)", "bool or integer"),
-    ("64-bit integer for an enum", "int __cdecl zelmor_op(enum EncryptionType, void *)",
-     "int __cdecl zelmor_op(__int64, void *)", "integer width"),
-    ("bool argument for int", "int __cdecl zelmor_op(int, void *)", "int __cdecl zelmor_op(bool, void *)",
-     "bool or integer"),
-    ("std::string for text", "int __cdecl zelmor_op(char const *, void *)",
-     "int __cdecl zelmor_op(class std::basic_string<char, struct std::char_traits<char>, class std::allocator<char>> "
-     "const &, void *)", "standard-library type"),
-    ("vector for a list", "class std::vector<unsigned char, class std::allocator<unsigned char>> __cdecl "
-     "zelmor_op(void *)", "class std::basic_string<char, struct std::char_traits<char>, class std::allocator<char>> "
-     "__cdecl zelmor_op(void *)", "standard-library type"),
-    ("another container", "class std::vector<unsigned char, class std::allocator<unsigned char>> __cdecl "
-     "zelmor_op(void *)",
-     "class std::list<unsigned char, class std::allocator<unsigned char>> __cdecl zelmor_op(void *)",
-     "standard-library type"),
-    ("bytes for a record", "int __cdecl zelmor_op(struct ZelmorKeyPair *, void *)",
-     "int __cdecl zelmor_op(unsigned char *, void *)", "pointed-to type"),
-    ("record by value", "struct TokenInfo __cdecl zelmor_op(void *)", "struct TokenInfo * __cdecl zelmor_op(void *)",
+    ("size_t length", op("unsigned int, void *"), op("unsigned __int64, void *"), "integer width"),
+    ("size_t length out", op("unsigned int *, void *"), op("unsigned __int64 *, void *"), "integer width"),
+    ("BOOL result for bool", op("void *", "bool"), op("void *"), "bool or integer"),
+    ("64-bit integer for an enum", op("enum EncryptionType, void *"), op("__int64, void *"), "integer width"),
+    ("bool argument for int", op("int, void *"), op("bool, void *"), "bool or integer"),
+    ("std::string for text", op("char const *, void *"), op(STRING + " const &, void *"), "standard-library type"),
+    ("vector for a list", op("void *", vector("unsigned char")), op("void *", STRING), "standard-library type"),
+    ("another container", op("void *", vector("unsigned char")),
+     op("void *", "class std::list<unsigned char, class std::allocator<unsigned char>>"), "standard-library type"),
+    ("bytes for a record", op("struct ZelmorKeyPair *, void *"), op("unsigned char *, void *"), "pointed-to type"),
+    ("record by value", op("void *", "struct TokenInfo"), op("void *", "struct TokenInfo *"),
      "by value or by address"),
-    ("32-bit handle", "int __cdecl zelmor_op(void *)", "int __cdecl zelmor_op(unsigned int)",
-     "by value or by address"),
-    ("one more parameter", "int __cdecl zelmor_op(void *)", "int __cdecl zelmor_op(int, void *)", "parameter count"),
-    ("member function", "int __cdecl zelmor_op(void *)", "public: int __cdecl Library::zelmor_op(void *)",
-     "member function"),
-    ("wide text", "int __cdecl zelmor_op(char const *, void *)", "int __cdecl zelmor_op(wchar_t const *, void *)",
-     "other type"),
+    ("32-bit handle", op("void *"), op("unsigned int"), "by value or by address"),
+    ("one more parameter", op("void *"), op("int, void *"), "parameter count"),
+    ("member function", op("void *"), "public: " + op("void *", name="Library::zelmor_op"), "member function"),
+    ("wide text", op("char const *, void *"), op("wchar_t const *, void *"), "other type"),
 ]
 
 
@@ -116,14 +100,14 @@ class Kinds(unittest.TestCase):
         self.assertEqual(set(de.SAME_CALL) | set(de.DIFFERENT_CALL), covered)
 
 
-OURS = "int __cdecl zelmor_op(unsigned char const *, unsigned int, void *)"
+OURS = op("unsigned char const *, unsigned int, void *")
 
 
 class Choice(unittest.TestCase):
     def test_verdict_by_what_the_library_exports(self):
-        same = ("?same", signature("int __cdecl zelmor_op(unsigned char *, unsigned long, void *)"))
-        wider = ("?wider", signature("int __cdecl zelmor_op(unsigned char *, unsigned __int64, void *)"))
-        other = ("?other", signature("int __cdecl zelmor_other(unsigned char const *, unsigned int, void *)"))
+        same = ("?same", signature(op("unsigned char *, unsigned long, void *")))
+        wider = ("?wider", signature(op("unsigned char *, unsigned __int64, void *")))
+        other = ("?other", signature(op("unsigned char const *, unsigned int, void *", name="zelmor_other")))
         rows = [
             ("our name exported", [wider, ("?ours", signature(OURS))], ("binds", "?ours")),
             ("same-call overload preferred", [wider, same], ("name differs, same call", "?same")),

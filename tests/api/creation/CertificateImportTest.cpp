@@ -52,29 +52,26 @@ protected:
 // names as labels, and the leaf's handle handed out; otherwise the leaf goes
 // alone. Files that are empty, too long or unparsable are skipped.
 TEST_F(CertificateImport, ChainWalkOutcomes) {
-    const Bytes leafLabel(128, 'L');
+    const std::vector<Bytes> alone = {leaf, Bytes(128, 'L'), filled(128, 0)};  // the leaf's import
     const struct {  // imported: value, label, ID of each import in order; line: the issuer line, or none
         const char* name; std::string leafIssuer; std::vector<CaFile> folder;
         std::vector<std::vector<Bytes>> imported; const char* line;
     } rows[] = {
-        {"issuer's issuer missing", "CN=Inter,O=Org", {inter}, {{leaf, leafLabel, filled(128, 0)}},
+        {"issuer's issuer missing", "CN=Inter,O=Org", {inter}, {alone},
          "Issuer 'Root' NOT found \xE2\x80\x94 skipping chain import"},
-        {"issuers naming each other", "CN=Inter", loop, {{leaf, leafLabel, filled(128, 0)}},
-         "Issuer 'Inter' seen twice in the chain"},
-        {"unusable files skipped", "CN=Inter", {{"", "", ""}, {"garbage", "", ""}, tooLong},
-         {{leaf, leafLabel, filled(128, 0)}}, "Issuer 'Inter' NOT found"},
+        {"issuers naming each other", "CN=Inter", loop, {alone}, "Issuer 'Inter' seen twice in the chain"},
+        {"unusable files skipped", "CN=Inter", {{"", "", ""}, {"garbage", "", ""}, tooLong}, {alone},
+         "Issuer 'Inter' NOT found"},
         {"complete chain", "CN=Inter,O=Org", {inter, root},
-         {{der("root"), bytesOf("Root"), {}}, {der("inter"), bytesOf("Inter"), {}}, {leaf, leafLabel, filled(128, 0)}},
-         nullptr},
+         {{der("root"), bytesOf("Root"), {}}, {der("inter"), bytesOf("Inter"), {}}, alone}, nullptr},
         // The first file of a common name gives the certificate, the last its issuer.
         {"two files of one common name", "CN=Inter",
          {{"first", "CN=Inter", "CN=Nowhere"}, {"second", "CN=Inter", "CN=Root,O=Org"}, root},
-         {{der("root"), bytesOf("Root"), {}}, {der("first"), bytesOf("Inter"), {}}, {leaf, leafLabel, filled(128, 0)}},
-         nullptr},
+         {{der("root"), bytesOf("Root"), {}}, {der("first"), bytesOf("Inter"), {}}, alone}, nullptr},
         {"self-signed leaf in the folder", "CN=Leaf,O=Org", {{"leaf", "CN=Leaf,O=Org", "CN=Leaf,O=Org"}},
-         {{leaf, bytesOf("Leaf"), {}}, {leaf, leafLabel, filled(128, 0)}}, nullptr},
+         {{leaf, bytesOf("Leaf"), {}}, alone}, nullptr},
         {"names without CN= serve whole", "O=Issuer", {{"issuer", "O=Issuer", "O=Issuer"}},
-         {{der("issuer"), bytesOf("O=Issuer"), {}}, {leaf, leafLabel, filled(128, 0)}}, nullptr},
+         {{der("issuer"), bytesOf("O=Issuer"), {}}, alone}, nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -85,9 +82,7 @@ TEST_F(CertificateImport, ChainWalkOutcomes) {
         EXPECT_EQ(row.imported, imports());
         EXPECT_EQ(certificateBase + row.imported.size() - 1, handle);
         EXPECT_EQ(row.line == nullptr, !logged("Issuer '"));
-        if (row.line != nullptr) {
-            EXPECT_TRUE(logged(row.line));
-        }
+        if (row.line != nullptr) { EXPECT_TRUE(logged(row.line)) << row.line; }
         EXPECT_EQ(row.imported.size() == 1,
                   logged("Chain import skipped or failed " + emDash + " Performing normal leaf import"));
         EXPECT_EQ(row.imported.size() > 1, logged("Certificate imported successfully"));

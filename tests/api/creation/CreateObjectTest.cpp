@@ -90,10 +90,7 @@ TEST_F(CreateObject, TemplatesCodesAndDeviceCalls) {
     EXPECT_EQ(Bytes{0x5A}, Bytes(sent.id, sent.id + sent.idLength));
     // The number the device gives the new record must fit a handle: the largest such number still does.
     const struct {
-        const char* name;
-        bool key;
-        uint32_t number;
-        CK_OBJECT_HANDLE expected;
+        const char* name; bool key; uint32_t number; CK_OBJECT_HANDLE expected;
     } numbers[] = {
         {"largest certificate number", false, 0x8FFFDFFF, 0xFFFFFFFF},
         {"certificate number beyond", false, 0x8FFFE000, untouched},

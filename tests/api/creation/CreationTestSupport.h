@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <numeric>
 #include <optional>
 
 #include "../objects/ObjectsTest.h"
@@ -15,7 +16,7 @@ const std::string emDash = "\xE2\x80\x94";
 
 inline Bytes filled(std::size_t length, uint8_t first) {
     Bytes value(length);
-    for (std::size_t i = 0; i < length; ++i) value[i] = static_cast<uint8_t>(first + i);
+    std::iota(value.begin(), value.end(), first);
     return value;
 }
 // Stand-in DER: distinct bytes per name; the fake parses what it is told to.
@@ -56,9 +57,7 @@ protected:
             state.forcedResults.clear();
             state.caFiles.clear();
         });
-        for (const std::string& operation : forced) {
-            if (result) fakeLibrary().setResult(operation, *result);
-        }
+        for (const std::string& operation : forced) if (result) fakeLibrary().setResult(operation, *result);
         fakeLibrary().clearCalls();
     }
     // Both templates get CKA_TOKEN, which the module ignores, so neither is empty.

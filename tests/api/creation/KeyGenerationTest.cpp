@@ -79,14 +79,12 @@ TEST_F(KeyGeneration, ArgumentsHandlesPasswordLabelAndId) {
     CK_BBOOL token = CK_TRUE;
     CK_ATTRIBUTE t[] = {{CKA_TOKEN, &token, 1}};
     CK_MECHANISM plain{CKM_EC_KEY_PAIR_GEN, nullptr, 0};
-    CK_OBJECT_HANDLE* const a = &publicKey;
-    CK_OBJECT_HANDLE* const b = &privateKey;
+    CK_OBJECT_HANDLE *const a = &publicKey, *const b = &privateKey;
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, f()->C_GenerateKeyPair(openSession(false), nullptr, t, 1, t, 1, a, b));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, f()->C_GenerateKeyPair(session, nullptr, t, 1, t, 1, a, b));
     // Any mechanism parameter, a pointer or a length alone too, is refused before the templates are read.
     const struct {
-        const char* name;
-        CK_MECHANISM mechanism;
+        const char* name; CK_MECHANISM mechanism;
     } parameters[] = {
         {"pointer and length", {CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 1}},
         {"pointer alone", {CKM_RSA_PKCS_KEY_PAIR_GEN, &token, 0}},

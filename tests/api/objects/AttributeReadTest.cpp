@@ -8,17 +8,7 @@ namespace {
 // Rows of attributes x objects: attributes and their value in each object.
 using Rows = std::vector<std::pair<std::vector<CK_ATTRIBUTE_TYPE>, std::vector<Bytes>>>;
 
-class AttributeReadTest : public ObjectsTest {
-protected:
-    void expectAttributes(CK_SESSION_HANDLE session, const Handles& objects, const Rows& rows) {
-        for (const auto& [types, values] : rows) {
-            for (CK_ATTRIBUTE_TYPE type : types) {
-                for (std::size_t i = 0; i < objects.size(); ++i)
-                    EXPECT_EQ(values.at(i), readAttribute(session, objects[i], type)) << type << " of " << objects[i];
-            }
-        }
-    }
-};
+using AttributeReadTest = ObjectsTest;
 
 Bytes u(CK_ULONG value) { return ulongBytes(value); }
 
@@ -38,12 +28,10 @@ TEST_F(AttributeReadTest, AttributeTable) {
     const Bytes label = bytesOf("key label");
     addCertificate(2, der, "cert label", {0x33});
     fakeLibrary().edit([&](FakeState& state) {
-        state.certificateInfo[der] = {0, {}, bytesOf("subject-der"), bytesOf("issuer-der"), bytesOf("serial-der")};
+        state.certificateInfo[der] = {{}, bytesOf("subject-der"), bytesOf("issuer-der"), bytesOf("serial-der")};
     });
-    const Bytes r = u(CKK_RSA);
-    const Bytes e = u(CKK_EC);
-    const Bytes rg = u(CKM_RSA_PKCS_KEY_PAIR_GEN);
-    const Bytes eg = u(CKM_EC_KEY_PAIR_GEN);
+    const Bytes r = u(CKK_RSA), e = u(CKK_EC);
+    const Bytes rg = u(CKM_RSA_PKCS_KEY_PAIR_GEN), eg = u(CKM_EC_KEY_PAIR_GEN);
     const Rows rows = {
         {{CKA_CLASS}, {u(CKO_CERTIFICATE), u(CKO_PRIVATE_KEY), u(CKO_PUBLIC_KEY)}},
         {{CKA_LABEL}, {bytesOf("cert label"), label, label}},
@@ -67,6 +55,12 @@ TEST_F(AttributeReadTest, AttributeTable) {
         {{CKA_EC_PARAMS, CKA_EC_POINT, CKA_START_DATE, CKA_VENDOR_DEFINED}, {none, none, none}},
     };
 
+    const auto expectAttributes = [this](CK_SESSION_HANDLE session, const Handles& objects, const Rows& rows) {
+        for (const auto& [types, values] : rows)
+            for (CK_ATTRIBUTE_TYPE type : types)
+                for (std::size_t i = 0; i < objects.size(); ++i)
+                    EXPECT_EQ(values.at(i), readAttribute(session, objects[i], type)) << type << " of " << objects[i];
+    };
     const uint32_t kinds[] = {1, 2, 3, 4, 5, 6, 7, 0, 9, 5};
     std::vector<Bytes> points(10);
     Handles publicKeys;

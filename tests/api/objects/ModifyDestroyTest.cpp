@@ -12,12 +12,8 @@ using ModifyDestroyTest = ObjectsTest;
 TEST_F(ModifyDestroyTest, SetAttributeValue) {
     const ZelmorKeyPair keyPair = addKeyPair(7, keyKindRsa2048, "keep", {0x01});
     CK_SESSION_HANDLE session = openSession(false);
-    const struct {
-        const char* name;
-        CK_OBJECT_HANDLE handle;
-        Template changes;
-        CK_RV expected;
-        std::vector<std::string> sent;  // label, ID, ID length and password sent (none: no device call)
+    const struct {  // sent: label, ID, ID length and password sent (none: no device call)
+        const char* name; CK_OBJECT_HANDLE handle; Template changes; CK_RV expected; std::vector<std::string> sent;
     } cases[] = {
         {"no label or ID: nothing sent", privateBase + 7, Template().bytes(CKA_SIGN, yes), CKR_OK, {}},
         {"empty label, null ID: nothing sent", privateBase + 7,
@@ -62,11 +58,8 @@ TEST_F(ModifyDestroyTest, DestroyObject) {
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, f()->C_DestroyObject(session, publicBase + 3));
     EXPECT_EQ(0u, fakeLibrary().callCount("zelmor_getKeyPairList"));
     // What the device does not list is not asked to be deleted; a refused deletion keeps the object.
-    const struct {
-        const char* name;
-        CK_OBJECT_HANDLE handle;
-        const char* refusing;  // the deletion forced to fail, if any
-        CK_RV expected;
+    const struct {  // refusing: the deletion forced to fail, if any
+        const char* name; CK_OBJECT_HANDLE handle; const char* refusing; CK_RV expected;
     } refused[] = {
         {"unknown key pair", privateBase + 9, nullptr, CKR_OBJECT_HANDLE_INVALID},
         {"unknown certificate", certificateBase + 9, nullptr, CKR_OBJECT_HANDLE_INVALID},

@@ -32,9 +32,7 @@ const Bytes p521{0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23};
 
 inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 inline Bytes ulongBytes(CK_ULONG value) {
-    Bytes bytes(sizeof value);
-    std::memcpy(bytes.data(), &value, sizeof value);
-    return bytes;
+    return Bytes(reinterpret_cast<const uint8_t*>(&value), reinterpret_cast<const uint8_t*>(&value + 1));
 }
 
 // A template that owns its values, so that tables can hold templates.
