@@ -67,11 +67,8 @@ CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE_PTR sessi
 }
 
 std::vector<ZelmorHashContext> takeHashContexts(std::map<SessionHandle, SessionRecord>& table) {
-    std::vector<ZelmorHashContext> contexts;
-    for (auto& entry : table) {
-        if (entry.second.hashContext != nullptr) contexts.push_back(entry.second.hashContext);
-        entry.second.hashContext = nullptr;
-    }
+    std::vector<ZelmorHashContext> contexts;  // null ones included: releasing ignores them
+    for (auto& entry : table) contexts.push_back(std::exchange(entry.second.hashContext, nullptr));
     return contexts;
 }
 

@@ -149,8 +149,8 @@ TEST_F(SearchTest, EmptyListsInitialiseTheDevice) {
         markLog();
         EXPECT_EQ(Handles{row.keyPairs ? publicBase : certificateBase}, findAll(openSession(false)));
         const std::vector<FakeCall> inits = fakeLibrary().calls("zelmor_initDevice");
-        EXPECT_EQ(1u, inits.size());
-        EXPECT_TRUE(!inits.empty() && inits[0].fullInit);
+        ASSERT_EQ(1u, inits.size());
+        EXPECT_TRUE(inits[0].fullInit);
         // The lists are read again after a successful initialisation only.
         EXPECT_EQ(row.initResult != 0 ? 1u : 2u, fakeLibrary().callCount("zelmor_getKeyPairList"));
         EXPECT_EQ(row.initResult != 0, logged("Init device for certificates in find objects failed : -5"));
