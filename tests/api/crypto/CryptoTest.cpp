@@ -10,6 +10,10 @@
 
 #include "ModuleTest.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 using namespace testing_support;
 
 namespace {
@@ -291,6 +295,38 @@ TEST_F(CryptoTest, ReportedLengthsBeyondTheBufferAreCutToIt) {
     CK_ULONG length = size(out);
     EXPECT_EQ(CKR_FUNCTION_FAILED, once(Decrypt, ptr(data), size(data), ptr(out), &length));
 }
+
+#if defined(__GLIBC__)
+// The plaintext buffer the library allocates is released after every
+// decryption, a failed one included: eight of 1 MiB each would stay on the
+// heap otherwise (the session keeps at most one plaintext).
+TEST_F(CryptoTest, TheLibrarysPlaintextBufferIsReleased) {
+    const auto heapInUse = [] {
+        const struct mallinfo2 heap = mallinfo2();
+        return heap.uordblks + heap.hblkhd;
+    };
+    constexpr std::size_t mebibyte = 1 << 20;
+    fakeLibrary().setOutput("zelmor_decrypt", Bytes(mebibyte, 0x11));
+    fakeLibrary().edit([](FakeState& state) { state.decryptAllocatesOnFailure = true; });
+    const struct {
+        const char* name;
+        int32_t result;
+        CK_RV expected;
+    } rows[] = {{"decrypted", 0, CKR_OK}, {"failed", -7, CKR_FUNCTION_FAILED}};
+    Bytes data = bytesOf("data"), out(mebibyte);
+    for (const auto& row : rows) {
+        fakeLibrary().setResult("zelmor_decrypt", row.result);
+        const std::size_t before = heapInUse();
+        for (int i = 0; i < 8; ++i) {
+            init(Decrypt);
+            CK_ULONG length = size(out);
+            EXPECT_EQ(row.expected, once(Decrypt, ptr(data), size(data), ptr(out), &length)) << row.name;
+            endOperation();
+        }
+        EXPECT_LT(heapInUse(), before + 3 * mebibyte) << row.name;
+    }
+}
+#endif
 
 // Signing logs, at debug level, what it hands to the device: whether a
 // password goes with it, the input's length and the session state, then the
