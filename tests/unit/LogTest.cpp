@@ -347,6 +347,15 @@ TEST_F(LogTest, ExistingSharedLevelMustBeStickyOrOwn) {
     }
 }
 
+// A file's own folder is never taken for the shared level, even where the
+// caller names it so: it must be private, and a world-writable one is refused.
+TEST_F(LogTest, AFilesOwnFolderIsCheckedAsPrivate) {
+    const std::string shared = testFolder() + "/sharedOnly";
+    ASSERT_EQ(0, mkdir(shared.c_str(), 0700));
+    ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+    EXPECT_FALSE(platform::openForSharedAppend((shared + "/file.LOG").c_str(), shared.size()));
+}
+
 // Another user may have planted something at the log path below the shared
 // folder first: the line is dropped, never written there, and never blocks.
 TEST_F(LogTest, PlantedLogPathIsRefused) {
