@@ -30,10 +30,10 @@ struct HashOutcome {
 // Feeds data to the context, in pieces that the library's 32-bit length can carry.
 int32_t updateHashContext(ZelmorHashContext context, const uint8_t* data, std::size_t length);
 
-// Finishes the context into hash, offering bufferSize bytes (one of the
-// sizes above, within the capacity) and lengthIn as the length argument. The reported length is
-// clamped to bufferSize so that a misbehaving library cannot make the module
-// read past the buffer.
+// Finishes the context into hash, offering bufferSize bytes (one of the sizes
+// above, within the capacity) and lengthIn as the length argument. The
+// reported length is clamped to bufferSize so that a misbehaving library
+// cannot make the module read past the buffer.
 int32_t finishHashContext(ZelmorHashContext context, uint32_t bufferSize, uint32_t lengthIn, HashValue* hash);
 
 // Hashes the input of a signature or verification with a context of its own
