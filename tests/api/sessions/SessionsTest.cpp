@@ -196,3 +196,28 @@ TEST_F(SessionsTest, HandlesAndStates) {
     EXPECT_EQ(firstHandle, openSession(false));
     EXPECT_EQ(CKS_RO_USER_FUNCTIONS, sessionState(firstHandle));
 }
+
+// A handle that names no open session (none ever, a closed one, one with a
+// bit above 32) is refused before the call looks at its arguments.
+TEST_F(SessionsTest, AHandleNamingNoSessionComesBeforeTheArguments) {
+    const S closed = openSession(false);
+    ASSERT_EQ(CKR_OK, f()->C_CloseSession(closed));
+    const struct {
+        const char* name;
+        std::function<CK_RV(S)> call;  // with arguments it would refuse
+    } rows[] = {
+        {"C_GetSessionInfo", [](S s) { return p11()->C_GetSessionInfo(s, nullptr); }},
+        {"C_FindObjectsInit", [](S s) { return p11()->C_FindObjectsInit(s, nullptr, 1); }},
+        {"C_GetAttributeValue", [](S s) { return p11()->C_GetAttributeValue(s, 0x70000000, nullptr, 0); }},
+        {"C_SetAttributeValue", [](S s) { return p11()->C_SetAttributeValue(s, 0x70000000, nullptr, 0); }},
+        {"C_CreateObject", [](S s) { return p11()->C_CreateObject(s, nullptr, 0, nullptr); }},
+        {"C_GenerateKeyPair",
+         [](S s) { return p11()->C_GenerateKeyPair(s, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr); }},
+        {"C_GenerateRandom", [](S s) { return p11()->C_GenerateRandom(s, nullptr, 0); }},
+    };
+    for (const auto& row : rows) {
+        for (const S handle : {S(0x6000FFFF), closed, S(wide(firstHandle))}) {
+            EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, row.call(handle)) << row.name << " on " << handle;
+        }
+    }
+}
