@@ -115,12 +115,15 @@ TEST_F(FrameTest, FinalizeAndAFailedStart) {
     EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find("Session monitor thread stopped.\n"));
     fakeLibrary().clearCalls();
     fakeLibrary().edit([](FakeState& state) { state.createInstanceGivesNull = true; });
+    const char stoppingOld[] = "Monitor already running. Stopping old thread.";
     ASSERT_EQ(CKR_OK, f()->C_Initialize(nullptr));
     EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find("->ERROR ::=>Init pkcs11 library failed failed\n"));
+    EXPECT_EQ(std::string::npos, readFile(todaysLogFile()).find(stoppingOld)) << "the finalised monitor is gone";
     EXPECT_EQ(CKR_CRYPTOKI_NOT_INITIALIZED, f()->C_Finalize(nullptr));
     fakeLibrary().edit([](FakeState& state) { state.createInstanceGivesNull = false; });
     CK_C_INITIALIZE_ARGS args{};
     args.flags = 0xFFFFFFFF;  // arbitrary arguments are accepted
     ASSERT_EQ(CKR_OK, f()->C_Initialize(&args));
+    EXPECT_NE(std::string::npos, readFile(todaysLogFile()).find(stoppingOld)) << "the failed start's monitor";
     EXPECT_EQ(2u, fakeLibrary().callCount("zelmor_createInstance"));
 }
