@@ -210,6 +210,23 @@ TEST_F(LogTest, TemporaryFolderFromTmpdirOnlyWhenAFolder) {
     setenv("TMPDIR", testFolder().c_str(), 1);
 }
 
+// The temporary folder is obtained when it fits its buffer with the
+// terminator, and reported as not obtained when one byte is missing.
+TEST_F(LogTest, TemporaryFolderFitsItsBufferWithTheTerminator) {
+    const std::string folder = testFolder() + "/";  // TMPDIR names the test folder
+    const struct {
+        const char* name;
+        std::size_t size;
+        bool obtained;
+    } rows[] = {{"a byte to spare", folder.size() + 2, true},
+                {"exactly", folder.size() + 1, true},
+                {"a byte short", folder.size(), false}};
+    for (const auto& row : rows) {
+        std::vector<char> buffer(row.size, 'x');
+        EXPECT_EQ(row.obtained, platform::getTempFolder(buffer.data(), buffer.size())) << row.name;
+    }
+}
+
 // A temporary folder whose path does not fit the path buffer is not used,
 // even where the part that fits names a folder (here: one of its parents).
 TEST_F(LogTest, TemporaryFolderTooLongForTheBufferIsNotUsed) {
