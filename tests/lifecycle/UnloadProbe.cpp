@@ -1,5 +1,6 @@
 // Runs one unload scenario in its own process; exit status 0 means the
 // process got through it without crash, hang or abort.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -23,16 +24,29 @@ int fail(const char* what) {
 }
 
 #if defined(_WIN32)
+// Device-list calls seen by the hook below. The fake records a call only once
+// its hook has returned, so its own count lags behind a call in progress.
+std::atomic<int> deviceListCalls{0};
+
+// advapi32 is held by the module alone: neither this program nor the fake
+// imports it.
+bool mapped(const char* name) { return GetModuleHandleA(name) != nullptr; }
+
 // FreeLibrary without C_Finalize while a monitor poll is inside the device
 // library, whose list call then loads a DLL (it needs the loader lock that
 // the unload holds): the unload must return, the poll must end in a module
-// that is still mapped and must not be followed by another one.
+// that is still mapped, with the DLLs it imports, and must not be followed by
+// another one.
 int unloadDuringDeviceList() {
     HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE unloadStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     fakeLibrary().edit([&](FakeState& state) {
-        state.duringCall["zelmor_getConnectedDeviceList"] = [entered, finished] {
+        state.duringCall["zelmor_getConnectedDeviceList"] = [entered, unloadStarted, finished] {
+            ++deviceListCalls;
             SetEvent(entered);
+            // FreeLibrary takes the loader lock at once; the pause lets it.
+            WaitForSingleObject(unloadStarted, 5000);
             Sleep(300);
             if (HMODULE loaded = LoadLibraryA("version.dll")) FreeLibrary(loaded);
             SetEvent(finished);
@@ -43,16 +57,25 @@ int unloadDuringDeviceList() {
     if (module->functions()->C_Initialize(nullptr) != CKR_OK) return fail("C_Initialize");
     if (WaitForSingleObject(entered, 5000) != WAIT_OBJECT_0) return fail("no device-list call");
     HANDLE unloader = CreateThread(
-        nullptr, 0, [](LPVOID) -> DWORD { delete module; return 0; }, nullptr, 0, nullptr);
+        nullptr, 0,
+        [](LPVOID started) -> DWORD {
+            SetEvent(static_cast<HANDLE>(started));
+            delete module;
+            return 0;
+        },
+        unloadStarted, 0, nullptr);
     if (WaitForSingleObject(unloader, 10000) != WAIT_OBJECT_0) {
         fail("FreeLibrary waits for the device-list call, which waits for the loader lock");
         TerminateProcess(GetCurrentProcess(), 1);
     }
     if (WaitForSingleObject(finished, 5000) != WAIT_OBJECT_0) return fail("device-list call never finished");
-    if (GetModuleHandleA("ZelmorPKCS11Driver.dll") == nullptr) return fail("unmapped under its running poll");
-    const std::size_t polls = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
+    if (!mapped("ZelmorPKCS11Driver.dll")) return fail("unmapped under its running poll");
+    if (!mapped("advapi32.dll")) return fail("a DLL it imports unmapped under its running poll");
+    const int polls = deviceListCalls.load();
+    // The poll goes on to log (reading the level through advapi32): a DLL gone
+    // under it ends the process here.
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-    if (fakeLibrary().callCount("zelmor_getConnectedDeviceList") != polls) return fail("still polled after unload");
+    if (deviceListCalls.load() != polls) return fail("still polled after unload");
     return 0;
 }
 #endif
@@ -85,7 +108,8 @@ int main(int argc, char** argv) {
         if (mode == "unload-after-finalize" && p11->C_Finalize(nullptr) != CKR_OK) return fail("C_Finalize");
         delete module;
 #if defined(_WIN32)
-        if (GetModuleHandleA("ZelmorPKCS11Driver.dll") != nullptr) return fail("module still mapped");
+        if (mapped("ZelmorPKCS11Driver.dll")) return fail("module still mapped");
+        if (mode == "unload-after-finalize" && mapped("advapi32.dll")) return fail("a DLL it imports still held");
 #endif
         const std::size_t polls = fakeLibrary().callCount("zelmor_getConnectedDeviceList");
         std::this_thread::sleep_for(std::chrono::milliseconds(round % 10 == 9 || rounds == 1 ? 1300 : 0));

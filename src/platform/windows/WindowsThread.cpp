@@ -22,12 +22,21 @@
 // library, whose connected-device list is code we do not control: it may load
 // a DLL, start a thread or enumerate devices, all of which need the loader
 // lock that DllMain holds, so waiting for the run could deadlock FreeLibrary.
-// The join then does not wait: it pins the module and the device library
-// (they stay mapped until the process ends) and tells its owner, which leaves
-// the objects that the run uses alive (frame/ModuleState.cpp). The run ends
-// on its own and does not arm the timer again. Pinning is the rare case (an
-// unload without C_Finalize, during the few milliseconds of a poll); it costs
-// the memory of one module, where waiting could hang the application.
+// The join then does not wait: it pins the module (it stays mapped until the
+// process ends) and tells its owner, which leaves the objects that the run
+// uses alive (frame/ModuleState.cpp). The run ends on its own and does not arm
+// the timer again. Pinning is the rare case (an unload without C_Finalize,
+// during the few milliseconds of a poll); it costs the memory of one module,
+// where waiting could hang the application.
+//
+// Pinning at unload comes too late for the DLLs the module imports (the device
+// library, advapi32, the C runtime): by the time DllMain runs, the loader has
+// already dropped the module's references to them, and one that nothing else
+// holds is unmapped right after, under a run that still calls it. So the task
+// takes a reference to each of them when it starts and gives them back when a
+// stop has waited for its runs outside DllMain (C_Finalize, a new
+// C_Initialize). An unload without C_Finalize keeps them: FreeLibrary is not
+// called from DllMain, and a run left executing needs them.
 //
 // At process exit the system has already ended the pool's threads: the task
 // is only forgotten, and no pool function is called.
@@ -36,6 +45,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 
 namespace platform {
 
@@ -44,13 +54,40 @@ namespace {
 std::atomic<bool> exiting{false};
 std::atomic<bool> unloading{false};
 
-// Keeps this module and the device library it calls mapped until the process
-// ends. Runs inside DllMain, which already holds the loader lock.
-void pinModules() {
+// Keeps this module mapped until the process ends. Runs inside DllMain, which
+// already holds the loader lock.
+void pinThisModule() {
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&unloading), &pinned);
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"ZelmorDSCLibrary.dll", &pinned);
+}
+
+// One reference to each DLL named in this module's import table; a name the
+// loader does not know as loaded (an API-set name it does not resolve) is
+// skipped.
+std::vector<HMODULE> referenceImports() {
+    std::vector<HMODULE> held;
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&unloading), &self)) {
+        return held;
+    }
+    const auto* image = reinterpret_cast<const BYTE*>(self);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) return held;
+    for (const auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image + imports.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        HMODULE module = nullptr;
+        if (GetModuleHandleExA(0, reinterpret_cast<const char*>(image + entry->Name), &module)) held.push_back(module);
+    }
+    return held;
+}
+
+void release(std::vector<HMODULE>& held) {
+    for (HMODULE module : held) FreeLibrary(module);
+    held.clear();
 }
 
 }  // namespace
@@ -63,6 +100,7 @@ struct RepeatingTask::Impl {
     bool stopping = false;
     bool executing = false;  // a run has passed its stop test and not yet ended
     std::atomic<DWORD> runningThread{0};
+    std::vector<HMODULE> heldImports;  // referenced from start until a stop that waited
 
     void arm(LARGE_INTEGER& due) {
         FILETIME time;
@@ -106,6 +144,7 @@ bool RepeatingTask::start(std::function<bool()> step, unsigned pauseMilliseconds
     impl->stopping = false;
     impl->timer = CreateThreadpoolTimer(&Impl::run, impl.get(), nullptr);
     if (impl->timer == nullptr) return false;
+    impl->heldImports = referenceImports();
     LARGE_INTEGER now{};  // a due time of 0: the first run starts at once
     AcquireSRWLockExclusive(&impl->lock);
     impl->arm(now);
@@ -129,8 +168,9 @@ bool RepeatingTask::join() {
     const bool waited = !(executing && unloading.load());
     if (waited) {
         WaitForThreadpoolTimerCallbacks(impl->timer, TRUE);
+        if (!unloading.load()) release(impl->heldImports);
     } else {
-        pinModules();
+        pinThisModule();
     }
     // With a run still executing, the pool frees the timer once it has ended.
     CloseThreadpoolTimer(impl->timer);
