@@ -66,7 +66,9 @@ bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_F
 
 bool createFolders(const char* path, std::size_t) {
     // Every level in turn; one that exists or cannot be made does not stop the walk.
-    const std::string text(path);
+    // A separator at the end names the same last level.
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
     for (std::size_t i = 1; i < text.size(); ++i) {
         if (text[i] == '/') CreateDirectoryA(text.substr(0, i).c_str(), nullptr);
     }
