@@ -54,12 +54,11 @@ namespace {
 std::atomic<bool> exiting{false};
 std::atomic<bool> unloading{false};
 
-// Keeps this module mapped until the process ends. Runs inside DllMain, which
-// already holds the loader lock.
-void pinThisModule() {
-    HMODULE pinned = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&unloading), &pinned);
+// This module's handle, looked up by an address inside it with flags.
+HMODULE thisModule(DWORD flags) {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags, reinterpret_cast<LPCWSTR>(&unloading), &self);
+    return self;
 }
 
 // One reference to each DLL named in this module's import table; a name the
@@ -67,11 +66,8 @@ void pinThisModule() {
 // skipped.
 std::vector<HMODULE> referenceImports() {
     std::vector<HMODULE> held;
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&unloading), &self)) {
-        return held;
-    }
+    HMODULE self = thisModule(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT);
+    if (self == nullptr) return held;
     const auto* image = reinterpret_cast<const BYTE*>(self);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
     const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
@@ -170,7 +166,8 @@ bool RepeatingTask::join() {
         WaitForThreadpoolTimerCallbacks(impl->timer, TRUE);
         if (!unloading.load()) release(impl->heldImports);
     } else {
-        pinThisModule();
+        // Pinned: mapped until the process ends (inside DllMain, which holds the loader lock).
+        thisModule(GET_MODULE_HANDLE_EX_FLAG_PIN);
     }
     // With a run still executing, the pool frees the timer once it has ended.
     CloseThreadpoolTimer(impl->timer);
